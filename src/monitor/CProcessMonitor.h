@@ -1,0 +1,87 @@
+#pragma once
+// The owner of everything the monitor works on: the process table and its image list, the
+// table lock, the monitor thread and its flags, the disabled list, the settings and the event
+// log. The process list window holds one; it is free of Qt so that tests drive it directly.
+//
+// Locking: m_lock guards the table, the disabled list, the event log and the eventLogOn
+// switch. A pass holds it from after the enumeration to its end. No thread ever waits for the
+// window's thread while it holds m_lock: changes leave as posted batches (onChanges is called
+// after the lock is released and must not block on the GUI).
+
+#include "monitor/ProcessTable.h"
+#include "storage/CDataFile.h"
+#include "storage/CDisabledList.h"
+#include "storage/CEventLogFile.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CProcessMonitor {
+public:
+    // Called on the monitor thread after every pass that changed something, outside m_lock.
+    using ChangesCallback = std::function<void(TableChanges&&)>;
+    // Called on the monitor thread as its last act, after m_bThreadEnded is set.
+    using EndedCallback = std::function<void()>;
+
+    // In this order: the three paths in `programDirectory`, the disabled list loaded, the
+    // settings loaded, and when eventLogOn is non-zero the log opened, eventLogOn set to 1 and
+    // the start banner written.
+    explicit CProcessMonitor(const std::string& programDirectory);
+    // Stops and joins the thread if it still runs (without a banner or a settings write).
+    ~CProcessMonitor();
+    CProcessMonitor(const CProcessMonitor&) = delete;
+    CProcessMonitor& operator=(const CProcessMonitor&) = delete;
+
+    // Sets m_bNT, clears m_bStop and starts MonitorThreadProc.
+    void Start(ChangesCallback onChanges, EndedCallback onEnded);
+
+    // Every close request. Phase 1 (thread not ended): finish banner and close when eventLogOn
+    // is non-zero, settings saved, m_bStop set. Phase 2 (thread ended): records freed and the
+    // disabled list emptied in memory. The caller closes only if m_bThreadEnded afterwards.
+    void PrepareClose();
+
+    // The event-log switch (no banner either way).
+    void StartEventLog();
+    void StopEventLog();
+
+    // The commands on a row of the table (the window's selection mark), under m_lock; a
+    // negative or unknown row, or a row without record, does nothing.
+    void KillSelected(int row);
+    void DisableSelected(int row);
+
+    // The disabled-list dialog's Delete: RemoveAt(index) and Save, under m_lock.
+    void RemoveDisabledAt(std::size_t index);
+
+    // The monitor's steps (public so that tests can run passes without the thread).
+    void MonitorThreadProc();
+    void ScanProcesses();
+    void TrackProcess(std::uint32_t pid);
+    void RefreshRows();
+    static std::string GetProcessBaseName(platform::ProcessHandle* hProcess);
+    static std::string GetProcessFilePath(platform::ProcessHandle* hProcess);
+
+    // The changes of the table since the last call, taken under m_lock.
+    TableChanges TakeChanges();
+
+    std::mutex m_lock;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bThreadEnded{false};
+    std::thread m_hThread;
+    bool m_bNT = false;
+    SettingsRecord m_settings;
+    CDisabledList m_disabledList;
+    CEventLogFile m_eventLog;
+    CDataFile m_settingsFile;
+    ProcessTable m_table;
+    std::string m_programDirectory;
+
+    static constexpr const char* kOwnName = "orvane";
+
+private:
+    ChangesCallback m_onChanges;
+    EndedCallback m_onEnded;
+};

@@ -1,0 +1,120 @@
+#pragma once
+// Process services of the operating system, as the monitor, the process table and process
+// termination rely on them. One implementation per OS (linux/ now), chosen by CMake.
+//
+// Times are FileTime values: 64-bit counts of 100-nanosecond units since 1601-01-01 UTC.
+// Every call about another process may fail because that process has ended meanwhile: that
+// is the normal, silent "cannot be opened" / "cannot be read" path, never an error report.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using FileTime = std::uint64_t;
+
+// Difference between 1601-01-01 and 1970-01-01 in 100-ns units.
+constexpr FileTime kUnixEpochAsFileTime = 116444736000000000ULL;
+
+struct ProcessTimes {
+    FileTime creation = 0; // 0 when not known
+    FileTime exit = 0;     // 0 while the process runs; then the time its exit was first seen
+    FileTime kernel = 0;   // processor time in kernel mode (stime), 100-ns units
+    FileTime user = 0;     // processor time in user mode (utime), 100-ns units
+};
+
+// Lists the process identifiers of this machine (the numeric entries of /proc: processes,
+// not threads), in the order the system gives them, without cap. Kernel threads already
+// known to be folded into kthreadd (see ProcessHandle::Open) are left out.
+// Returns false, with `pids` empty, when the list cannot be read at all.
+bool EnumProcesses(std::vector<std::uint32_t>& pids);
+
+// A handle on one process: owns a pidfd and a descriptor of /proc/<pid>/stat, both checked
+// at open to name the same process (the same start time), so a reused identifier never
+// mixes two processes. While the process lives, it holds exactly two descriptors; once its
+// exit has been seen it releases both and keeps only its last times.
+//
+// Not thread-safe by itself: the owner serialises calls on one handle.
+class ProcessHandle {
+public:
+    // Opens `pid`. Returns null when the process is gone, its /proc entry cannot be read,
+    // or it is a kernel thread other than kthreadd (pid 2). A kernel thread met here is
+    // folded into kthreadd: from then on EnumProcesses leaves it out and kthreadd's times
+    // include its times, until it ends.
+    static std::unique_ptr<ProcessHandle> Open(std::uint32_t pid);
+
+    ~ProcessHandle();
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    std::uint32_t Pid() const;
+
+    // Reads the current times. While the process runs: creation, exit 0, kernel and user
+    // times of the whole thread group (for kthreadd: summed over all kernel threads). When
+    // the exit is seen (the process is gone, a zombie, or its pidfd is readable) the exit
+    // time becomes the current system time, the descriptors are released and the last
+    // times read are kept; every later call returns those same times and succeeds.
+    // Returns false only when a live process's times cannot be read; `out` is then untouched.
+    bool GetTimes(ProcessTimes& out);
+
+    // True once the exit has been seen (descriptors released).
+    bool HasEnded() const;
+
+    // Number of descriptors the handle holds now (2 while live, 0 once ended).
+    int DescriptorCount() const;
+
+    // Base name of the executable: last component of /proc/<pid>/exe (without a trailing
+    // " (deleted)"); for a user-space process whose link cannot be read, /proc/<pid>/comm;
+    // "unknown" when neither can be read (kthreadd, or the process ended). Control bytes
+    // (below 0x20 and 0x7F) read as '?'. Empty when the handle has ended before any read.
+    std::string BaseName() const;
+
+    // Full path of the executable (target of /proc/<pid>/exe, without " (deleted)"), control
+    // bytes read as '?'; empty when it cannot be read.
+    std::string FilePath() const;
+
+    // Terminates the process with SIGKILL through its pidfd, never by bare identifier. On
+    // EPERM, if CAP_KILL is permitted but not effective, raises it for one more attempt and
+    // drops it again at once. Returns whether the signal was delivered; callers may ignore it
+    // (the design reports nothing). Does nothing for an ended handle.
+    bool Kill();
+
+    // A handle that stands for a process already ended with the given final times (holds no
+    // descriptor). For tables restored or built without the process, e.g. benchmarks.
+    static std::unique_ptr<ProcessHandle> Ended(std::uint32_t pid, const ProcessTimes& times);
+
+private:
+    ProcessHandle() = default;
+    // Kept small and inline: an ended row keeps its handle for the rest of the run.
+    std::uint32_t m_pid = 0;
+    int m_pidfd = -1;
+    int m_statfd = -1;
+    bool m_ended = false;
+    bool m_kthreadd = false;
+    std::uint64_t m_startTicks = 0; // (22) starttime, identity check
+    ProcessTimes m_times;           // last times read
+};
+
+// Current UTC time in FileTime units (CLOCK_REALTIME).
+FileTime GetSystemTimeAsFileTime();
+
+// Broken-down local time of a FileTime, using the UTC offset in force now (not at `t`).
+struct LocalTime {
+    unsigned year, month, day, hour, minute, second;
+};
+bool FileTimeToLocal(FileTime t, LocalTime& out);
+
+// Offset from UTC in force now, in seconds (tm_gmtoff of localtime_r of the current time).
+long CurrentUtcOffset();
+
+// Icon name for an executable, from the desktop entries (/usr/share/applications,
+// ~/.local/share/applications, $XDG_DATA_DIRS): the entry whose TryExec or Exec program is
+// that executable. Empty when none. Looked up once per path (cached; thread-safe).
+std::string FindIconName(const std::string& executablePath);
+
+// Raises the soft RLIMIT_NOFILE to the hard limit (each live process holds two descriptors).
+void RaiseFileLimit();
+
+} // namespace platform

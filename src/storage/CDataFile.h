@@ -1,0 +1,41 @@
+#pragma once
+// Settings.dat: exactly 32 bytes, eight little-endian signed 32-bit integers.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SettingsRecord {
+    std::int32_t eventLogOn = 0;      // 0 off, non-zero on
+    std::int32_t randomWord = 0;      // no meaning; rand() after every load that read a byte
+    std::int32_t windowLeft = 0;
+    std::int32_t windowTop = 0;
+    std::int32_t windowRight = 0;     // exclusive
+    std::int32_t windowBottom = 0;    // exclusive
+    std::int32_t maximized = 0;
+    std::int32_t minimizeAtStart = 0;
+
+    static constexpr std::size_t kSize = 32;
+    void ToBytes(unsigned char (&bytes)[kSize]) const;          // little-endian, field order
+    void FromBytes(const unsigned char (&bytes)[kSize]);
+};
+
+class CDataFile {
+public:
+    std::string m_path; // full path of Settings.dat; empty: nothing is read or written
+
+    // Reads the whole file into `buffer`; returns the number of bytes read, 0 when the path
+    // is empty, the file is missing, unreadable or empty.
+    std::size_t ReadAll(std::vector<unsigned char>& buffer) const;
+    // Writes `size` bytes to a temporary file beside m_path, flushes it and renames it over
+    // the old file; a failure leaves the old file whole. Nothing for an empty path, null
+    // data or size 0. Returns whether the file was replaced.
+    bool WriteAll(const void* data, std::size_t size) const;
+};
+
+// Fills `settings` from `file`: fields other than randomWord to 0; exactly 32 bytes read are
+// copied over the whole record; after any read of at least one byte randomWord = rand().
+void LoadSettings(SettingsRecord& settings, const CDataFile& file);
+// Writes all 32 bytes of `settings` through `file`.
+bool SaveSettings(const SettingsRecord& settings, const CDataFile& file);

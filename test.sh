@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Orvane and runs every test through CTest:
+#   build/        the program and all tests (g++)
+#   build-tsan/   the core under ThreadSanitizer, for the monitor's stress test
+#   build-fuzz/   the file loaders under libFuzzer and AddressSanitizer (clang)
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")"
+./deps/install.sh
+jobs="$(nproc)"
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
+cmake --build build-tsan -j "$jobs"
+ctest --test-dir build-tsan --output-on-failure
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
+cmake --build build-fuzz -j "$jobs"
+ctest --test-dir build-fuzz --output-on-failure
