@@ -1,0 +1,60 @@
+#pragma once
+// The main frame's client: the six-column list of the process table, the owner of the monitor
+// (CProcessMonitor) and the commands that act on the selected row.
+
+#include "monitor/CProcessMonitor.h"
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+class QTableView;
+class ProcessTableModel;
+
+class CProcessListWnd : public QWidget {
+    Q_OBJECT
+public:
+    // Constructs the monitor's data (paths, disabled list, settings, start banner). No thread yet.
+    explicit CProcessListWnd(const std::string& programDirectory, QWidget* parent = nullptr);
+    ~CProcessListWnd() override;
+
+    // Creation: the list with its columns and image 0, then the monitor thread. From then on the
+    // monitor's change batches are posted to the model; when the thread ends, threadEnded() is
+    // emitted on the window's thread.
+    void Create();
+
+    // The row commands act on the selection mark (-1: none). KillSelected and DisableSelected ask
+    // nothing (the frame asks first); the Delete key asks "Kill selected process?" itself.
+    void KillSelected();
+    void DisableSelected();
+    void StartEventLog();
+    void StopEventLog();
+    void ShowDisabledList();
+    // The close step of the monitor: phase 1 or phase 2.
+    void PrepareClose();
+    bool ThreadEnded() const;
+
+    int GetSelectionMark() const;
+    void SetSelectionMark(int row); // also selects the row (used by tests and the keyboard)
+
+    SettingsRecord& Settings();
+    CProcessMonitor& Monitor();
+    QTableView* List() const;
+    ProcessTableModel* Model() const;
+
+signals:
+    void threadEnded();
+    void selectionMarkChanged(int row);
+    // Right click in the list while there is a selection mark: the frame shows its Process menu.
+    void contextMenuRequested(const QPoint& globalPos);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::unique_ptr<CProcessMonitor> m_monitor;
+    QTableView* m_list = nullptr;
+    ProcessTableModel* m_model = nullptr;
+    int m_selectionMark = -1;
+};
