@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SettingsRecord {
@@ -33,6 +35,10 @@ public:
     // data or size 0. Returns whether the file was replaced.
     bool WriteAll(const void* data, std::size_t size) const;
 };
+
+// The record held by a Settings.dat content: only exactly 32 bytes are a record, whatever
+// they hold; any other length gives nothing.
+std::optional<SettingsRecord> ParseSettings(std::string_view bytes);
 
 // Fills `settings` from `file`: fields other than randomWord to 0; exactly 32 bytes read are
 // copied over the whole record; after any read of at least one byte randomWord = rand().

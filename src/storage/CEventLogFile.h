@@ -2,6 +2,7 @@
 // Logs.log: appended while logging is on, held with an exclusive flock so that a second
 // instance cannot open it. Lines end with CR LF.
 
+#include <ctime>
 #include <string>
 
 class CEventLogFile {
@@ -14,7 +15,8 @@ public:
     CEventLogFile& operator=(const CEventLogFile&) = delete;
 
     // Opens m_path for appending (created when missing) with flock(LOCK_EX | LOCK_NB); when
-    // the file cannot be opened or is locked by another holder, stays closed.
+    // the file cannot be opened or is locked by another holder, stays closed. An object
+    // that is already open stays open on its file.
     void Open();
     // Writes all bytes of `text` at the end in one write call; nothing when empty or closed.
     void Write(const std::string& text);
@@ -32,6 +34,8 @@ std::string BuildStartBanner();
 std::string BuildFinishBanner();
 // The banner time text T for the current time, in the C locale whatever the user's locale.
 std::string BannerTimeText();
+// T for a broken-down local time: "Monday, December 06, 2021 in 09 hours 05 min.".
+std::string FormatBannerTime(const std::tm& local);
 // "Started process" + " \t\t" + name + " \t\t" + when + "\r\n".
 std::string BuildStartedLine(const std::string& name, const std::string& when);
 // "Finished process" + " \t" + name + " \t\t" + when + "\r\n".

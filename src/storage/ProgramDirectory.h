@@ -1,6 +1,7 @@
 #pragma once
 // Where the three files live.
 
+#include <optional>
 #include <string>
 
 // The directory of the three files for a program started as `argv0`:
@@ -10,12 +11,25 @@
 //   installed copy (../share/orvane/OrvaneHelp.html beside the executable's directory) or
 //   when that directory cannot be written.
 std::string FindProgramDirectory(const std::string& argv0);
+// The first rule alone: argv0 up to its last "/" ("/orvane" gives "", the root); nothing when
+// argv0 holds no "/".
+std::optional<std::string> DirectoryOfProgramPath(const std::string& argv0);
+// The same with the executable's directory given, for an argv0 without "/" (tests, callers
+// that know it). An empty `executableDirectory` (unknown) sends the files to the user's
+// data directory.
+std::string FindProgramDirectory(const std::string& argv0, const std::string& executableDirectory);
 
-// The directory of the running executable (/proc/self/exe), without the trailing "/".
+// $XDG_DATA_HOME/orvane when XDG_DATA_HOME is an absolute path, else $HOME/.local/share/orvane
+// (the home directory from the user database when HOME is unset), created with its parents
+// (mode 0700) when missing. Empty when no home directory can be found.
+std::string UserDataDirectory();
+
+// The directory of the running executable (/proc/self/exe), without the trailing "/" ("/" for
+// an executable in the root); empty when the link cannot be read.
 std::string ExecutableDirectory();
 
-// Path of a file of the program directory: dir + "/" + name (so "" + "/Logs.log" is the root,
-// as designed, though FindProgramDirectory never returns an empty directory).
+// Path of a file of the program directory: dir + "/" + name, so the empty directory of a
+// program started as "/orvane" is the root ("" + "/Logs.log" = "/Logs.log").
 std::string ProgramFilePath(const std::string& directory, const char* name);
 
 constexpr const char* kDisabledListFile = "BlackList.log";

@@ -24,6 +24,26 @@ enum StringId : unsigned {
     IDS_INDICATOR_CAPS = 59137, IDS_INDICATOR_NUM = 59138, IDS_INDICATOR_SCRL = 59139,
     IDS_SC_SIZE = 61184, IDS_SC_MOVE = 61185, IDS_SC_MINIMIZE = 61186,
     IDS_SC_MAXIMIZE = 61187, IDS_SC_RESTORE = 61202, IDS_SC_TASKLIST = 61203,
+    IDS_MAINFRAME = 128, // the main frame's title string, the same text as IDS_APP_TITLE
+
+    // Texts that the dialogs and the process list carry in their own layouts; numbered here
+    // from 20000 so that every visible text is read through LoadString.
+    IDS_DLG_DISABLED_LIST_TITLE = 20000, // "Disabled processes's list"
+    IDS_DLG_CLOSE = 20001,               // "Close"
+    IDS_DLG_DELETE = 20002,              // "Delete"
+    IDS_DLG_EVENTLOG_TITLE = 20003,      // "Event Log"
+    IDS_DLG_CLEAR = 20004,               // "Clear"
+    IDS_DLG_SAVE = 20005,                // "Save"
+    IDS_DLG_ABOUT_TITLE = 20006,         // "About Orvane"
+    IDS_DLG_VISIT_WEB = 20007,           // "Visit us on the Web!"
+    IDS_DLG_EMAIL_US = 20008,            // "Have any questions? Please EMAIL US!"
+    // Column titles of the process list, in column order.
+    IDS_COL_NAME = 20100,        // "Name"
+    IDS_COL_PID = 20101,         // "PID"
+    IDS_COL_START_TIME = 20102,  // "Start time"
+    IDS_COL_FINISH_TIME = 20103, // "Finish time"
+    IDS_COL_CPU = 20104,         // "CPU"
+    IDS_COL_FILE = 20105,        // "File"
 };
 
 // The text of `id`, as an 80-character buffer would hold it (at most 79 characters);

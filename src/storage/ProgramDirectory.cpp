@@ -1,0 +1,136 @@
+#include "storage/ProgramDirectory.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsWritableDirectory(const std::string& dir)
+{
+    const std::string probe = dir.empty() ? std::string("/") : dir;
+    return ::faccessat(AT_FDCWD, probe.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// An installed copy carries its manual in the shared data tree beside its bin directory,
+// wherever the prefix is.
+bool IsInstalledLayout(const std::string& exeDir)
+{
+    return Exists(exeDir + "/../share/orvane/" + kManualFile);
+}
+
+bool MakeDirectories(const std::string& path)
+{
+    for (std::string::size_type pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/')
+            continue;
+        const std::string part = path.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string HomeDirectory()
+{
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+}
+
+} // namespace
+
+std::string UserDataDirectory()
+{
+    std::string base;
+    // Relative values are invalid by the base-directory rules and are ignored.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const std::string home = HomeDirectory();
+        if (home.empty())
+            return {};
+        base = home + "/.local/share";
+    }
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    std::string dir = (base == "/" ? std::string() : base) + "/orvane";
+    MakeDirectories(dir); // a failure shows later as files that cannot be written
+    return dir;
+}
+
+std::string ExecutableDirectory()
+{
+    char target[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    if (n <= 0)
+        return {};
+    std::string path(target, static_cast<std::size_t>(n));
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::optional<std::string> DirectoryOfProgramPath(const std::string& argv0)
+{
+    std::string::size_type slash = argv0.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    return argv0.substr(0, slash);
+}
+
+std::string FindProgramDirectory(const std::string& argv0)
+{
+    if (argv0.find('/') != std::string::npos)
+        return FindProgramDirectory(argv0, std::string());
+    return FindProgramDirectory(argv0, ExecutableDirectory());
+}
+
+std::string FindProgramDirectory(const std::string& argv0, const std::string& executableDirectory)
+{
+    std::string dir;
+    if (std::optional<std::string> cut = DirectoryOfProgramPath(argv0)) {
+        dir = *cut;
+    } else {
+        // Started through PATH: the directory of the executable, not the root as argv0 would
+        // suggest.
+        dir = executableDirectory;
+        if (dir.empty()) {
+            std::string data = UserDataDirectory();
+            return data.empty() ? dir : data;
+        }
+    }
+
+    const std::string exeDir = dir.empty() ? std::string("/") : dir;
+    if (IsInstalledLayout(exeDir) || !IsWritableDirectory(dir)) {
+        std::string data = UserDataDirectory();
+        if (!data.empty())
+            return data;
+    }
+    return dir;
+}
+
+std::string ProgramFilePath(const std::string& directory, const char* name)
+{
+    return directory + "/" + name;
+}

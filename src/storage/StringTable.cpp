@@ -1,0 +1,103 @@
+#include "storage/StringTable.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+namespace {
+
+struct StringEntry {
+    unsigned id;
+    std::string_view text;
+};
+
+// Kept in ascending order of id for the binary search below.
+constexpr StringEntry kStrings[] = {
+    {IDS_MAINFRAME, "Orvane v 1.1 XP"},
+    {IDS_MENU_EXIT, "Exit\tAlt+X"},
+    {IDS_MENU_KILL, "Kill process\tDel"},
+    {IDS_MENU_SHOW_TOOLBAR, "Show ToolBar"},
+    {IDS_MENU_SHOW_STATUSBAR, "Show StatusBar"},
+    {IDS_MENU_ABOUT, "About Orvane..."},
+    {IDS_FILE, "File"},
+    {IDS_PROCESS, "Process"},
+    {IDS_VIEW, "View"},
+    {IDS_HELP, "Help"},
+    {IDS_MENU_DISABLE, "Disable process"},
+    {IDS_MENU_EVENTLOG_SWITCH, "Write Event Log"},
+    {IDS_SETTINGS, "Settings"},
+    {IDS_LOG_STARTED, "Orvane started"},
+    {IDS_LOG_FINISHED, "Orvane finished"},
+    {IDS_STARTED_PROCESS, "Started process"},
+    {IDS_FINISHED_PROCESS, "Finished process"},
+    {IDS_MENU_MINIMIZE_AT_START, "Minimize at start"},
+    {IDS_ASK_KILL, "Kill selected process?"},
+    {IDS_ASK_DISABLE, "Disable selected process?"},
+    {IDS_MENU_DISABLED_LIST, "Disabled processes\tCtrl+D"},
+    {IDS_MENU_VIEW_EVENTLOG, "View Event Log\tCtrl+L"},
+    {IDS_ASK_CLEAR_LOG, "Warning! All events will be lost! Continue?"},
+    {IDS_TRAY_OPEN, "Open"},
+    {IDS_MENU_HELP, "Help\tF1"},
+    {IDS_DLG_DISABLED_LIST_TITLE, "Disabled processes's list"},
+    {IDS_DLG_CLOSE, "Close"},
+    {IDS_DLG_DELETE, "Delete"},
+    {IDS_DLG_EVENTLOG_TITLE, "Event Log"},
+    {IDS_DLG_CLEAR, "Clear"},
+    {IDS_DLG_SAVE, "Save"},
+    {IDS_DLG_ABOUT_TITLE, "About Orvane"},
+    {IDS_DLG_VISIT_WEB, "Visit us on the Web!"},
+    {IDS_DLG_EMAIL_US, "Have any questions? Please EMAIL US!"},
+    {IDS_COL_NAME, "Name"},
+    {IDS_COL_PID, "PID"},
+    {IDS_COL_START_TIME, "Start time"},
+    {IDS_COL_FINISH_TIME, "Finish time"},
+    {IDS_COL_CPU, "CPU"},
+    {IDS_COL_FILE, "File"},
+    {IDS_CMD_KILL, "Kill process"},
+    {IDS_CMD_DISABLE, "Disable process"},
+    {IDS_CMD_EVENTLOG_SWITCH, "On/Off Event Log"},
+    {IDS_CMD_MINIMIZE_AT_START, "Minimize to tray at start"},
+    {IDS_CMD_DISABLED_LIST, "Disabled processes's list"},
+    {IDS_CMD_VIEW_EVENTLOG, "Show Event Log"},
+    {IDS_CMD_HELP, "Show user's manual"},
+    {IDS_APP_TITLE, "Orvane v 1.1 XP"},
+    {IDS_IDLE_MESSAGE, "Ready"},
+    {IDS_CMD_ABOUT, "Display information about program, version number and copyright\n"
+                    "About program"},
+    {IDS_CMD_EXIT, "Exit Orvane"},
+    {IDS_INDICATOR_CAPS, "CAP"},
+    {IDS_INDICATOR_NUM, "NUM"},
+    {IDS_INDICATOR_SCRL, "SCRL"},
+    {IDS_CMD_VIEW_TOOLBAR, "Show/Hide ToolBar\nShow/Hide ToolBar"},
+    {IDS_CMD_VIEW_STATUSBAR, "Show/Hide StatusBar\nShow/Hide StatusBar"},
+    {IDS_SC_SIZE, "Resize window"},
+    {IDS_SC_MOVE, "Repos. window"},
+    {IDS_SC_MINIMIZE, "Minimize"},
+    {IDS_SC_MAXIMIZE, "Maximize"},
+    {IDS_SC_RESTORE, "Restore"},
+    {IDS_SC_TASKLIST, "Activate Task List"},
+};
+
+constexpr bool IsAscending()
+{
+    for (std::size_t i = 1; i < std::size(kStrings); ++i) {
+        if (kStrings[i - 1].id >= kStrings[i].id)
+            return false;
+    }
+    return true;
+}
+static_assert(IsAscending(), "kStrings must stay sorted by id, without duplicates");
+
+// Texts are read into 80-character buffers, terminator included.
+constexpr std::size_t kMaxTextLength = 79;
+
+} // namespace
+
+std::string LoadString(unsigned id)
+{
+    auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
+                               [](const StringEntry& entry, unsigned key) { return entry.id < key; });
+    if (it == std::end(kStrings) || it->id != id)
+        return {};
+    return std::string(it->text.substr(0, kMaxTextLength));
+}

@@ -1,0 +1,244 @@
+#include "storage/CDisabledList.h"
+
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+using storage_test::EntryCount;
+using storage_test::ReadBytes;
+using storage_test::TempDir;
+using storage_test::WriteBytes;
+
+namespace {
+
+std::vector<std::string> Entries(const CDisabledList& list)
+{
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < list.GetSize(); ++i)
+        entries.push_back(list.GetAt(i));
+    return entries;
+}
+
+struct LoadCase {
+    const char* label;
+    std::string file;
+    std::vector<std::string> entries;
+};
+
+class DisabledListLoad : public ::testing::TestWithParam<LoadCase> {};
+
+} // namespace
+
+TEST_P(DisabledListLoad, TakesThePiecesBeforeEachBar)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    WriteBytes(list.m_path, GetParam().file);
+    list.Load();
+    EXPECT_EQ(Entries(list), GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DisabledListLoad,
+    ::testing::Values(
+        LoadCase{"TwoNames", "notepad.exe|calc.exe|", {"notepad.exe", "calc.exe"}},
+        LoadCase{"TailAfterLastBarIgnored", "a|b", {"a"}},
+        LoadCase{"EmptyPieceKept", "a||b|", {"a", "", "b"}},
+        LoadCase{"LineBreaksBelongToTheEntry", "a|\r\nb|", {"a", "\r\nb"}},
+        LoadCase{"NoBarIsEmpty", "notepad.exe", {}},
+        LoadCase{"ZeroByteEndsReading", "a|b\0c|d|"s, {"a"}},
+        LoadCase{"ZeroByteFirst", "\0a|b|"s, {}},
+        LoadCase{"ZeroByteAfterLastBar", "x|\0y|"s, {"x"}},
+        LoadCase{"BlanksCapitalsAndHighBytesAsTheyStand", " NotePad.EXE |\xC3\x84pp|",
+                 {" NotePad.EXE ", "\xC3\x84pp"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DisabledList, MissingOrEmptyFileLeavesTheEntries)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    list.Add("keep.exe");
+
+    list.m_path = dir.File("missing.log");
+    list.Load();
+    EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
+
+    list.m_path = dir.File("empty.log");
+    WriteBytes(list.m_path, "");
+    list.Load();
+    EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
+
+    // A directory in the file's place cannot be read as a list either.
+    list.m_path = dir.Path();
+    list.Load();
+    EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
+}
+
+TEST(DisabledList, AddTrimsLowerCasesAndAppendsToTheFile)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    WriteBytes(list.m_path, "calc.exe|");
+    list.Load();
+
+    list.Add("  NotePad.EXE ");
+
+    EXPECT_EQ(Entries(list), (std::vector<std::string>{"calc.exe", "notepad.exe"}));
+    const std::string file = ReadBytes(list.m_path).value_or("");
+    EXPECT_EQ(file, "calc.exe|notepad.exe|");
+    ASSERT_GE(file.size(), 12u);
+    EXPECT_EQ(file.substr(file.size() - 12), "notepad.exe|");
+    EXPECT_TRUE(list.Contains("NOTEPAD.exe"));
+    EXPECT_TRUE(list.Contains("\tnotepad.exe\r\n"));
+}
+
+TEST(DisabledList, FirstAddCreatesTheFileAndDuplicatesAreKept)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    ASSERT_FALSE(ReadBytes(list.m_path));
+
+    list.Add("sleep");
+    list.Add("SLEEP");
+
+    EXPECT_EQ(ReadBytes(list.m_path), "sleep|sleep|");
+    EXPECT_EQ(list.GetSize(), 2u);
+    EXPECT_EQ(EntryCount(dir.Path()), 1u) << "no temporary file may be left behind";
+}
+
+TEST(DisabledList, OnlyCLocaleBlanksAreTrimmedAndOnlyAsciiLetters)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+
+    // 0x0B and 0x0C are blanks in the C locale; 0xA0 and 0x85 are not, and the capital A
+    // with diaeresis in UTF-8 keeps its bytes.
+    list.Add("\x0B\x0C\xA0Xy\xC3\x84Z\x85 ");
+
+    EXPECT_EQ(Entries(list), std::vector<std::string>{"\xA0xy\xC3\x84z\x85"});
+}
+
+TEST(DisabledList, AddIgnoresNamesThatCannotBeStored)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+
+    list.Add("");
+    list.Add(" \t\r\n\v\f");
+    list.Add("a|b");          // would come back as "a" and lose "b"
+    list.Add("|");
+    list.Add("a\0b"s);        // would end the reading of every entry after it
+
+    EXPECT_EQ(list.GetSize(), 0u);
+    EXPECT_FALSE(ReadBytes(list.m_path)) << "nothing added, nothing saved";
+}
+
+TEST(DisabledList, HandWrittenCapitalsBlanksAndEmptyEntriesNeverMatch)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    WriteBytes(list.m_path, "NotePad.exe| calc.exe|\r\nb||sleep|");
+    list.Load();
+    ASSERT_EQ(list.GetSize(), 5u);
+
+    EXPECT_FALSE(list.Contains("NotePad.exe"));
+    EXPECT_FALSE(list.Contains("notepad.exe"));
+    EXPECT_FALSE(list.Contains(" calc.exe"));
+    EXPECT_FALSE(list.Contains("calc.exe"));
+    EXPECT_FALSE(list.Contains("b"));
+    EXPECT_FALSE(list.Contains(""));
+    EXPECT_FALSE(list.Contains("   "));
+    EXPECT_TRUE(list.Contains(" Sleep "));
+}
+
+TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    list.Add("a");
+    list.Add("b");
+
+    list.RemoveAt(0);
+    EXPECT_EQ(ReadBytes(list.m_path), "a|b|") << "RemoveAt does not save";
+    ASSERT_TRUE(list.Save());
+    EXPECT_EQ(ReadBytes(list.m_path), "b|");
+
+    list.RemoveAt(0);
+    ASSERT_TRUE(list.Save());
+    EXPECT_EQ(ReadBytes(list.m_path), "");
+
+    list.Add("c");
+    list.RemoveAll();
+    EXPECT_EQ(list.GetSize(), 0u);
+    EXPECT_EQ(ReadBytes(list.m_path), "c|") << "RemoveAll does not touch the file";
+}
+
+TEST(DisabledList, FailedSaveKeepsTheOldFileAndTheChangeInMemory)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    WriteBytes(list.m_path, "old.exe|");
+    list.Load();
+    const std::string longName(4000, 'x');
+
+    // The new content outgrows the file size limit: the write fails part-way.
+    const bool saved = storage_test::RunWithFileSizeLimit(100, [&] {
+        list.Add(longName);
+        return list.Save();
+    });
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(ReadBytes(list.m_path), "old.exe|");
+    EXPECT_EQ(EntryCount(dir.Path()), 1u) << "the temporary file must be removed";
+
+    // A directory that does not exist: nothing can be created, the entry stays in memory.
+    list.m_path = dir.File("gone/BlackList.log");
+    list.Add("kept.exe");
+    EXPECT_EQ(list.GetAt(list.GetSize() - 1), "kept.exe");
+    EXPECT_FALSE(list.Save());
+
+    // The next save that can write puts every entry in the file.
+    list.m_path = dir.File("BlackList.log");
+    ASSERT_TRUE(list.Save());
+    EXPECT_EQ(ReadBytes(list.m_path), "old.exe|kept.exe|");
+}
+
+TEST(DisabledList, SaveReplacesTheTargetOfALink)
+{
+    TempDir dir;
+    const std::string real = dir.File("real.log");
+    const std::string link = dir.File("BlackList.log");
+    WriteBytes(real, "a|");
+    std::filesystem::create_symlink(real, link);
+
+    CDisabledList list;
+    list.m_path = link;
+    list.Load();
+    list.Add("b");
+
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(real), "a|b|");
+}
+
+TEST(DisabledList, EmptyPathNeitherLoadsNorSaves)
+{
+    CDisabledList list;
+    list.Load();
+    list.Add("x");
+    EXPECT_EQ(list.GetSize(), 1u);
+    EXPECT_FALSE(list.Save());
+}
