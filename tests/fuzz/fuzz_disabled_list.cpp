@@ -1,0 +1,47 @@
+// Any bytes in BlackList.log give a list that saves back to a file that loads as the same
+// list, whose entries never hold "|" or a zero byte, and whose lookups normalise the probe.
+
+#include "storage/CDisabledList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::vector<std::string> entries = ParseDisabledList(bytes);
+
+    std::size_t taken = 0;
+    for (const std::string& entry : entries) {
+        if (entry.find('|') != std::string::npos || entry.find('\0') != std::string::npos)
+            std::abort();
+        taken += entry.size() + 1;
+    }
+    if (taken > size)
+        std::abort();
+
+    const std::string saved = SerializeDisabledList(entries);
+    if (bytes.substr(0, saved.size()) != saved || ParseDisabledList(saved) != entries)
+        std::abort();
+
+    // The input as a name: what Add stores is what Contains finds, through any capitals.
+    CDisabledList list; // no path: nothing touches the disk
+    list.Add(std::string(bytes));
+    const std::string normal = NormalizeDisabledName(bytes);
+    const bool storable = !normal.empty() && normal.find('|') == std::string::npos &&
+                          normal.find('\0') == std::string::npos;
+    if (list.GetSize() != (storable ? 1u : 0u))
+        std::abort();
+    if (storable) {
+        std::string upper(bytes);
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        if (!list.Contains(upper) || NormalizeDisabledName(normal) != normal)
+            std::abort();
+    }
+    return 0;
+}
