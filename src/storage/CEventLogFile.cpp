@@ -19,9 +19,15 @@ void CEventLogFile::Open()
         return;
     // O_APPEND keeps every write at the current end, also after the event log dialog has
     // truncated or rewritten the file through another descriptor.
-    int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+    // O_NONBLOCK only for the open itself: a FIFO without a reader in the log's place fails at
+    // once instead of hanging the window's thread.
+    int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                    0644);
     if (fd < 0)
         return;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     // The exclusive hold: a second instance of the program finds the log taken and logs
     // nothing, as it would on a file opened without sharing.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

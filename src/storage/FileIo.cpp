@@ -101,7 +101,9 @@ bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     if (path.empty())
         return false;
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the caller in open(); it is
+    // then refused as not a regular file.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0)
         return false;
     struct stat st {};

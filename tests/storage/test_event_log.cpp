@@ -9,6 +9,7 @@
 #include <locale.h>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -233,6 +234,11 @@ TEST(EventLog, UnopenablePathStaysClosed)
     log.Write("nothing");
 
     log.m_path = dir.Path(); // a directory
+    log.Open();
+    EXPECT_FALSE(log.IsOpen());
+
+    log.m_path = dir.File("fifo"); // no reader: must fail, not hang
+    ASSERT_EQ(::mkfifo(log.m_path.c_str(), 0600), 0);
     log.Open();
     EXPECT_FALSE(log.IsOpen());
 }

@@ -151,20 +151,3 @@ TEST(Settings, WriteFailingPartWayLeavesTheOldFileWhole)
     EXPECT_EQ(ReadBytes(file.m_path), kRecordBytes);
     EXPECT_EQ(EntryCount(dir.Path()), 1u) << "the temporary file must be removed";
 }
-
-TEST(Settings, NothingIsWrittenWithoutPathDataOrSize)
-{
-    TempDir dir;
-    CDataFile file;
-    const unsigned char byte = 1;
-    EXPECT_FALSE(file.WriteAll(&byte, 1));
-
-    file.m_path = dir.File("Settings.dat");
-    EXPECT_FALSE(file.WriteAll(nullptr, 32));
-    EXPECT_FALSE(file.WriteAll(&byte, 0));
-    EXPECT_FALSE(ReadBytes(file.m_path));
-
-    std::vector<unsigned char> buffer;
-    EXPECT_EQ(CDataFile{}.ReadAll(buffer), 0u);
-    EXPECT_EQ(file.ReadAll(buffer), 0u);
-}

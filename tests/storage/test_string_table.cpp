@@ -37,9 +37,3 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{IDS_DLG_EMAIL_US, "Have any questions? Please EMAIL US!"},
         TextCase{IDS_COL_FINISH_TIME, "Finish time"}, TextCase{0, ""}, TextCase{32786, ""}),
     [](const auto& info) { return "Id" + std::to_string(info.param.id); });
-
-TEST(StringTableAll, EveryTextFitsItsBuffer)
-{
-    for (unsigned id = 0; id < 70000; ++id)
-        EXPECT_LE(LoadString(id).size(), 79u) << id;
-}
