@@ -1,0 +1,127 @@
+#include "controls/CAboutBox.h"
+
+#include "controls/CBackdropButton.h"
+#include "controls/CLinkLabel.h"
+#include "controls/Picture.h"
+#include "storage/StringTable.h"
+
+#include <algorithm>
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QString>
+
+namespace {
+
+const char* const kPicturePath = ":/controls/about.svg";
+const char* const kWebPage = "https://orvane.example.org/";
+const char* const kSupportMail = "mailto:support@orvane.example.org";
+
+// The box as laid out in dialog units, for an 8-point dialog font.
+constexpr QSize kBoxUnits(265, 127);
+constexpr QRect kCloseUnits(198, 99, 60, 26);
+constexpr QRect kMailUnits(59, 113, 126, 8);
+constexpr QRect kWebUnits(59, 102, 65, 8);
+constexpr int kDialogFontPoints = 8;
+constexpr int kSmallestFontPixels = 7;
+
+// Keeps a control inside the picture when a large font would push it past the edge.
+QRect KeepInside(QRect r, const QRect& area)
+{
+    r.setWidth(std::min(r.width(), area.width()));
+    r.setHeight(std::min(r.height(), area.height()));
+    if (r.right() > area.right())
+        r.moveRight(area.right());
+    if (r.bottom() > area.bottom())
+        r.moveBottom(area.bottom());
+    return r;
+}
+
+QString Text(StringId id)
+{
+    return QString::fromStdString(LoadString(id));
+}
+
+} // namespace
+
+QFont CAboutBox::DialogFont(const QFont& base)
+{
+    // The picture has a fixed size in pixels, so the layout must fit it: a font whose
+    // dialog units make the box larger than the picture (a wide family, a large DPI)
+    // steps down a pixel at a time.
+    QFont font = base;
+    font.setPointSize(kDialogFontPoints);
+    int pixels = QFontInfo(font).pixelSize();
+    const QRect client(0, 0, kClientWidth, kClientHeight);
+    for (;;) {
+        const QRect box = DialogUnitsToPixels(QRect(QPoint(0, 0), kBoxUnits), QFontMetrics(font));
+        if (client.contains(box) || pixels <= kSmallestFontPixels)
+            return font;
+        font.setPixelSize(--pixels);
+    }
+}
+
+CAboutBox::CAboutBox(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(Text(IDS_DLG_ABOUT_TITLE));
+    setModal(true);
+
+    const QFont dialogFont = DialogFont(font());
+    setFont(dialogFont);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    m_picture = LoadPicture(QString::fromLatin1(kPicturePath));
+
+    const QFontMetrics metrics(dialogFont);
+    const QRect client(0, 0, kClientWidth, kClientHeight);
+
+    m_pCloseButton = new CBackdropButton(Text(IDS_DLG_CLOSE), this);
+    m_pCloseButton->setGeometry(KeepInside(DialogUnitsToPixels(kCloseUnits, metrics), client));
+    m_pCloseButton->setDefault(true);
+    m_pCloseButton->LoadBackdrop(m_picture);
+    m_pCloseButton->SetTextColors(Qt::black, Qt::black);
+    m_pCloseButton->SetFaceFont(QStringLiteral("Sans Serif"));
+    connect(m_pCloseButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_pMailLink = new CLinkLabel(Text(IDS_DLG_EMAIL_US), this);
+    m_pMailLink->setGeometry(KeepInside(DialogUnitsToPixels(kMailUnits, metrics), client));
+    m_pMailLink->SetTarget(QString::fromLatin1(kSupportMail));
+    m_pMailLink->Attach();
+
+    m_pWebLink = new CLinkLabel(Text(IDS_DLG_VISIT_WEB), this);
+    m_pWebLink->setGeometry(KeepInside(DialogUnitsToPixels(kWebUnits, metrics), client));
+    m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
+    m_pWebLink->Attach();
+
+    // The Close button is the first and only stop of the tab chain.
+    m_pCloseButton->setFocus();
+}
+
+CAboutBox::~CAboutBox() = default;
+
+QRect CAboutBox::DialogUnitsToPixels(const QRect& units, const QFontMetrics& metrics)
+{
+    // The average over the alphabet in both cases, as dialog layouts have always measured
+    // it; the font's own average width figure overstates it for proportional fonts.
+    static const QString alphabet =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int baseX = (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2;
+    const int baseY = metrics.height();
+    // Rounded to the nearest pixel, halves away from zero.
+    auto x = [baseX](int du) { return (du * baseX + 2) / 4; };
+    auto y = [baseY](int du) { return (du * baseY + 4) / 8; };
+    return QRect(QPoint(x(units.left()), y(units.top())),
+                 QSize(x(units.width()), y(units.height())));
+}
+
+void CAboutBox::paintEvent(QPaintEvent* /*event*/)
+{
+    // Unscaled from the client origin: the Close button copies its piece from the same
+    // place, so picture, links and button read as one surface.
+    if (m_picture.isNull())
+        return;
+    QPainter painter(this);
+    painter.drawPixmap(QPoint(0, 0), m_picture);
+}
