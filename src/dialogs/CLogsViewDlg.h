@@ -1,0 +1,54 @@
+#pragma once
+// The event log dialog: the whole of Logs.log in an editable box, with Clear (empties the file
+// after a question) and Save (replaces the file with the box's text). The log object is
+// closed around every file operation and opened again afterwards if it was open, so that
+// the monitor keeps appending to the file that is there afterwards.
+
+#include "dialogs/LogText.h"
+
+#include <QDialog>
+
+#include <mutex>
+#include <string>
+
+class CEventLogFile;
+class QPlainTextEdit;
+class QPushButton;
+
+class CLogsViewDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CLogsViewDlg(QWidget* parent = nullptr);
+
+    // Set by the creator before the dialog is shown; neither is owned. m_pLock, when set, is
+    // the lock under which the monitor writes to the log.
+    CEventLogFile* m_pLog = nullptr;
+    std::mutex* m_pLock = nullptr;
+
+    QPlainTextEdit* m_edit = nullptr;
+    QPushButton* m_btnClose = nullptr;
+    QPushButton* m_btnClear = nullptr;
+    QPushButton* m_btnSave = nullptr;
+
+    // The box's text as Save writes it: "\n" between lines, before the CR LF of the file.
+    QString EditText() const;
+    LogEncoding Encoding() const { return m_encoding; }
+
+public slots:
+    void OnClear();
+    void OnSave();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void OnInitDialog();
+    // Runs `operation` on the log's path with the log closed, under m_pLock when set, and opens
+    // the log again afterwards if it was open.
+    template <class Operation>
+    auto WithLogClosed(Operation&& operation);
+
+    LogEncoding m_encoding = LogEncoding::Utf8;
+    bool m_bInitialised = false;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// The event log's bytes as the text the user edits, and back. The file holds whatever bytes
+// the process names had, usually UTF-8 but not always, with CR LF line ends; the edit box wants
+// Unicode lines. Text that is valid UTF-8 is read as UTF-8; anything else is read as Latin-1,
+// which gives every byte its own character. Writing back uses the same encoding, so a log
+// opened and saved unchanged keeps its bytes (CR LF pairs, a leading byte-order mark and
+// non-breaking spaces included). Lone CR or LF bytes come back as CR LF.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+enum class LogEncoding { Utf8, Latin1 };
+
+struct DecodedLog {
+    QString text; // lines separated by "\n" alone
+    LogEncoding encoding = LogEncoding::Utf8;
+};
+
+// `bytes` as UTF-8 when they are valid UTF-8, otherwise as Latin-1; `encoding` receives which.
+QString DecodeUtf8OrLatin1(std::string_view bytes, LogEncoding* encoding = nullptr);
+
+// The text of `bytes` up to the first zero byte, decoded, with each CR LF made one "\n".
+DecodedLog DecodeLogBytes(std::string_view bytes);
+
+// `text` with every "\n" written as CR LF, encoded as `encoding`. Under Latin-1, a character
+// beyond U+00FF (typed by the user) is written as its UTF-8 bytes rather than dropped.
+std::string EncodeLogText(const QString& text, LogEncoding encoding);
