@@ -105,7 +105,6 @@ private slots:
 
     void ButtonLooks();
     void ButtonFollowsTheMouse();
-    void ButtonDoubleClickIsASecondPress();
 
     void AboutBoxLayout();
     void AboutBoxStartsFreshEachTime();
@@ -502,25 +501,15 @@ void TestControls::ButtonFollowsTheMouse()
     QCOMPARE(button.GetState(), int(CBackdropButton::Normal));
     QTest::keyRelease(&button, Qt::Key_Space);
     QCOMPARE(clicks.size(), 2);
-}
 
-void TestControls::ButtonDoubleClickIsASecondPress()
-{
-    QWidget dialog;
-    dialog.resize(200, 120);
-    CBackdropButton button(QStringLiteral("Close"), &dialog);
-    button.setGeometry(30, 40, 90, 39);
-    QSignalSpy clicks(&button, &QPushButton::clicked);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-
-    // What a double click delivers: press, release, double click, release.
+    // A double click delivers press, release, double click, release: the double click is
+    // a second press, so the last release gives a second click.
     QTest::mouseClick(&button, Qt::LeftButton);
     QTest::mouseDClick(&button, Qt::LeftButton);
     QCOMPARE(button.GetState(), int(CBackdropButton::Pressed));
     QVERIFY(button.isDown());
     QTest::mouseRelease(&button, Qt::LeftButton);
-    QCOMPARE(clicks.size(), 2);
+    QCOMPARE(clicks.size(), 4);
     QCOMPARE(button.GetState(), int(CBackdropButton::Hot));
 }
 
