@@ -44,7 +44,7 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// The template's layout, in dialog units.
+// The dialog's layout, in dialog units.
 constexpr int kDialogWidth = 429, kDialogHeight = 295;
 constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
 
@@ -159,7 +159,7 @@ void CLogsViewDlg::OnSave()
 void CLogsViewDlg::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
-    // The box keeps the template's margins to the right and below.
+    // The box keeps its first margins to the right and below.
     const DialogUnits du(font());
     const int right = du.X(kDialogWidth) - du.X(kEditX + kEditWidth);
     const int bottom = du.Y(kDialogHeight) - du.Y(kEditY + kEditHeight);
