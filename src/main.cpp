@@ -1,7 +1,7 @@
-#include <cstdio>
+#include "shell/CMonitorApp.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    std::puts("Orvane: the window is not built yet; the core and its tests are.");
-    return 0;
+    CMonitorApp app(argc, argv);
+    return app.Run();
 }

@@ -1,0 +1,607 @@
+#include "shell/CMainFrame.h"
+
+#include "controls/CAboutBox.h"
+#include "dialogs/CLogsViewDlg.h"
+#include "shell/AskYesNo.h"
+#include "shell/CLockIndicators.h"
+#include "shell/CProcessListWnd.h"
+#include "storage/ProgramDirectory.h"
+#include "storage/StringTable.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QSvgRenderer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QWindow>
+#include <QWindowStateChangeEvent>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+QString Text(unsigned id)
+{
+    return QString::fromStdString(LoadString(id));
+}
+
+// A command's string holds its status-bar prompt and, after a line break, its tooltip.
+QString PromptOf(unsigned commandId)
+{
+    return Text(commandId).section(QLatin1Char('\n'), 0, 0);
+}
+
+QString ToolTipOf(unsigned commandId)
+{
+    const QString text = Text(commandId);
+    const int lineBreak = text.indexOf(QLatin1Char('\n'));
+    return lineBreak < 0 ? QString() : text.mid(lineBreak + 1);
+}
+
+// Menu images are 12 x 12 pictures; menus ask for their small icon size (16 x 16 with the
+// usual styles), so the picture is drawn at its own size in the middle of that square rather
+// than blown up.
+QIcon MenuImage(const char* name)
+{
+    QSvgRenderer renderer(QStringLiteral(":/shell/%1").arg(QLatin1String(name)));
+    if (!renderer.isValid())
+        return {};
+    QIcon icon;
+    for (int scale : {1, 2}) {
+        QPixmap pixmap(16 * scale, 16 * scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter, QRectF(2 * scale, 2 * scale, 12 * scale, 12 * scale));
+        painter.end();
+        pixmap.setDevicePixelRatio(scale);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+bool OnWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(const std::string& programDirectory, QWidget* parent)
+    : QMainWindow(parent)
+{
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_wndProcessList = new CProcessListWnd(programDirectory, this);
+    m_trayIcon->setIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    // The tip is cut to what the notification area takes (63 characters).
+    m_trayIcon->setToolTip(Text(IDS_APP_TITLE).left(63));
+}
+
+CMainFrame::~CMainFrame()
+{
+    m_trayIcon->hide();
+}
+
+bool CMainFrame::Create()
+{
+    setWindowTitle(Text(IDS_APP_TITLE));
+    setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+
+    // The client: creating it starts the monitor thread. Its end is the second close request.
+    setCentralWidget(m_wndProcessList);
+    m_wndProcessList->Create();
+    connect(m_wndProcessList, &CProcessListWnd::threadEnded, this, &CMainFrame::RequestClose,
+            Qt::QueuedConnection);
+    connect(m_wndProcessList, &CProcessListWnd::selectionMarkChanged, this,
+            &CMainFrame::UpdateCommandUI);
+    connect(m_wndProcessList, &CProcessListWnd::contextMenuRequested, this,
+            &CMainFrame::OnContextMenu);
+
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    RestoreWindowRect();
+    CreateTrayMenu();
+
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    OnTrayOpen();
+            });
+
+    m_idleTimer = new QTimer(this);
+    m_idleTimer->setInterval(250);
+    connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
+    m_idleTimer->start();
+    UpdateCommandUI();
+    return true;
+}
+
+QAction* CMainFrame::AddCommand(unsigned id, unsigned textId, const char* image)
+{
+    auto* action = new QAction(Text(textId), this);
+    action->setProperty("commandId", id);
+    action->setStatusTip(PromptOf(id));
+    action->setToolTip(ToolTipOf(id));
+    if (image)
+        action->setIcon(MenuImage(image));
+    m_commands[id] = action;
+    return action;
+}
+
+QAction* CMainFrame::Command(unsigned id) const
+{
+    const auto it = m_commands.find(id);
+    return it == m_commands.end() ? nullptr : it->second;
+}
+
+QToolButton* CMainFrame::ToolButton(unsigned id) const
+{
+    const auto it = m_toolButtons.find(id);
+    return it == m_toolButtons.end() ? nullptr : it->second;
+}
+
+void CMainFrame::CreateMenus()
+{
+    // The texts keep their "\t" part: menus show it in the shortcut column, which is how
+    // "Del" is named without being an accelerator of the window.
+    QAction* exit = AddCommand(ID_APP_EXIT, IDS_MENU_EXIT, "menu-exit.svg");
+    QAction* kill = AddCommand(ID_PROCESS_KILL, IDS_MENU_KILL, "menu-kill.svg");
+    QAction* disable = AddCommand(ID_PROCESS_DISABLE, IDS_MENU_DISABLE, "menu-disable.svg");
+    QAction* disabledList =
+        AddCommand(ID_PROCESS_DISABLEDLIST, IDS_MENU_DISABLED_LIST, "menu-disabledlist.svg");
+    QAction* eventLog = AddCommand(ID_PROCESS_EVENTLOG, IDS_MENU_VIEW_EVENTLOG, "menu-eventlog.svg");
+    QAction* showToolBar = AddCommand(ID_VIEW_TOOLBAR, IDS_MENU_SHOW_TOOLBAR);
+    QAction* showStatusBar = AddCommand(ID_VIEW_STATUS_BAR, IDS_MENU_SHOW_STATUSBAR);
+    QAction* logSwitch = AddCommand(ID_SETTINGS_EVENTLOG, IDS_MENU_EVENTLOG_SWITCH);
+    QAction* minimize = AddCommand(ID_SETTINGS_MINIMIZE, IDS_MENU_MINIMIZE_AT_START);
+    QAction* help = AddCommand(ID_HELP_MANUAL, IDS_MENU_HELP, "menu-help.svg");
+    QAction* about = AddCommand(ID_APP_ABOUT, IDS_MENU_ABOUT, "menu-help.svg");
+
+    for (QAction* action : {showToolBar, showStatusBar, logSwitch, minimize})
+        action->setCheckable(true);
+
+    // The window's accelerators. Window-wide, so they act while the list has the focus.
+    const std::pair<QAction*, QKeySequence> accelerators[] = {
+        {exit, QKeySequence(Qt::ALT | Qt::Key_X)},
+        {disabledList, QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {eventLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {help, QKeySequence(Qt::Key_F1)},
+    };
+    for (const auto& [action, key] : accelerators) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+
+    connect(exit, &QAction::triggered, this, [this] { close(); });
+    connect(kill, &QAction::triggered, this, &CMainFrame::OnKillProcess);
+    connect(disable, &QAction::triggered, this, &CMainFrame::OnDisableProcess);
+    connect(disabledList, &QAction::triggered, this, &CMainFrame::OnDisabledList);
+    connect(eventLog, &QAction::triggered, this, &CMainFrame::OnEventLog);
+    connect(showToolBar, &QAction::triggered, this,
+            [this](bool checked) { m_wndToolBar->setVisible(checked); });
+    connect(showStatusBar, &QAction::triggered, this,
+            [this](bool checked) { statusBar()->setVisible(checked); });
+    connect(logSwitch, &QAction::triggered, this, &CMainFrame::OnToggleEventLog);
+    connect(minimize, &QAction::triggered, this, &CMainFrame::OnToggleMinimizeAtStart);
+    connect(help, &QAction::triggered, this, &CMainFrame::OnHelpManual);
+    connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(Text(IDS_FILE));
+    file->addAction(exit);
+    m_processMenu = bar->addMenu(Text(IDS_PROCESS));
+    m_processMenu->addActions({kill, disable, disabledList, eventLog});
+    QMenu* view = bar->addMenu(Text(IDS_VIEW));
+    view->addActions({showToolBar, showStatusBar});
+    QMenu* settings = bar->addMenu(Text(IDS_SETTINGS));
+    settings->addActions({logSwitch, minimize});
+    QMenu* helpMenu = bar->addMenu(Text(IDS_HELP));
+    helpMenu->addActions({help, about});
+
+    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::CreateToolBar()
+{
+    m_wndToolBar = new QToolBar(this);
+    m_wndToolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setFloatable(true);
+    m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+
+    // Buttons rather than the actions themselves: a button shows its own 16 x 15 picture (the
+    // menus show the 12 x 12 ones) and has a tooltip only where one is written down, where an
+    // action's button would fall back to the menu text.
+    const std::pair<unsigned, const char*> buttons[] = {
+        {ID_APP_EXIT, "toolbar-exit.svg"}, {0, nullptr},
+        {ID_PROCESS_KILL, "toolbar-kill.svg"}, {ID_PROCESS_DISABLE, "toolbar-disable.svg"},
+        {0, nullptr}, {ID_APP_ABOUT, "toolbar-about.svg"},
+    };
+    for (const auto& [id, image] : buttons) {
+        if (id == 0) {
+            m_wndToolBar->addSeparator();
+            continue;
+        }
+        QAction* action = Command(id);
+        auto* button = new QToolButton(m_wndToolBar);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setIcon(QIcon(QStringLiteral(":/shell/%1").arg(QLatin1String(image))));
+        button->setIconSize(QSize(16, 15));
+        button->setStatusTip(action->statusTip());
+        button->setToolTip(ToolTipOf(id));
+        button->setProperty("commandId", id);
+        button->installEventFilter(this);
+        button->setEnabled(action->isEnabled());
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+        connect(action, &QAction::changed, button,
+                [button, action] { button->setEnabled(action->isEnabled()); });
+        m_wndToolBar->addWidget(button);
+        m_toolButtons[id] = button;
+    }
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    m_messagePane = new QLabel(Text(IDS_IDLE_MESSAGE), bar);
+    bar->addWidget(m_messagePane, 1);
+    const QFontMetrics metrics(bar->font());
+    const unsigned ids[3] = {IDS_INDICATOR_CAPS, IDS_INDICATOR_NUM, IDS_INDICATOR_SCRL};
+    for (int i = 0; i < 3; ++i) {
+        auto* pane = new QLabel(bar);
+        pane->setFrameShape(QFrame::Panel);
+        pane->setFrameShadow(QFrame::Sunken);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setMinimumWidth(metrics.horizontalAdvance(Text(ids[i])) + 12);
+        bar->addPermanentWidget(pane);
+        m_indicatorPanes[i] = pane;
+    }
+}
+
+void CMainFrame::CreateTrayMenu()
+{
+    // The tray's own commands; 32792 is the menu bar's command itself.
+    QAction* open = AddCommand(ID_TRAY_OPEN, IDS_TRAY_OPEN);
+    QAction* disabledList =
+        AddCommand(ID_TRAY_DISABLEDLIST, IDS_MENU_DISABLED_LIST, "menu-disabledlist.svg");
+    QAction* exit = AddCommand(ID_TRAY_EXIT, IDS_MENU_EXIT, "menu-exit.svg");
+    QFont bold = open->font();
+    bold.setBold(true);
+    open->setFont(bold);
+
+    connect(open, &QAction::triggered, this, &CMainFrame::OnTrayOpen);
+    connect(disabledList, &QAction::triggered, this, &CMainFrame::OnDisabledList);
+    connect(exit, &QAction::triggered, this, &CMainFrame::OnTrayExit);
+
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->addActions({open, disabledList, Command(ID_PROCESS_EVENTLOG), exit});
+    connect(m_trayMenu, &QMenu::aboutToShow, this, [this, open] {
+        m_trayMenu->setDefaultAction(open);
+        UpdateCommandUI();
+    });
+    m_trayMenu->setDefaultAction(open);
+    m_trayIcon->setContextMenu(m_trayMenu);
+}
+
+void CMainFrame::RestoreWindowRect()
+{
+    const SettingsRecord& s = m_wndProcessList->Settings();
+    // The four values add up with 32-bit wrap-around; a sum of 0 means "no saved rectangle".
+    const std::uint32_t sum = static_cast<std::uint32_t>(s.windowLeft) +
+                              static_cast<std::uint32_t>(s.windowTop) +
+                              static_cast<std::uint32_t>(s.windowRight) +
+                              static_cast<std::uint32_t>(s.windowBottom);
+    if (sum == 0) {
+        // No saved rectangle: the window manager places the window, at a size that shows the
+        // list's columns the way a new window of the desktop would be sized.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            resize(screen->availableGeometry().size() * 3 / 4);
+        return;
+    }
+    const auto clampSize = [](std::int64_t size) {
+        return static_cast<int>(std::clamp<std::int64_t>(size, 0, QWIDGETSIZE_MAX));
+    };
+    const int width = clampSize(std::int64_t{s.windowRight} - s.windowLeft);
+    const int height = clampSize(std::int64_t{s.windowBottom} - s.windowTop);
+    // The rectangle is the outer one; until the window frame is known it is used for the
+    // client, and FitSavedOuterRect corrects it once the window is on screen.
+    resize(width, height);
+    if (!OnWayland())
+        move(s.windowLeft, s.windowTop);
+    m_savedOuterRect = QRect(s.windowLeft, s.windowTop, width, height);
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_savedOuterRect)
+        QTimer::singleShot(100, this, &CMainFrame::FitSavedOuterRect);
+}
+
+void CMainFrame::FitSavedOuterRect()
+{
+    if (!m_savedOuterRect || !isVisible())
+        return;
+    const QRect outer = *m_savedOuterRect;
+    m_savedOuterRect.reset();
+    if (isMinimized() || isMaximized() || !windowHandle())
+        return;
+    const QMargins margins = windowHandle()->frameMargins();
+    if (margins.isNull())
+        return;
+    resize(std::max(0, outer.width() - margins.left() - margins.right()),
+           std::max(0, outer.height() - margins.top() - margins.bottom()));
+    if (!OnWayland())
+        move(outer.topLeft());
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    if (m_commands.empty())
+        return;
+    const bool hasSelection = m_wndProcessList->GetSelectionMark() != -1;
+    Command(ID_PROCESS_KILL)->setEnabled(hasSelection);
+    Command(ID_PROCESS_DISABLE)->setEnabled(hasSelection);
+    const SettingsRecord& s = m_wndProcessList->Settings();
+    Command(ID_SETTINGS_EVENTLOG)->setChecked(s.eventLogOn != 0);
+    Command(ID_SETTINGS_MINIMIZE)->setChecked(s.minimizeAtStart != 0);
+    Command(ID_VIEW_TOOLBAR)->setChecked(m_wndToolBar && !m_wndToolBar->isHidden());
+    Command(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    UpdateIndicators();
+}
+
+void CMainFrame::UpdateIndicators()
+{
+    if (!m_indicatorPanes[0])
+        return;
+    const auto state = CLockIndicators::Query();
+    const bool on[3] = {state && state->caps, state && state->num, state && state->scroll};
+    const unsigned ids[3] = {IDS_INDICATOR_CAPS, IDS_INDICATOR_NUM, IDS_INDICATOR_SCRL};
+    for (int i = 0; i < 3; ++i) {
+        const QString text = on[i] ? Text(ids[i]) : QString();
+        if (m_indicatorPanes[i]->text() != text)
+            m_indicatorPanes[i]->setText(text);
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // A toolbar button without a written tooltip shows none.
+    if (event->type() == QEvent::ToolTip) {
+        auto* button = qobject_cast<QToolButton*>(watched);
+        if (button && button->toolTip().isEmpty())
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::focusInEvent(QFocusEvent* event)
+{
+    QMainWindow::focusInEvent(event);
+    m_wndProcessList->setFocus(event->reason());
+}
+
+void CMainFrame::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_wndProcessList->setFocus(Qt::ActiveWindowFocusReason);
+    } else if (event->type() == QEvent::WindowStateChange) {
+        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        if ((windowState() & Qt::WindowMinimized) && !(change->oldState() & Qt::WindowMinimized)) {
+            m_bWasMaximized = (change->oldState() & Qt::WindowMaximized) ||
+                              (windowState() & Qt::WindowMaximized);
+            HideToTray();
+        }
+    }
+}
+
+bool CMainFrame::TrayAvailable() const
+{
+    return m_trayOverride ? *m_trayOverride : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool CMainFrame::IsInTray() const
+{
+    return m_trayIcon->isVisible();
+}
+
+void CMainFrame::HideToTray()
+{
+    // Without a notification area there would be no way back to a hidden window: it stays
+    // minimised instead.
+    if (m_bClosed || !TrayAvailable())
+        return;
+    // Hidden after the state change has been handled; hiding from inside it confuses some
+    // window managers.
+    QTimer::singleShot(0, this, [this] {
+        if (m_bClosed || !isMinimized() || IsInTray())
+            return;
+        hide();
+        m_trayIcon->show();
+    });
+}
+
+void CMainFrame::OnTrayOpen()
+{
+    m_trayIcon->hide();
+    // Once back from the tray the window keeps above the others for the rest of its life.
+    if (!(windowFlags() & Qt::WindowStaysOnTopHint))
+        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (m_bWasMaximized)
+        showMaximized();
+    else
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::OnTrayExit()
+{
+    m_trayIcon->hide();
+    RequestClose();
+}
+
+void CMainFrame::CapturePlacement()
+{
+    SettingsRecord& s = m_wndProcessList->Settings();
+    if (isMinimized() || IsInTray()) {
+        // In the tray: the icon goes now; the rectangle and the maximised flag stay as loaded.
+        m_trayIcon->hide();
+        return;
+    }
+    if (isHidden())
+        return; // never shown: there is no placement to keep
+    if (isMaximized()) {
+        s.maximized = 1;
+        return;
+    }
+    const QRect outer = frameGeometry();
+    if (OnWayland()) {
+        // The position is not reported there; only the size is kept.
+        s.windowRight = s.windowLeft + outer.width();
+        s.windowBottom = s.windowTop + outer.height();
+    } else {
+        s.windowLeft = outer.left();
+        s.windowTop = outer.top();
+        s.windowRight = outer.left() + outer.width();
+        s.windowBottom = outer.top() + outer.height();
+    }
+    s.maximized = 0;
+}
+
+bool CMainFrame::OnClose()
+{
+    CapturePlacement();
+    m_wndProcessList->PrepareClose();
+    return m_wndProcessList->ThreadEnded();
+}
+
+void CMainFrame::FinishClose()
+{
+    m_bClosed = true;
+    m_trayIcon->hide();
+    if (m_idleTimer)
+        m_idleTimer->stop();
+    hide();
+    emit frameClosed();
+}
+
+void CMainFrame::RequestClose()
+{
+    if (m_bClosed)
+        return;
+    if (OnClose())
+        FinishClose();
+}
+
+void CMainFrame::OnQueryEndSession()
+{
+    RequestClose();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (m_bClosed) {
+        event->accept();
+        return;
+    }
+    if (OnClose()) {
+        FinishClose();
+        event->accept();
+    } else {
+        // The window stays, fully usable, until the monitor thread has ended.
+        event->ignore();
+    }
+}
+
+void CMainFrame::OnKillProcess()
+{
+    if (AskYesNo(this, IDS_ASK_KILL))
+        m_wndProcessList->KillSelected();
+}
+
+void CMainFrame::OnDisableProcess()
+{
+    if (AskYesNo(this, IDS_ASK_DISABLE))
+        m_wndProcessList->DisableSelected();
+}
+
+void CMainFrame::OnToggleEventLog()
+{
+    if (m_wndProcessList->Settings().eventLogOn != 0)
+        m_wndProcessList->StopEventLog();
+    else
+        m_wndProcessList->StartEventLog();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnToggleMinimizeAtStart()
+{
+    SettingsRecord& s = m_wndProcessList->Settings();
+    s.minimizeAtStart = s.minimizeAtStart == 0 ? 1 : 0;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnDisabledList()
+{
+    m_wndProcessList->ShowDisabledList();
+}
+
+void CMainFrame::OnEventLog()
+{
+    CLogsViewDlg dialog(this);
+    CProcessMonitor& monitor = m_wndProcessList->Monitor();
+    dialog.m_pLog = &monitor.m_eventLog;
+    dialog.m_pLock = &monitor.m_lock;
+    dialog.exec();
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutBox box(this);
+    box.exec();
+}
+
+QString CMainFrame::ManualPath(const QString& executableDirectory)
+{
+    const QString beside = executableDirectory + QLatin1Char('/') + QLatin1String(kManualFile);
+    const QString installed = executableDirectory + QLatin1String("/../share/orvane/") +
+                              QLatin1String(kManualFile);
+    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
+        return QFileInfo(installed).absoluteFilePath();
+    return beside;
+}
+
+void CMainFrame::OnHelpManual()
+{
+    // A missing manual or viewer is not reported.
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(ManualPath(QString::fromStdString(ExecutableDirectory()))));
+}
+
+void CMainFrame::OnContextMenu(const QPoint& globalPos)
+{
+    UpdateCommandUI();
+    m_processMenu->popup(globalPos);
+}

@@ -1,0 +1,148 @@
+#pragma once
+// The program's only top-level window: menu bar, dockable toolbar, status bar, the process
+// list window as its client, the tray icon and its menu, and the one close procedure.
+//
+// Every command lives in one table of QActions keyed by its numeric identifier. The update
+// handlers (Kill/Disable enabled only with a selection mark, the four check marks) run when a
+// menu is about to show, when the list's selection mark changes and from an idle timer.
+//
+// Closing is a two-phase handshake with the monitor thread: the first close request saves the
+// state and asks the monitor to stop but leaves the window; the list window's threadEnded()
+// brings the second request, which finds the thread ended and really closes (frameClosed()).
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <map>
+#include <optional>
+#include <string>
+
+class CProcessListWnd;
+class QAction;
+class QLabel;
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+// Command identifiers (the program's own numbers).
+enum CommandId : unsigned {
+    ID_PROCESS_KILL = 32772,
+    ID_PROCESS_DISABLE = 32777,
+    ID_SETTINGS_EVENTLOG = 32778,
+    ID_SETTINGS_MINIMIZE = 32779,
+    ID_PROCESS_DISABLEDLIST = 32781,
+    ID_TRAY_EXIT = 32786,
+    ID_TRAY_OPEN = 32787,
+    ID_TRAY_DISABLEDLIST = 32788,
+    ID_PROCESS_EVENTLOG = 32792,
+    ID_HELP_MANUAL = 32797,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_VIEW_TOOLBAR = 59392,
+    ID_VIEW_STATUS_BAR = 59393,
+};
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // Constructs the process list window for `programDirectory` (its files are read and the
+    // start banner written now). No monitor thread yet, no menus.
+    explicit CMainFrame(const std::string& programDirectory, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The creation step: the client (which starts the monitor thread), toolbar, status bar,
+    // menus with their texts and images, the saved rectangle and the tray menu. The window
+    // stays hidden; the caller shows it.
+    bool Create();
+
+    // The close procedure: placement captured, PrepareClose, and when the monitor thread has
+    // ended the frame closes for good. Returns whether it did.
+    bool OnClose();
+    // A close request from outside the window (tray Exit, a signal, the end of the session,
+    // the monitor's end): the close procedure, and the window goes when it says so.
+    void RequestClose();
+    // The end of the desktop session: the close procedure, without asking anybody.
+    void OnQueryEndSession();
+
+    // Restores the window from the tray (the icon goes, the window comes back as it was).
+    void OnTrayOpen();
+    bool IsInTray() const;
+    bool HasClosed() const { return m_bClosed; }
+
+    // Runs every update handler now.
+    void UpdateCommandUI();
+
+    // The path of the user's manual for a program in `executableDirectory`: beside it, or in
+    // ../share/orvane/ for an installed copy; beside it when neither exists.
+    static QString ManualPath(const QString& executableDirectory);
+
+    // Whether the desktop offers a notification area. Platforms without one (offscreen tests)
+    // can be told to behave as if they had one; the icon itself then simply has nowhere to go.
+    void AssumeTrayAvailable(std::optional<bool> available) { m_trayOverride = available; }
+    bool TrayAvailable() const;
+
+    QAction* Command(unsigned id) const;
+    CProcessListWnd* ProcessList() const { return m_wndProcessList; }
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    QToolButton* ToolButton(unsigned id) const;
+    QMenu* ProcessMenu() const { return m_processMenu; }
+    QMenu* TrayMenu() const { return m_trayMenu; }
+    QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
+    QLabel* MessagePane() const { return m_messagePane; }
+    QLabel* IndicatorPane(int index) const { return m_indicatorPanes[index]; }
+
+signals:
+    // The second phase of closing has run: the window is gone and the program may end.
+    void frameClosed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // No menu of toolbars on a right click beside the menu bar: the bars are toggled in View.
+    QMenu* createPopupMenu() override { return nullptr; }
+
+private:
+    QAction* AddCommand(unsigned id, unsigned textId, const char* image = nullptr);
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateTrayMenu();
+    void RestoreWindowRect();
+    void FitSavedOuterRect();
+    void CapturePlacement();
+    void HideToTray();
+    void FinishClose();
+    void UpdateIndicators();
+
+    void OnKillProcess();
+    void OnDisableProcess();
+    void OnToggleEventLog();
+    void OnToggleMinimizeAtStart();
+    void OnDisabledList();
+    void OnEventLog();
+    void OnHelpManual();
+    void OnAppAbout();
+    void OnTrayExit();
+    void OnContextMenu(const QPoint& globalPos);
+
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    CProcessListWnd* m_wndProcessList = nullptr;
+    QMenu* m_processMenu = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QLabel* m_messagePane = nullptr;
+    QLabel* m_indicatorPanes[3] = {nullptr, nullptr, nullptr};
+    QTimer* m_idleTimer = nullptr;
+    std::map<unsigned, QAction*> m_commands;
+    std::map<unsigned, QToolButton*> m_toolButtons;
+    std::optional<bool> m_trayOverride;
+    std::optional<QRect> m_savedOuterRect; // to be fitted once the window frame is known
+    bool m_bWasMaximized = false;         // the state to come back to from the tray
+    bool m_bClosed = false;
+};

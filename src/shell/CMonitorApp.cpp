@@ -1,0 +1,82 @@
+#include "shell/CMonitorApp.h"
+
+#include "shell/CMainFrame.h"
+#include "shell/CProcessListWnd.h"
+#include "shell/CSignalBridge.h"
+#include "storage/ProgramDirectory.h"
+#include "storage/StringTable.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSessionManager>
+
+namespace {
+
+std::string FirstArgument(int argc, char** argv)
+{
+    return argc > 0 && argv[0] ? std::string(argv[0]) : std::string();
+}
+
+} // namespace
+
+CMonitorApp::CMonitorApp(int& argc, char** argv)
+    : CMonitorApp(argc, argv, FindProgramDirectory(FirstArgument(argc, argv)))
+{
+}
+
+CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
+    : m_programDirectory(std::move(programDirectory))
+{
+    if (!QApplication::instance())
+        m_app = std::make_unique<QApplication>(argc, argv);
+    // A dialog closed while the frame sits in the tray is the last visible window; that must
+    // not end the program. Only the frame's close procedure does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+}
+
+CMonitorApp::~CMonitorApp()
+{
+    m_signals.reset();
+    m_pMainWnd.reset();
+}
+
+bool CMonitorApp::InitInstance()
+{
+    // Constructing the frame constructs the process list window: the three files are read and
+    // the start banner is written before any window exists.
+    m_pMainWnd = std::make_unique<CMainFrame>(m_programDirectory);
+    CMainFrame* frame = m_pMainWnd.get();
+    if (!frame->Create()) {
+        m_pMainWnd.reset();
+        return false;
+    }
+
+    if (m_app) {
+        QObject::connect(frame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        m_signals = std::make_unique<CSignalBridge>();
+        QObject::connect(m_signals.get(), &CSignalBridge::closeRequested, frame,
+                         &CMainFrame::RequestClose);
+    }
+    // The end of the session is answered at once: the state is saved, nobody is asked.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame,
+                     [frame](QSessionManager&) { frame->OnQueryEndSession(); });
+
+    const SettingsRecord& s = frame->ProcessList()->Settings();
+    if (s.minimizeAtStart != 0)
+        frame->showMinimized(); // which takes it to the tray
+    else if (s.maximized != 0)
+        frame->showMaximized();
+    else
+        frame->show();
+    return true;
+}
+
+int CMonitorApp::Run()
+{
+    if (!InitInstance())
+        return 1;
+    return QApplication::exec();
+}

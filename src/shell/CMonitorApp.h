@@ -1,0 +1,41 @@
+#pragma once
+// The application: owns the QApplication, builds the one main frame, shows it as the settings
+// say (in the tray when "Minimize at start" is set, else maximised or normal) and runs the
+// event loop until the frame's close procedure lets it go.
+//
+// Every way of leaving ends in the frame's close procedure: the close box, File Exit, Alt+X,
+// the toolbar, the tray menu, the end of the desktop session (commitDataRequest) and
+// SIGTERM, SIGINT or SIGHUP.
+
+#include <memory>
+#include <string>
+
+class CMainFrame;
+class CSignalBridge;
+class QApplication;
+
+class CMonitorApp {
+public:
+    // The program directory comes from argv[0] (FindProgramDirectory).
+    CMonitorApp(int& argc, char** argv);
+    // With an explicit program directory. When a QApplication exists already (tests), it is
+    // used, and the end of the frame does not end that application.
+    CMonitorApp(int& argc, char** argv, std::string programDirectory);
+    ~CMonitorApp();
+    CMonitorApp(const CMonitorApp&) = delete;
+    CMonitorApp& operator=(const CMonitorApp&) = delete;
+
+    // Builds and shows the frame; false when its window cannot be created.
+    bool InitInstance();
+    // InitInstance, then the event loop; the program's exit code.
+    int Run();
+
+    CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
+    const std::string& ProgramDirectory() const { return m_programDirectory; }
+
+private:
+    std::unique_ptr<QApplication> m_app; // null when the application was there before us
+    std::string m_programDirectory;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+    std::unique_ptr<CSignalBridge> m_signals;
+};

@@ -1,0 +1,24 @@
+# The user's manual and its pictures go beside the built program (the directory of `orvane`),
+# where Help looks for it, and to share/orvane/ for an installed copy.
+set(orvane_manual_sources ${PROJECT_SOURCE_DIR}/resources/OrvaneHelp.html)
+foreach(picture main-window.png process-menu.png tray-menu.png)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${picture})
+        list(APPEND orvane_manual_sources ${PROJECT_SOURCE_DIR}/docs/${picture})
+    endif()
+endforeach()
+
+set(orvane_manual_outputs)
+foreach(source IN LISTS orvane_manual_sources)
+    get_filename_component(name ${source} NAME)
+    set(output ${CMAKE_BINARY_DIR}/src/${name})
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${output}
+        DEPENDS ${source}
+        COMMENT "Placing ${name} beside the program" VERBATIM)
+    list(APPEND orvane_manual_outputs ${output})
+endforeach()
+add_custom_target(orvane_manual ALL DEPENDS ${orvane_manual_outputs})
+add_dependencies(orvane_gui orvane_manual)
+
+include(GNUInstallDirs)
+install(FILES ${orvane_manual_sources} DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane)
