@@ -1,0 +1,914 @@
+// The main frame and the application: menus, toolbar, status bar, the tray, the commands
+// against real processes (uniquely named copies of `sleep`, so that a disabled name touches
+// nothing else on the machine) and the close procedure with the Settings.dat it leaves, all in
+// a temporary program directory.
+
+#include "controls/CAboutBox.h"
+#include "dialogs/CDListDlg.h"
+#include "dialogs/CLogsViewDlg.h"
+#include "shell/CMainFrame.h"
+#include "shell/CMonitorApp.h"
+#include "shell/CProcessListWnd.h"
+#include "shell/CSignalBridge.h"
+#include "storage/CDataFile.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
+
+#include <csignal>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWatchTimeoutMs = 20000;
+
+void WriteSettings(const QString& dir, const SettingsRecord& settings)
+{
+    CDataFile file;
+    file.m_path = QDir(dir).filePath("Settings.dat").toStdString();
+    QVERIFY(SaveSettings(settings, file));
+}
+
+// The file's 32 bytes as a record; `size` gets the file's length.
+SettingsRecord ReadSettings(const QString& dir, qint64* size = nullptr)
+{
+    QFile file(QDir(dir).filePath("Settings.dat"));
+    SettingsRecord record;
+    if (!file.open(QIODevice::ReadOnly))
+        return record;
+    const QByteArray bytes = file.readAll();
+    if (size)
+        *size = bytes.size();
+    if (bytes.size() == SettingsRecord::kSize) {
+        unsigned char raw[SettingsRecord::kSize];
+        std::memcpy(raw, bytes.constData(), sizeof raw);
+        record.FromBytes(raw);
+    }
+    return record;
+}
+
+// Children started here, killed and reaped by pid at the end whatever happened.
+class Children {
+public:
+    ~Children()
+    {
+        for (pid_t pid : m_pids) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // Starts a copy of `sleep` named `name` in `dir`, sleeping a minute.
+    pid_t StartSleep(const QString& dir, const QString& name)
+    {
+        const QString program = QDir(dir).filePath(name);
+        if (!QFile::exists(program) && !QFile::copy(QStringLiteral("/bin/sleep"), program))
+            return -1;
+        QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+        const std::string path = program.toStdString();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(path.c_str(), path.c_str(), "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid > 0)
+            m_pids.push_back(pid);
+        return pid;
+    }
+    // True once the child has ended and was reaped; `signal` is what ended it (0: exited).
+    // Asking again gives the same answer (QTRY_* evaluate their condition more than once).
+    bool Reaped(pid_t pid, int* signal = nullptr)
+    {
+        if (!m_ended.contains(pid)) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) != pid)
+                return false;
+            std::erase(m_pids, pid);
+            m_ended[pid] = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        }
+        if (signal)
+            *signal = m_ended[pid];
+        return true;
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+    std::map<pid_t, int> m_ended;
+};
+
+// The live row of `pid` in the list (PID column, no finish time), -1 when there is none yet.
+int LiveRow(CMainFrame& frame, pid_t pid)
+{
+    const QAbstractItemModel* model = frame.ProcessList()->List()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->index(row, 1).data().toString() == QString::number(pid) &&
+            model->index(row, 3).data().toString().trimmed().isEmpty())
+            return row;
+    }
+    return -1;
+}
+
+// Runs `handler` once on the next modal window to open (from inside its exec()). The watch
+// ends with the returned object, so that a dialog that never came cannot reach a later test.
+using ModalWatch = std::unique_ptr<QTimer>;
+[[nodiscard]] ModalWatch WhenModalOpens(std::function<void(QWidget*)> handler)
+{
+    auto timer = std::make_unique<QTimer>();
+    QTimer* raw = timer.get();
+    QObject::connect(raw, &QTimer::timeout, [raw, handler] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            raw->stop();
+            handler(modal);
+        }
+    });
+    raw->start(20);
+    return timer;
+}
+
+// Answers the next Yes/No question with `answer`; `asked` gets its text.
+[[nodiscard]] ModalWatch AnswerQuestion(QMessageBox::StandardButton answer, QString* asked)
+{
+    return WhenModalOpens([answer, asked](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return;
+        *asked = box->text();
+        box->button(answer)->click();
+    });
+}
+
+// A frame over its own program directory, created (its monitor running).
+struct Frame {
+    QTemporaryDir dir;
+    std::unique_ptr<CMainFrame> frame;
+
+    explicit Frame(const SettingsRecord& settings = {})
+    {
+        WriteSettings(dir.path(), settings);
+        frame = std::make_unique<CMainFrame>(dir.path().toStdString());
+        frame->Create();
+    }
+    CMainFrame* operator->() const { return frame.get(); }
+    // A real close: the close procedure now, the window gone when the monitor has ended.
+    bool CloseAndWait(const std::function<void()>& request)
+    {
+        QSignalSpy closed(frame.get(), &CMainFrame::frameClosed);
+        request();
+        return closed.count() > 0 || closed.wait(5000);
+    }
+};
+
+QString MenuTitle(int index)
+{
+    return index >= 0 && index < 5 ? QStringLiteral("File,Process,View,Settings,Help")
+                                         .split(QLatin1Char(','))[index]
+                                   : QString();
+}
+
+} // namespace
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+private slots:
+    void menuBar_data();
+    void menuBar();
+    void trayMenu();
+    void killAndDisableGreyedWithoutSelection();
+    void statusPrompts_data();
+    void statusPrompts();
+    void toolTips();
+    void toolBarLayout();
+    void killAnsweredNoThenYes();
+    void disableAddsNameAndKills();
+    void contextMenuIsTheProcessMenu();
+    void acceleratorsActWhileListHasFocus();
+    void switchesSurviveClose();
+    void placementRoundTrip_data();
+    void placementRoundTrip();
+    void savedRectangle_data();
+    void savedRectangle();
+    void trayHideAndRestore_data();
+    void trayHideAndRestore();
+    void withoutTrayMinimisingKeepsWindow();
+    void dialogsFromTrayKeepProgramInTray();
+    void trayExitRemovesIconAndCloses();
+    void startState_data();
+    void startState();
+    void signalBridge();
+    void manualPath_data();
+    void manualPath();
+};
+
+void TestMainFrame::menuBar_data()
+{
+    QTest::addColumn<int>("menu");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<uint>("command");
+    QTest::addColumn<bool>("image");
+    QTest::addColumn<QKeySequence>("shortcut");
+
+    QTest::newRow("Exit") << 0 << 0 << "Exit\tAlt+X" << 57665u << true
+                          << QKeySequence(Qt::ALT | Qt::Key_X);
+    QTest::newRow("Kill") << 1 << 0 << "Kill process\tDel" << 32772u << true << QKeySequence();
+    QTest::newRow("Disable") << 1 << 1 << "Disable process" << 32777u << true << QKeySequence();
+    QTest::newRow("Disabled list") << 1 << 2 << "Disabled processes\tCtrl+D" << 32781u << true
+                                   << QKeySequence(Qt::CTRL | Qt::Key_D);
+    QTest::newRow("Event log") << 1 << 3 << "View Event Log\tCtrl+L" << 32792u << true
+                               << QKeySequence(Qt::CTRL | Qt::Key_L);
+    QTest::newRow("ToolBar") << 2 << 0 << "Show ToolBar" << 59392u << false << QKeySequence();
+    QTest::newRow("StatusBar") << 2 << 1 << "Show StatusBar" << 59393u << false << QKeySequence();
+    QTest::newRow("Write log") << 3 << 0 << "Write Event Log" << 32778u << false << QKeySequence();
+    QTest::newRow("Minimize") << 3 << 1 << "Minimize at start" << 32779u << false << QKeySequence();
+    QTest::newRow("Help") << 4 << 0 << "Help\tF1" << 32797u << true << QKeySequence(Qt::Key_F1);
+    QTest::newRow("About") << 4 << 1 << "About Orvane..." << 57664u << true << QKeySequence();
+}
+
+void TestMainFrame::menuBar()
+{
+    QFETCH(int, menu);
+    QFETCH(int, position);
+    QFETCH(QString, text);
+    QFETCH(uint, command);
+    QFETCH(bool, image);
+    QFETCH(QKeySequence, shortcut);
+
+    Frame frame;
+    const QList<QAction*> top = frame->menuBar()->actions();
+    QCOMPARE(top.size(), 5);
+    QCOMPARE(top[menu]->text(), MenuTitle(menu));
+    QVERIFY(top[menu]->menu());
+    const QList<QAction*> entries = top[menu]->menu()->actions();
+    QCOMPARE(entries.size(), menu == 0 ? 1 : menu == 1 ? 4 : 2);
+    QAction* entry = entries[position];
+    QCOMPARE(entry->text(), text);
+    QCOMPARE(entry->property("commandId").toUInt(), command);
+    QCOMPARE(entry, frame->Command(command));
+    QCOMPARE(!entry->icon().isNull(), image);
+    QCOMPARE(entry->shortcut(), shortcut);
+    if (!shortcut.isEmpty())
+        QCOMPARE(entry->shortcutContext(), Qt::WindowShortcut);
+    // Only the View and Settings entries carry check marks.
+    QCOMPARE(entry->isCheckable(), menu == 2 || menu == 3);
+}
+
+void TestMainFrame::trayMenu()
+{
+    Frame frame;
+    QMenu* menu = frame->TrayMenu();
+    QCOMPARE(frame->TrayIcon()->contextMenu(), menu);
+    QCOMPARE(frame->TrayIcon()->toolTip(), QStringLiteral("Orvane v 1.1 XP"));
+    QVERIFY(!frame->TrayIcon()->icon().isNull());
+    const QList<QAction*> entries = menu->actions();
+    QCOMPARE(entries.size(), 4);
+    const QString texts[] = {"Open", "Disabled processes\tCtrl+D", "View Event Log\tCtrl+L",
+                             "Exit\tAlt+X"};
+    const uint commands[] = {32787, 32788, 32792, 32786};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(entries[i]->text(), texts[i]);
+        QCOMPARE(entries[i]->property("commandId").toUInt(), commands[i]);
+        QCOMPARE(entries[i]->icon().isNull(), i == 0);
+        QVERIFY(entries[i]->isEnabled());
+    }
+    QVERIFY(entries[0]->font().bold());
+    QCOMPARE(menu->defaultAction(), entries[0]);
+    // The same pictures as the menu bar's entries of the same commands.
+    QCOMPARE(entries[3]->icon().pixmap(16).toImage(),
+             frame->Command(57665)->icon().pixmap(16).toImage());
+    QCOMPARE(entries[1]->icon().pixmap(16).toImage(),
+             frame->Command(32781)->icon().pixmap(16).toImage());
+}
+
+void TestMainFrame::killAndDisableGreyedWithoutSelection()
+{
+    Frame frame;
+    frame->show();
+    QCOMPARE(frame->ProcessList()->GetSelectionMark(), -1);
+    for (uint id : {32772u, 32777u}) {
+        QVERIFY(!frame->Command(id)->isEnabled());
+        QVERIFY(!frame->ToolButton(id)->isEnabled());
+    }
+    for (uint id : {57665u, 32781u, 32792u, 59392u, 59393u, 32778u, 32779u, 32797u, 57664u,
+                    32786u, 32787u, 32788u})
+        QVERIFY2(frame->Command(id)->isEnabled(), qPrintable(QString::number(id)));
+    QVERIFY(frame->ToolButton(57665)->isEnabled());
+    QVERIFY(frame->ToolButton(57664)->isEnabled());
+
+    QTRY_VERIFY_WITH_TIMEOUT(frame->ProcessList()->List()->model()->rowCount() > 0,
+                             kWatchTimeoutMs);
+    frame->ProcessList()->SetSelectionMark(0);
+    QTRY_VERIFY(frame->Command(32772)->isEnabled());
+    QVERIFY(frame->Command(32777)->isEnabled());
+    QVERIFY(frame->ToolButton(32772)->isEnabled());
+    QVERIFY(frame->ToolButton(32777)->isEnabled());
+}
+
+void TestMainFrame::statusPrompts_data()
+{
+    QTest::addColumn<uint>("command");
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("Exit") << 57665u << "Exit Orvane";
+    QTest::newRow("Kill") << 32772u << "Kill process";
+    QTest::newRow("Disable") << 32777u << "Disable process";
+    QTest::newRow("Write log") << 32778u << "On/Off Event Log";
+    QTest::newRow("Minimize") << 32779u << "Minimize to tray at start";
+    QTest::newRow("Disabled list") << 32781u << "Disabled processes's list";
+    QTest::newRow("Event log") << 32792u << "Show Event Log";
+    QTest::newRow("Help") << 32797u << "Show user's manual";
+    QTest::newRow("About") << 57664u
+                           << "Display information about program, version number and copyright";
+    QTest::newRow("ToolBar") << 59392u << "Show/Hide ToolBar";
+    QTest::newRow("StatusBar") << 59393u << "Show/Hide StatusBar";
+    QTest::newRow("tray Exit") << 32786u << "";
+    QTest::newRow("tray Open") << 32787u << "";
+    QTest::newRow("tray list") << 32788u << "";
+}
+
+void TestMainFrame::statusPrompts()
+{
+    QFETCH(uint, command);
+    QFETCH(QString, prompt);
+    Frame frame;
+    frame->show();
+    QCOMPARE(frame->MessagePane()->text(), QStringLiteral("Ready"));
+    QVERIFY(frame->statusBar()->currentMessage().isEmpty());
+
+    // Highlighting the entry shows its prompt in place of "Ready"; leaving it brings "Ready" back.
+    frame->Command(command)->showStatusText(frame.frame.get());
+    QCOMPARE(frame->statusBar()->currentMessage(), prompt);
+    QCOMPARE(frame->MessagePane()->isVisibleTo(frame->statusBar()), prompt.isEmpty());
+    QStatusTipEvent leave{QString()};
+    QApplication::sendEvent(frame.frame.get(), &leave);
+    QVERIFY(frame->statusBar()->currentMessage().isEmpty());
+    QVERIFY(frame->MessagePane()->isVisibleTo(frame->statusBar()));
+
+    if (QToolButton* button = frame->ToolButton(command))
+        QCOMPARE(button->statusTip(), prompt);
+}
+
+void TestMainFrame::toolTips()
+{
+    Frame frame;
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    QCOMPARE(frame->Command(59392)->toolTip(), QStringLiteral("Show/Hide ToolBar"));
+    QCOMPARE(frame->Command(59393)->toolTip(), QStringLiteral("Show/Hide StatusBar"));
+
+    // On the toolbar only About has a tooltip; the others show none at all.
+    const std::pair<uint, QString> buttons[] = {
+        {57665, QString()}, {32772, QString()}, {32777, QString()}, {57664, "About program"}};
+    for (const auto& [id, expected] : buttons) {
+        QToolButton* button = frame->ToolButton(id);
+        QVERIFY(button);
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        const QPoint at(button->width() / 2, button->height() / 2);
+        QHelpEvent help(QEvent::ToolTip, at, button->mapToGlobal(at));
+        QApplication::sendEvent(button, &help);
+        if (expected.isEmpty()) {
+            QVERIFY2(!QToolTip::isVisible(), qPrintable(QString::number(id)));
+        } else {
+            QTRY_VERIFY(QToolTip::isVisible());
+            QCOMPARE(QToolTip::text(), expected);
+        }
+    }
+    QToolTip::hideText();
+}
+
+void TestMainFrame::toolBarLayout()
+{
+    Frame frame;
+    QToolBar* bar = frame->ToolBar();
+    QCOMPARE(frame->toolBarArea(bar), Qt::TopToolBarArea);
+    QVERIFY(bar->isMovable());
+    QVERIFY(bar->isFloatable());
+    QCOMPARE(bar->allowedAreas(), Qt::AllToolBarAreas);
+    QCOMPARE(bar->iconSize(), QSize(16, 15));
+
+    // Exit, separator, Kill, Disable, separator, About.
+    QStringList layout;
+    for (QAction* action : bar->actions()) {
+        if (action->isSeparator()) {
+            layout << "|";
+        } else if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action))) {
+            layout << QString::number(button->property("commandId").toUInt());
+            QVERIFY(!button->icon().isNull());
+        }
+    }
+    QCOMPARE(layout.join(' '), QStringLiteral("57665 | 32772 32777 | 57664"));
+
+    // View's two switches hide and show the bars and carry the check marks.
+    frame->show();
+    frame->Command(59392)->trigger();
+    QVERIFY(bar->isHidden());
+    frame->UpdateCommandUI();
+    QVERIFY(!frame->Command(59392)->isChecked());
+    frame->Command(59393)->trigger();
+    QVERIFY(frame->statusBar()->isHidden());
+    frame->Command(59392)->trigger();
+    frame->UpdateCommandUI();
+    QVERIFY(!bar->isHidden());
+    QVERIFY(frame->Command(59392)->isChecked());
+    QVERIFY(!frame->Command(59393)->isChecked());
+}
+
+void TestMainFrame::killAnsweredNoThenYes()
+{
+    Frame frame;
+    frame->show();
+    Children children;
+    const pid_t pid = children.StartSleep(frame.dir.path(), QStringLiteral("mf-kill-sleep"));
+    QVERIFY(pid > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(LiveRow(*frame.frame, pid) >= 0, kWatchTimeoutMs);
+    frame->ProcessList()->SetSelectionMark(LiveRow(*frame.frame, pid));
+    QTRY_VERIFY(frame->Command(32772)->isEnabled());
+
+    QString asked;
+    auto watch = AnswerQuestion(QMessageBox::No, &asked);
+    frame->Command(32772)->trigger();
+    QCOMPARE(asked, QStringLiteral("Kill selected process?"));
+    QTest::qWait(300);
+    QVERIFY(!children.Reaped(pid));
+
+    asked.clear();
+    watch = AnswerQuestion(QMessageBox::Yes, &asked);
+    frame->ToolButton(32772)->click();
+    QCOMPARE(asked, QStringLiteral("Kill selected process?"));
+    int signal = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(children.Reaped(pid, &signal), 5000);
+    QCOMPARE(signal, SIGKILL);
+    // The row stays and gets its finish time.
+    QTRY_VERIFY_WITH_TIMEOUT(LiveRow(*frame.frame, pid) == -1, kWatchTimeoutMs);
+}
+
+void TestMainFrame::disableAddsNameAndKills()
+{
+    Frame frame;
+    frame->show();
+    Children children;
+    const QString name = QStringLiteral("mf-disable-sleep-%1").arg(::getpid());
+    const pid_t pid = children.StartSleep(frame.dir.path(), name);
+    QVERIFY(pid > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(LiveRow(*frame.frame, pid) >= 0, kWatchTimeoutMs);
+    frame->ProcessList()->SetSelectionMark(LiveRow(*frame.frame, pid));
+
+    QString asked;
+    auto watch = AnswerQuestion(QMessageBox::No, &asked);
+    frame->Command(32777)->trigger();
+    QCOMPARE(asked, QStringLiteral("Disable selected process?"));
+    QTest::qWait(300);
+    QVERIFY(!children.Reaped(pid));
+    QVERIFY(!QFile::exists(QDir(frame.dir.path()).filePath("BlackList.log")));
+
+    watch = AnswerQuestion(QMessageBox::Yes, &asked);
+    frame->Command(32777)->trigger();
+    int signal = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(children.Reaped(pid, &signal), 5000);
+    QCOMPARE(signal, SIGKILL);
+    QFile list(QDir(frame.dir.path()).filePath("BlackList.log"));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll(), (name + "|").toUtf8());
+
+    // The next copy of that name is killed on sight and never listed.
+    const pid_t again = children.StartSleep(frame.dir.path(), name);
+    QTRY_VERIFY_WITH_TIMEOUT(children.Reaped(again, &signal), kWatchTimeoutMs);
+    QCOMPARE(signal, SIGKILL);
+    QCOMPARE(LiveRow(*frame.frame, again), -1);
+}
+
+void TestMainFrame::contextMenuIsTheProcessMenu()
+{
+    Frame frame;
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->ProcessList()->List()->model()->rowCount() > 0,
+                             kWatchTimeoutMs);
+    frame->ProcessList()->SetSelectionMark(0);
+    emit frame->ProcessList()->contextMenuRequested(frame->mapToGlobal(QPoint(40, 80)));
+    QTRY_COMPARE(QApplication::activePopupWidget(), frame->ProcessMenu());
+    QVERIFY(frame->ProcessMenu()->actions()[0]->isEnabled());
+    QVERIFY(!frame->ProcessMenu()->actions()[0]->icon().isNull());
+    frame->ProcessMenu()->close();
+}
+
+void TestMainFrame::acceleratorsActWhileListHasFocus()
+{
+    Frame frame;
+    frame->show();
+    QApplication::setActiveWindow(frame.frame.get());
+    QVERIFY(QTest::qWaitForWindowActive(frame.frame.get()));
+    QTableView* list = frame->ProcessList()->List();
+    list->setFocus();
+    QTRY_VERIFY(list->hasFocus());
+
+    // Ctrl+D opens the disabled list, Ctrl+L the event log, each modal over the frame.
+    QString opened;
+    auto watch = WhenModalOpens([&opened](QWidget* modal) {
+        opened = modal->metaObject()->className();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(list, Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(opened, QStringLiteral("CDListDlg"));
+
+    opened.clear();
+    QApplication::setActiveWindow(frame.frame.get());
+    QVERIFY(QTest::qWaitForWindowActive(frame.frame.get()));
+    list->setFocus();
+    watch = WhenModalOpens([&opened](QWidget* modal) {
+        opened = modal->metaObject()->className();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(list, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(opened, QStringLiteral("CLogsViewDlg"));
+
+    // Alt+X is Exit: the close procedure, and the window goes once the monitor has ended.
+    QApplication::setActiveWindow(frame.frame.get());
+    QVERIFY(QTest::qWaitForWindowActive(frame.frame.get()));
+    list->setFocus();
+    QVERIFY(frame.CloseAndWait([list] { QTest::keyClick(list, Qt::Key_X, Qt::AltModifier); }));
+    QVERIFY(frame->HasClosed());
+}
+
+void TestMainFrame::switchesSurviveClose()
+{
+    SettingsRecord settings;
+    settings.eventLogOn = 1;
+    Frame frame(settings);
+    frame->show();
+    frame->UpdateCommandUI();
+    QVERIFY(frame->Command(32778)->isChecked());
+    QVERIFY(!frame->Command(32779)->isChecked());
+
+    frame->Command(32778)->trigger(); // off
+    QCOMPARE(frame->ProcessList()->Settings().eventLogOn, 0);
+    QVERIFY(!frame->Command(32778)->isChecked());
+    frame->Command(32779)->trigger(); // on
+    QCOMPARE(frame->ProcessList()->Settings().minimizeAtStart, 1);
+    QVERIFY(frame->Command(32779)->isChecked());
+    frame->Command(32778)->trigger(); // on again: no banner of its own
+    frame->Command(32779)->trigger(); // off
+    frame->Command(32779)->trigger(); // on
+
+    QFile log(QDir(frame.dir.path()).filePath("Logs.log"));
+    QVERIFY(frame.CloseAndWait([&] { frame->close(); }));
+    qint64 size = 0;
+    const SettingsRecord saved = ReadSettings(frame.dir.path(), &size);
+    QCOMPARE(size, qint64(32));
+    QCOMPARE(saved.eventLogOn, 1);
+    QCOMPARE(saved.minimizeAtStart, 1);
+    // One start banner, one finish banner, whatever the switch did in between.
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QCOMPARE(text.count("Orvane started"), 1);
+    QCOMPARE(text.count("Orvane finished"), 1);
+    QVERIFY(text.endsWith(" min.\r\n"));
+}
+
+void TestMainFrame::placementRoundTrip_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<int>("maximizedBefore");
+    QTest::addColumn<QRect>("expectedRect"); // left, top, right, bottom as x, y, r, b
+    QTest::addColumn<int>("expectedMaximized");
+    // The normal window stores its outer rectangle (here moved and resized after start).
+    QTest::newRow("normal") << "normal" << 1 << QRect(QPoint(150, 160), QPoint(650, 460)) << 0;
+    QTest::newRow("normal off screen")
+        << "offscreen" << 0 << QRect(QPoint(-300, -50), QPoint(200, 250)) << 0;
+    // Maximised: the flag is set and the loaded rectangle kept.
+    QTest::newRow("maximised") << "maximised" << 0 << QRect(QPoint(100, 120), QPoint(700, 520))
+                               << 1;
+    // In the tray (or minimised): both kept exactly as loaded.
+    QTest::newRow("tray") << "tray" << 1 << QRect(QPoint(100, 120), QPoint(700, 520)) << 1;
+    QTest::newRow("minimised") << "minimised" << 0 << QRect(QPoint(100, 120), QPoint(700, 520))
+                               << 0;
+}
+
+void TestMainFrame::placementRoundTrip()
+{
+    QFETCH(QString, state);
+    QFETCH(int, maximizedBefore);
+    QFETCH(QRect, expectedRect);
+    QFETCH(int, expectedMaximized);
+
+    SettingsRecord settings;
+    settings.windowLeft = 100;
+    settings.windowTop = 120;
+    settings.windowRight = 700;
+    settings.windowBottom = 520;
+    settings.maximized = maximizedBefore;
+    Frame frame(settings);
+    // The loaded rectangle is where the window starts (no window frame offscreen).
+    QCOMPARE(frame->geometry(), QRect(100, 120, 600, 400));
+
+    frame->AssumeTrayAvailable(state == "tray");
+    if (state == "normal" || state == "offscreen") {
+        frame->show();
+        frame->move(expectedRect.topLeft());
+        frame->resize(expectedRect.size() - QSize(1, 1));
+    } else if (state == "maximised") {
+        frame->showMaximized();
+        QTRY_VERIFY(frame->isMaximized());
+    } else {
+        frame->show();
+        frame->showMinimized();
+        QTRY_VERIFY(frame->isMinimized());
+        if (state == "tray")
+            QTRY_VERIFY(frame->IsInTray() && frame->isHidden());
+    }
+    // A normal window stores its outer rectangle, frame included.
+    if (state == "normal" || state == "offscreen") {
+        QCOMPARE(frame->frameGeometry().topLeft(), expectedRect.topLeft());
+        expectedRect.setSize(frame->frameGeometry().size() + QSize(1, 1));
+    }
+    QVERIFY(frame.CloseAndWait([&] { frame->RequestClose(); }));
+    QVERIFY(!frame->TrayIcon()->isVisible());
+
+    qint64 size = 0;
+    const SettingsRecord saved = ReadSettings(frame.dir.path(), &size);
+    QCOMPARE(size, qint64(32));
+    QCOMPARE(saved.windowLeft, expectedRect.left());
+    QCOMPARE(saved.windowTop, expectedRect.top());
+    // Right and bottom are exclusive: left + width, top + height.
+    QCOMPARE(saved.windowRight, expectedRect.right());
+    QCOMPARE(saved.windowBottom, expectedRect.bottom());
+    QCOMPARE(saved.maximized, expectedMaximized);
+}
+
+void TestMainFrame::savedRectangle_data()
+{
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("top");
+    QTest::addColumn<int>("right");
+    QTest::addColumn<int>("bottom");
+    QTest::addColumn<bool>("applied");
+    QTest::newRow("all zero") << 0 << 0 << 0 << 0 << false;
+    QTest::newRow("adds up to 0") << -100 << 0 << 100 << 0 << false;
+    QTest::newRow("adds up to 0 with wrap-around") << INT_MAX << INT_MAX << 1 << 1 << false;
+    QTest::newRow("adds up to 1") << -100 << 0 << 100 << 1 << true;
+    QTest::newRow("ordinary") << 30 << 40 << 530 << 440 << true;
+}
+
+void TestMainFrame::savedRectangle()
+{
+    QFETCH(int, left);
+    QFETCH(int, top);
+    QFETCH(int, right);
+    QFETCH(int, bottom);
+    QFETCH(bool, applied);
+    SettingsRecord settings;
+    settings.windowLeft = left;
+    settings.windowTop = top;
+    settings.windowRight = right;
+    settings.windowBottom = bottom;
+    Frame frame(settings);
+    if (applied) {
+        QCOMPARE(frame->pos(), QPoint(left, top));
+        if (right - left >= 400) // wide enough for the bars
+            QCOMPARE(frame->width(), right - left);
+    } else {
+        // The default size of a new window, wherever the system puts it.
+        QCOMPARE(frame->size(), frame->screen()->availableGeometry().size() * 3 / 4);
+    }
+    QCOMPARE(frame->windowTitle(), QStringLiteral("Orvane v 1.1 XP"));
+}
+
+void TestMainFrame::trayHideAndRestore_data()
+{
+    QTest::addColumn<bool>("maximised");
+    QTest::addColumn<QString>("how");
+    QTest::newRow("normal, Open") << false << "open";
+    QTest::newRow("normal, click") << false << "click";
+    QTest::newRow("maximised, double click") << true << "double";
+}
+
+void TestMainFrame::trayHideAndRestore()
+{
+    QFETCH(bool, maximised);
+    QFETCH(QString, how);
+    Frame frame;
+    frame->AssumeTrayAvailable(true);
+    if (maximised)
+        frame->showMaximized();
+    else
+        frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    QVERIFY(!frame->IsInTray());
+
+    frame->showMinimized();
+    QTRY_VERIFY(frame->isHidden());
+    QVERIFY(frame->IsInTray());
+    QVERIFY(frame->isMinimized());
+
+    if (how == "open") {
+        frame->Command(32787)->trigger();
+    } else {
+        // The tray icon's own signal, as a click on it gives it.
+        emit frame->TrayIcon()->activated(how == "click" ? QSystemTrayIcon::Trigger
+                                                        : QSystemTrayIcon::DoubleClick);
+    }
+    QVERIFY(!frame->IsInTray());
+    QTRY_VERIFY(frame->isVisible());
+    QVERIFY(!frame->isMinimized());
+    QCOMPARE(frame->isMaximized(), maximised);
+    QVERIFY(frame->windowFlags() & Qt::WindowStaysOnTopHint);
+
+    // Right clicks and the tooltip do not restore.
+    frame->showMinimized();
+    QTRY_VERIFY(frame->IsInTray());
+    emit frame->TrayIcon()->activated(QSystemTrayIcon::Context);
+    QTest::qWait(50);
+    QVERIFY(frame->isHidden());
+}
+
+void TestMainFrame::withoutTrayMinimisingKeepsWindow()
+{
+    Frame frame;
+    frame->AssumeTrayAvailable(false);
+    frame->show();
+    frame->showMinimized();
+    QTest::qWait(100);
+    QVERIFY(frame->isMinimized());
+    QVERIFY(!frame->isHidden());
+    QVERIFY(!frame->IsInTray());
+}
+
+void TestMainFrame::dialogsFromTrayKeepProgramInTray()
+{
+    int argc = 1;
+    char name[] = "orvane";
+    char* argv[] = {name, nullptr};
+    QTemporaryDir dir;
+    WriteSettings(dir.path(), SettingsRecord{});
+    CMonitorApp app(argc, argv, dir.path().toStdString());
+    QVERIFY(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    // Closing a dialog while the frame is hidden closes the last visible window: that alone
+    // must not end the program.
+    QVERIFY(!QApplication::quitOnLastWindowClosed());
+
+    frame->AssumeTrayAvailable(true);
+    frame->showMinimized();
+    QTRY_VERIFY(frame->IsInTray());
+    QVERIFY(frame->isHidden());
+
+    QSignalSpy closed(frame, &CMainFrame::frameClosed);
+    for (uint id : {32788u, 32792u}) {
+        QString opened;
+        auto watch = WhenModalOpens([&opened](QWidget* modal) {
+            opened = modal->metaObject()->className();
+            static_cast<QDialog*>(modal)->reject();
+        });
+        QAction* entry = nullptr;
+        for (QAction* action : frame->TrayMenu()->actions())
+            if (action->property("commandId").toUInt() == id)
+                entry = action;
+        QVERIFY(entry);
+        entry->trigger();
+        QCOMPARE(opened, id == 32788u ? QStringLiteral("CDListDlg") : QStringLiteral("CLogsViewDlg"));
+        QTest::qWait(100);
+        QVERIFY(frame->isHidden());
+        QVERIFY(frame->IsInTray());
+    }
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(!frame->HasClosed());
+}
+
+void TestMainFrame::trayExitRemovesIconAndCloses()
+{
+    SettingsRecord settings;
+    settings.eventLogOn = 1;
+    settings.windowLeft = 10;
+    settings.windowTop = 20;
+    settings.windowRight = 410;
+    settings.windowBottom = 320;
+    Frame frame(settings);
+    frame->AssumeTrayAvailable(true);
+    frame->show();
+    frame->showMinimized();
+    QTRY_VERIFY(frame->IsInTray());
+
+    QSignalSpy closed(frame.frame.get(), &CMainFrame::frameClosed);
+    frame->Command(32786)->trigger();
+    // The icon goes at once; the program goes when the monitor has ended.
+    QVERIFY(!frame->TrayIcon()->isVisible());
+    QVERIFY(closed.count() > 0 || closed.wait(5000));
+    const SettingsRecord saved = ReadSettings(frame.dir.path());
+    QCOMPARE(saved.windowLeft, 10);
+    QCOMPARE(saved.windowRight, 410);
+    QCOMPARE(saved.eventLogOn, 1);
+    QFile log(QDir(frame.dir.path()).filePath("Logs.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count("Orvane finished"), 1);
+}
+
+void TestMainFrame::startState_data()
+{
+    QTest::addColumn<int>("minimizeAtStart");
+    QTest::addColumn<int>("maximized");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << 0 << 0 << "normal";
+    QTest::newRow("maximised") << 0 << 1 << "maximised";
+    // Minimize at start wins; without a notification area (offscreen) it stays minimised.
+    QTest::newRow("both") << 1 << 1 << "minimised";
+    QTest::newRow("minimise") << 1 << 0 << "minimised";
+}
+
+void TestMainFrame::startState()
+{
+    QFETCH(int, minimizeAtStart);
+    QFETCH(int, maximized);
+    QFETCH(QString, expected);
+    int argc = 1;
+    char name[] = "orvane";
+    char* argv[] = {name, nullptr};
+    QTemporaryDir dir;
+    SettingsRecord settings;
+    settings.minimizeAtStart = minimizeAtStart;
+    settings.maximized = maximized;
+    WriteSettings(dir.path(), settings);
+    CMonitorApp app(argc, argv, dir.path().toStdString());
+    QVERIFY(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    QCOMPARE(frame->windowTitle(), QStringLiteral("Orvane v 1.1 XP"));
+    QTest::qWait(50);
+    QCOMPARE(frame->isMinimized(), expected == "minimised");
+    QCOMPARE(frame->isMaximized() && !frame->isMinimized(), expected == "maximised");
+    QVERIFY(!frame->isHidden());
+}
+
+void TestMainFrame::signalBridge()
+{
+    CSignalBridge bridge;
+    QVERIFY(bridge.IsInstalled());
+    // A second bridge would steal the first one's pipe: it stays inactive.
+    CSignalBridge second;
+    QVERIFY(!second.IsInstalled());
+
+    QSignalSpy requests(&bridge, &CSignalBridge::closeRequested);
+    for (int signalNumber : {SIGHUP, SIGTERM, SIGINT}) {
+        requests.clear();
+        ::raise(signalNumber);
+        QTRY_COMPARE(requests.count(), 1);
+        QCOMPARE(requests.first().first().toInt(), signalNumber);
+    }
+}
+
+void TestMainFrame::manualPath_data()
+{
+    QTest::addColumn<bool>("beside");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("portable copy") << true << false << "bin/OrvaneHelp.html";
+    QTest::newRow("installed copy") << false << true << "share/orvane/OrvaneHelp.html";
+    QTest::newRow("both: the one beside") << true << true << "bin/OrvaneHelp.html";
+    QTest::newRow("none: beside, unopened") << false << false << "bin/OrvaneHelp.html";
+}
+
+void TestMainFrame::manualPath()
+{
+    QFETCH(bool, beside);
+    QFETCH(bool, installed);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString root = QFileInfo(dir.path()).canonicalFilePath();
+    QDir(root).mkpath("bin");
+    QDir(root).mkpath("share/orvane");
+    if (beside)
+        QFile(root + "/bin/OrvaneHelp.html").open(QIODevice::WriteOnly);
+    if (installed)
+        QFile(root + "/share/orvane/OrvaneHelp.html").open(QIODevice::WriteOnly);
+    QCOMPARE(CMainFrame::ManualPath(root + "/bin"), root + "/" + expected);
+}
+
+QTEST_MAIN(TestMainFrame)
+#include "test_mainframe.moc"
