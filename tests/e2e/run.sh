@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# End to end: the built program in a directory of its own, on a virtual X display with a window
+# manager and a notification area. It watches a process start and end, hides to the tray,
+# opens a dialog from the tray menu and stays in the tray afterwards, comes back with a click,
+# and ends on SIGTERM within two seconds, leaving the finish banner and a 32-byte Settings.dat.
+#
+# usage: run.sh PROGRAM [MANUAL]    exit 77 (skipped) when the X tools are missing
+set -uo pipefail
+
+program=$1
+manual=${2:-}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/xsession.sh"
+
+for tool in Xvfb openbox trayer xdotool xwininfo xdpyinfo; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+tmp=$(mktemp -d /tmp/orvane-e2e.XXXXXX)
+orvane_pid=
+sleep_pid=
+cleanup() {
+    [[ -n $orvane_pid ]] && kill -KILL "$orvane_pid" 2>/dev/null
+    [[ -n $sleep_pid ]] && kill -KILL "$sleep_pid" 2>/dev/null
+    stop_session
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+failures=0
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@" >/dev/null 2>&1; then
+        echo "ok   - $what"
+    else
+        echo "FAIL - $what"
+        failures=$((failures + 1))
+    fi
+}
+fatal() {
+    echo "FAIL - $1"
+    [[ -f $tmp/orvane.out ]] && sed 's/^/     | /' "$tmp/orvane.out"
+    exit 1
+}
+
+cp "$program" "$tmp/orvane" || fatal "copy the program"
+[[ -n $manual && -f $manual ]] && cp "$manual" "$tmp/"
+# Settings.dat: eventLogOn = 1, everything else 0 (no saved rectangle).
+printf '\001\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000' \
+    >"$tmp/Settings.dat"
+
+start_session "$tmp" || fatal "X session"
+
+(cd / && exec "$tmp/orvane") >"$tmp/orvane.out" 2>&1 &
+orvane_pid=$!
+wait_until 15 main_window || fatal "the main window appears"
+win=$(main_window)
+log=$tmp/Logs.log
+check "start banner written" grep -aq $'^\r\\?Orvane started .* min\\.\r$' "$log"
+
+# A process starts and ends under a name nobody else uses.
+sleeper=$tmp/e2e-sleep-$$
+cp /bin/sleep "$sleeper"
+"$sleeper" 300 &
+sleep_pid=$!
+name=$(basename "$sleeper")
+started="Started process$(printf ' \t\t')$name$(printf ' \t\t')"
+wait_until 10 grep -aqF "$started" "$log"
+check "\"Started process\" line for $name" grep -aqF "$started" "$log"
+kill -TERM "$sleep_pid"
+wait "$sleep_pid" 2>/dev/null
+sleep_pid=
+finished="Finished process$(printf ' \t')$name$(printf ' \t\t')"
+wait_until 10 grep -aqF "$finished" "$log"
+check "\"Finished process\" line for $name" grep -aqF "$finished" "$log"
+
+# Minimising hides the window and puts the icon into the notification area.
+xdotool windowminimize "$win"
+wait_until 10 bash -c "! xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$'"
+check "minimised window is hidden" bash -c "! xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' >/dev/null"
+wait_until 10 tray_icon_center
+check "tray icon present" tray_icon_center
+
+# A dialog from the tray menu, closed while the window is hidden, leaves the program in the tray.
+if read -r x y < <(tray_icon_center); then
+    xdotool mousemove "$x" "$y" click 3
+    sleep 0.7
+    # Open, Disabled processes, View Event Log.
+    xdotool key Down Down Down Return
+    if wait_until 10 xdotool search --onlyvisible --name '^Event Log$'; then
+        dialog=$(xdotool search --onlyvisible --name '^Event Log$' | head -n1)
+        xdotool windowactivate --sync "$dialog" key Escape 2>/dev/null ||
+            xdotool key --window "$dialog" Escape
+        wait_until 10 bash -c "! xdotool search --onlyvisible --name '^Event Log$'"
+        check "event log dialog closed" bash -c "! xdotool search --onlyvisible --name '^Event Log$' >/dev/null"
+        sleep 0.5
+        check "still running after the dialog closed" kill -0 "$orvane_pid"
+        check "still in the tray after the dialog closed" tray_icon_center
+        check "window still hidden" bash -c "! xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' >/dev/null"
+    else
+        check "event log dialog opened from the tray menu" false
+        xdotool key Escape
+    fi
+fi
+
+# A left click on the icon brings the window back, above the others.
+if read -r x y < <(tray_icon_center); then
+    xdotool mousemove "$x" "$y" click 1
+fi
+wait_until 10 main_window
+check "window restored by a click on the icon" main_window
+check "icon gone after restore" bash -c "$(declare -f tray_panel tray_icon_center); ! tray_icon_center"
+if win=$(main_window); then
+    check "restored window stays on top" bash -c "xprop -id $win _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
+fi
+
+# SIGTERM runs the close procedure: the program ends within two seconds.
+kill -TERM "$orvane_pid"
+ended=no
+for _ in $(seq 40); do
+    if ! kill -0 "$orvane_pid" 2>/dev/null; then
+        ended=yes
+        break
+    fi
+    sleep 0.05
+done
+check "ends within 2 s of SIGTERM" test "$ended" = yes
+wait "$orvane_pid"
+status=$?
+orvane_pid=
+check "exit status 0 (was $status)" test "$status" -eq 0
+
+check "log ends with the finish banner" \
+    bash -c "tail -c 300 '$log' | tr -d '\n' | grep -aq $'\rOrvane finished [^\r]* min\\.\r\$'"
+check "exactly one finish banner" test "$(grep -ac 'Orvane finished' "$log")" -eq 1
+check "Settings.dat has 32 bytes" test "$(stat -c %s "$tmp/Settings.dat")" -eq 32
+check "eventLogOn is still 1" test "$(od -An -tu4 -N4 "$tmp/Settings.dat" | tr -d ' ')" = 1
+read -r _ _ left top right bottom maximized _ < <(od -An -v -td4 -w32 "$tmp/Settings.dat")
+check "window rectangle stored ($left $top $right $bottom, maximised $maximized)" \
+    test $((right - left)) -gt 0 -a $((bottom - top)) -gt 0 -a "$maximized" -eq 0
+
+# A second start puts the window where the first one left it: closing again stores the same
+# rectangle (the outer one, window frame included, does not creep).
+(cd / && exec "$tmp/orvane") >>"$tmp/orvane.out" 2>&1 &
+orvane_pid=$!
+if wait_until 15 main_window; then
+    sleep 1.5
+    kill -TERM "$orvane_pid"
+    wait "$orvane_pid"
+    orvane_pid=
+    read -r _ _ left2 top2 right2 bottom2 maximized2 _ < <(od -An -v -td4 -w32 "$tmp/Settings.dat")
+    check "same rectangle after a restart ($left2 $top2 $right2 $bottom2)" \
+        test "$left2 $top2 $right2 $bottom2 $maximized2" = "$left $top $right $bottom $maximized"
+else
+    check "second start shows the window" false
+fi
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed; program output:"
+    sed 's/^/     | /' "$tmp/orvane.out"
+    exit 1
+fi
+echo "all checks passed"

@@ -1,0 +1,81 @@
+# Shared by run.sh and screenshots.sh: a virtual X display with a window manager and a
+# notification area, and small waiting helpers. Everything started here is remembered by pid
+# and stopped by pid in stop_session.
+
+started_pids=()
+
+# wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after SECONDS.
+wait_until() {
+    local limit=$1
+    shift
+    local deadline=$((SECONDS + limit))
+    until "$@" >/dev/null 2>&1; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+# start_session DIR: Xvfb on a display it picks itself (-displayfd), openbox and trayer.
+# Sets DISPLAY.
+start_session() {
+    local dir=$1
+    : >"$dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" \
+        >"$dir/xvfb.log" 2>&1 &
+    started_pids+=($!)
+    wait_until 10 test -s "$dir/display" || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$(head -n1 "$dir/display")"
+    wait_until 10 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
+    openbox >"$dir/openbox.log" 2>&1 &
+    started_pids+=($!)
+    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false --tint 0xc0c0c0 >"$dir/trayer.log" 2>&1 &
+    started_pids+=($!)
+    wait_until 10 tray_panel || { echo "trayer did not come up" >&2; return 1; }
+    # Let the window manager settle before the program maps its window.
+    sleep 0.5
+}
+
+stop_session() {
+    local i
+    for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
+        kill "${started_pids[$i]}" 2>/dev/null || true
+        wait "${started_pids[$i]}" 2>/dev/null || true
+    done
+    started_pids=()
+}
+
+# The notification area's panel window (trayer's).
+tray_panel() {
+    local id
+    id=$(xdotool search --classname '^panel$' 2>/dev/null | head -n1)
+    [[ -n $id ]] && echo "$id"
+}
+
+# The program's visible main window, if any.
+main_window() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' 2>/dev/null | head -n1)
+    [[ -n $id ]] && echo "$id"
+}
+
+# "X Y" of the middle of the program's icon in the notification area, if it is shown there.
+tray_icon_center() {
+    local panel id size abs
+    panel=$(tray_panel) || return 1
+    while read -r id size abs; do
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+        size=${size%%+*}
+        abs=${abs#+}
+        echo "$((${abs%%+*} + ${size%x*} / 2)) $((${abs#*+} + ${size#*x} / 2))"
+        return 0
+    done < <(xwininfo -tree -id "$panel" 2>/dev/null | awk '
+        /"Orvane v 1\.1 XP"/ {
+            for (i = 1; i <= NF; i++) {
+                if ($i ~ /^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$/) size = $i
+                if ($i ~ /^\+-?[0-9]+\+-?[0-9]+$/) abs = $i
+            }
+            if (size !~ /^1x1\+/) print $1, size, abs
+        }')
+    return 1
+}
