@@ -51,11 +51,12 @@ set(CPACK_PACKAGE_VENDOR "Orvane developers")
 set(CPACK_PACKAGE_CONTACT "Orvane developers <support@orvane.example.org>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://orvane.example.org/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop process watcher")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Orvane lists every process that has run on the machine since it started, with its name, "
-    "process identifier, start and finish time, processor load and executable path, refreshed "
-    "every half second; ended processes keep their row. It writes every start and finish to an "
-    "event log, kills on sight the programs on its disabled list, kills the selected process on "
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Orvane lists every process that has run on the machine since it started,\n"
+    "with its name, process identifier, start and finish time, processor load\n"
+    "and executable path, refreshed every half second; ended processes keep\n"
+    "their row. It writes every start and finish to an event log, kills on\n"
+    "sight the programs on its disabled list, kills the selected process on\n"
     "request and hides to the notification area.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -63,9 +64,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvane developers <support@orvane.example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The libraries the program links come from dpkg-shlibdeps; the plugins Qt loads at run time
-# (the X11 platform, the SVG icon engine) are not linked and are named here.
+# The libraries the program links (Qt Core, Gui, Widgets and Svg, which also carries the SVG
+# icon engine) come from dpkg-shlibdeps; the X11 platform plugin is loaded at run time, not
+# linked, so it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)

@@ -23,7 +23,7 @@ need_tools() {
 # A fresh temporary folder, removed when the script ends. Sets $tmp.
 make_temp() {
     tmp="$(mktemp -d "${TMPDIR:-/tmp}/orvane-install.XXXXXX")"
-    trap 'rm -rf "$tmp"' EXIT
+    trap '[[ -n "${ORVANE_KEEP_TEMP:-}" ]] || rm -rf "$tmp"' EXIT
 }
 
 # Installs the build tree into $1.
@@ -43,4 +43,6 @@ as_fresh_user() {
     unset DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID KDE_FULL_SESSION SNAP
     unset BROWSER DEFAULT_BROWSER QT_QPA_PLATFORM WAYLAND_DISPLAY
     export XDG_CURRENT_DESKTOP=
+    export XDG_RUNTIME_DIR="$home/.runtime"
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 }
