@@ -14,11 +14,14 @@
 #include "storage/CEventLogFile.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 class CProcessMonitor {
 public:
@@ -82,6 +85,24 @@ public:
     static constexpr const char* kOwnName = "orvane";
 
 private:
+    void RefreshRow(int row, bool& stopped);
+    int ImageFor(const std::string& path);
+    void Reactivate(int row);
+
     ChangesCallback m_onChanges;
     EndedCallback m_onEnded;
+
+    // Rows whose texts may still change, ascending. An ended row whose texts have settled
+    // ("0 %" load, finish time written) leaves this list: its times can no longer change, so
+    // refreshing it would rewrite the same texts. It comes back when its name is read anew,
+    // and every row comes back when the offset from UTC changes (all time texts change then).
+    std::vector<int> m_activeRows;
+    long m_utcOffset = 0;
+    bool m_offsetChanged = false; // in the current pass
+    std::unordered_map<std::string, int> m_iconImages; // icon name -> image
+    std::vector<std::uint32_t> m_pids;                  // reused by every pass
+    std::vector<int> m_visit;                           // rows of one pid, reused
+
+    std::mutex m_pauseLock; // wakes the pause early on a stop request
+    std::condition_variable m_pauseWake;
 };

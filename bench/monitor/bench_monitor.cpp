@@ -1,0 +1,143 @@
+// Cost of one monitor pass against the floor of reading every process's stat file once, and
+// what ended rows cost: time per pass with 100,000 of them, heap per row.
+//
+//   bench_monitor [extra sleep children, default 1000]
+
+#include "monitor/CProcessMonitor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// The naive sweep: open, read and close /proc/<pid>/stat for every process.
+void NaiveSweep()
+{
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return;
+    char path[64];
+    char buffer[1024];
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+            continue;
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        [[maybe_unused]] ssize_t n = read(fd, buffer, sizeof buffer);
+        close(fd);
+    }
+    closedir(proc);
+}
+
+template <typename F> double Median(int rounds, F&& f)
+{
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        f();
+        times.push_back(Seconds(Clock::now() - start));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int children = argc > 1 ? std::atoi(argv[1]) : 1000;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < children; ++i) {
+        char name[] = "sleep";
+        char seconds[] = "600";
+        char* args[] = {name, seconds, nullptr};
+        pid_t pid;
+        if (posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, args, environ) == 0)
+            pids.push_back(pid);
+    }
+    platform::RaiseFileLimit();
+
+    char pattern[] = "/tmp/orvane-bench-XXXXXX";
+    if (!mkdtemp(pattern))
+        return 1;
+    {
+        CProcessMonitor monitor(pattern);
+        for (int i = 0; i < 3; ++i)
+            monitor.ScanProcesses(); // rows for everything, first samples taken, texts settled
+
+        constexpr int kRounds = 15;
+        double floor = Median(kRounds, NaiveSweep);
+        double pass = Median(kRounds, [&] { monitor.ScanProcesses(); });
+        int rows;
+        {
+            std::lock_guard lock(monitor.m_lock);
+            rows = monitor.m_table.GetRowCount();
+        }
+        std::printf("processes=%d floor_ms=%.3f pass_ms=%.3f\n", rows, floor * 1e3, pass * 1e3);
+
+        // 100,000 rows of processes that have ended, as a long run leaves them.
+        constexpr int kEnded = 100000;
+        std::size_t heapBefore = mallinfo2().uordblks;
+        {
+            std::lock_guard lock(monitor.m_lock);
+            ProcessTable& table = monitor.m_table;
+            platform::FileTime now = platform::GetSystemTimeAsFileTime();
+            for (int i = 0; i < kEnded; ++i) {
+                std::uint32_t pid = 4000000 + i;
+                platform::ProcessTimes times{now - 600'0000000ULL, now - 10'0000000ULL, 1200, 3400};
+                auto record = std::make_unique<ProcessRecord>();
+                record->pid = pid;
+                record->hProcess = platform::ProcessHandle::Ended(pid, times);
+                std::string pidText = std::to_string(pid);
+                int row = table.AppendRow(0, pidText);
+                table.SetCellText(row, ColName, "bash");
+                table.SetCellText(row, ColPid, pidText);
+                table.SetRecord(row, std::move(record));
+                table.SetCellText(row, ColFile, "/usr/bin/bash");
+                table.SetCellText(row, ColStart, FormatFileDateTime(times.creation));
+                table.SetCellText(row, ColFinish, FormatFileDateTime(times.exit));
+                table.SetCellText(row, ColCpu, "0 %");
+            }
+            table.TakeChanges();
+        }
+        std::size_t heapAfter = mallinfo2().uordblks;
+        monitor.ScanProcesses();
+        double passWithEnded = Median(kRounds, [&] { monitor.ScanProcesses(); });
+
+        std::printf("pass_with_100k_ended_ms=%.3f\n", passWithEnded * 1e3);
+        std::printf("pass_vs_floor=%.3f\n", pass / floor);
+        std::printf("rows100k_vs_rows0=%.3f\n", passWithEnded / pass);
+        std::printf("bytes_per_ended_row=%zu\n", (heapAfter - heapBefore) / kEnded);
+    }
+    for (pid_t pid : pids) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    std::filesystem::remove_all(pattern);
+    std::printf("monitor_bench_ok\n");
+    return 0;
+}

@@ -1,0 +1,443 @@
+// The monitor cycle against real processes, in a temporary program directory.
+
+#include "monitor/CProcessMonitor.h"
+#include "storage/CDataFile.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+class MonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvane-monitor-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+
+    void TearDown() override
+    {
+        for (pid_t pid : m_children) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        fs::remove_all(m_dir);
+    }
+
+    void WriteSettings(std::int32_t eventLogOn)
+    {
+        SettingsRecord settings;
+        settings.eventLogOn = eventLogOn;
+        CDataFile file;
+        file.m_path = (m_dir / "Settings.dat").string();
+        ASSERT_TRUE(SaveSettings(settings, file));
+    }
+
+    // A copy of sleep under `name` in the test directory (the kernel names the process after it).
+    fs::path SleepCopy(const std::string& name)
+    {
+        fs::path copy = m_dir / name;
+        fs::copy_file("/bin/sleep", copy, fs::copy_options::overwrite_existing);
+        fs::permissions(copy, fs::perms::owner_all);
+        return copy;
+    }
+
+    pid_t Spawn(const fs::path& program, std::vector<std::string> args = {"1000"})
+    {
+        std::vector<char*> argv;
+        std::string arg0 = program.filename().string();
+        argv.push_back(arg0.data());
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+            return -1;
+        m_children.push_back(pid);
+        return pid;
+    }
+
+    void KillAndReap(pid_t pid)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        std::erase(m_children, pid);
+    }
+
+    // Rows of `pid`, in table order.
+    static std::vector<int> RowsOf(CProcessMonitor& monitor, pid_t pid)
+    {
+        std::vector<int> rows;
+        std::lock_guard lock(monitor.m_lock);
+        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
+            if (monitor.m_table.GetCellText(row, ColPid) == std::to_string(pid))
+                rows.push_back(row);
+        return rows;
+    }
+
+    fs::path m_dir;
+    std::vector<pid_t> m_children;
+};
+
+TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsItsStart)
+{
+    WriteSettings(1);
+    ASSERT_GT(Spawn(SleepCopy("orvane")), 0);
+    ASSERT_GT(Spawn(SleepCopy("first-pass-sleep")), 0);
+
+    CProcessMonitor monitor(m_dir.string());
+    monitor.ScanProcesses();
+
+    std::vector<std::uint32_t> order;
+    ASSERT_TRUE(platform::EnumProcesses(order));
+    std::string log = ReadFile(m_dir / "Logs.log");
+    ASSERT_EQ(log.rfind("\r\nOrvane started ", 0), 0u);
+
+    std::lock_guard lock(monitor.m_lock);
+    ProcessTable& table = monitor.m_table;
+    ASSERT_GT(table.GetRowCount(), 1);
+    std::size_t named = 0;
+    // Rows follow the enumeration order: each row's pid comes later in it than the previous one.
+    std::size_t at = 0;
+    for (int row = 0; row < table.GetRowCount(); ++row) {
+        std::uint32_t pid = table.GetRecord(row)->pid;
+        auto found = std::find(order.begin() + at, order.end(), pid);
+        ASSERT_NE(found, order.end()) << "row " << row << " pid " << pid;
+        at = found - order.begin();
+        EXPECT_EQ(table.GetCellText(row, ColPid), std::to_string(pid));
+        EXPECT_NE(table.GetCellText(row, ColName), "orvane");
+
+        const std::string& name = table.GetCellText(row, ColName);
+        if (name == "unknown")
+            continue;
+        ++named;
+        platform::ProcessTimes times;
+        ASSERT_TRUE(table.GetRecord(row)->hProcess->GetTimes(times));
+        std::string start = FormatFileDateTime(times.creation);
+        EXPECT_EQ(table.GetCellText(row, ColStart), start);
+        EXPECT_GE(Count(log, "Started process \t\t" + name + " \t\t" + start + "\r\n"), 1u) << name;
+    }
+    // One line per named row; a row named "unknown" gets its line one pass later.
+    EXPECT_EQ(Count(log, "Started process \t\t"), named);
+}
+
+TEST_F(MonitorTest, OwnNameIsNeverListed)
+{
+    pid_t own = Spawn(SleepCopy("orvane"));
+    CProcessMonitor monitor(m_dir.string());
+    monitor.ScanProcesses();
+    monitor.ScanProcesses();
+    EXPECT_TRUE(RowsOf(monitor, own).empty());
+}
+
+TEST_F(MonitorTest, LaterProcessGetsARowThenOneFinishedLineAndZeroLoad)
+{
+    WriteSettings(1);
+    CProcessMonitor monitor(m_dir.string());
+    monitor.ScanProcesses();
+
+    pid_t pid = Spawn(SleepCopy("late sleep (x)"));
+    monitor.ScanProcesses();
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+    {
+        std::lock_guard lock(monitor.m_lock);
+        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "late sleep (x)");
+        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFile), (m_dir / "late sleep (x)").string());
+        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish), "");
+    }
+
+    KillAndReap(pid);
+    monitor.ScanProcesses();
+    monitor.ScanProcesses();
+    monitor.ScanProcesses();
+    std::string finish;
+    {
+        std::lock_guard lock(monitor.m_lock);
+        finish = monitor.m_table.GetCellText(rows[0], ColFinish);
+        EXPECT_EQ(finish.size(), 19u);
+        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColCpu), "0 %");
+        EXPECT_EQ(monitor.m_table.GetRecord(rows[0])->hProcess->DescriptorCount(), 0);
+    }
+    EXPECT_EQ(RowsOf(monitor, pid).size(), 1u); // the row stays, nothing new for a dead pid
+
+    std::string log = ReadFile(m_dir / "Logs.log");
+    EXPECT_EQ(Count(log, "Started process \t\tlate sleep (x) \t\t"), 1u);
+    EXPECT_EQ(Count(log, "Finished process \tlate sleep (x) \t\t" + finish + "\r\n"), 1u);
+}
+
+TEST_F(MonitorTest, ReusedIdentifierGetsASecondRow)
+{
+    CProcessMonitor monitor(m_dir.string());
+    pid_t first = Spawn(SleepCopy("reuse-a"));
+    monitor.ScanProcesses();
+    ASSERT_EQ(RowsOf(monitor, first).size(), 1u);
+    KillAndReap(first);
+
+    // Ask the kernel to hand out the same identifier again (needs privilege; other processes
+    // starting at the same moment may take it, so try a few times).
+    fs::path second = SleepCopy("reuse-b");
+    pid_t again = -1;
+    for (int attempt = 0; attempt < 20 && again != first; ++attempt) {
+        int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
+        if (fd < 0)
+            GTEST_SKIP() << "cannot write /proc/sys/kernel/ns_last_pid: identifiers cannot be reused on demand";
+        std::string last = std::to_string(first - 1);
+        bool written = write(fd, last.data(), last.size()) == static_cast<ssize_t>(last.size());
+        close(fd);
+        if (!written)
+            GTEST_SKIP() << "ns_last_pid refused the write: identifiers cannot be reused on demand";
+        again = Spawn(second);
+        if (again != first)
+            KillAndReap(again);
+    }
+    if (again != first)
+        GTEST_SKIP() << "the identifier was taken by another process every time";
+
+    monitor.ScanProcesses(); // the old row learns that its process ended
+    monitor.ScanProcesses(); // the new process gets its own row
+    auto rows = RowsOf(monitor, first);
+    ASSERT_EQ(rows.size(), 2u);
+    std::lock_guard lock(monitor.m_lock);
+    EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "reuse-a");
+    EXPECT_NE(monitor.m_table.GetCellText(rows[0], ColFinish), "");
+    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColName), "reuse-b");
+    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColFinish), "");
+    EXPECT_EQ(monitor.m_table.FindLiveRow(first), rows[1]);
+}
+
+TEST_F(MonitorTest, DisabledNameIsKilledAtFirstSightWithoutRowOrLine)
+{
+    WriteSettings(1);
+    std::ofstream(m_dir / "BlackList.log", std::ios::binary) << "victim-xyz|";
+    CProcessMonitor monitor(m_dir.string());
+    monitor.ScanProcesses();
+
+    pid_t pid = Spawn(SleepCopy("Victim-XYZ"));
+    monitor.ScanProcesses();
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::erase(m_children, pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_TRUE(RowsOf(monitor, pid).empty());
+    monitor.ScanProcesses();
+    EXPECT_EQ(ReadFile(m_dir / "Logs.log").find("Victim-XYZ"), std::string::npos);
+}
+
+TEST_F(MonitorTest, WithLoggingOffTheTableUpdatesAndNothingIsWritten)
+{
+    WriteSettings(0);
+    CProcessMonitor monitor(m_dir.string());
+    pid_t pid = Spawn(SleepCopy("quiet-sleep"));
+    monitor.ScanProcesses();
+    ASSERT_EQ(RowsOf(monitor, pid).size(), 1u);
+    KillAndReap(pid);
+    monitor.ScanProcesses();
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+    {
+        std::lock_guard lock(monitor.m_lock);
+        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish).size(), 19u);
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "Logs.log"));
+}
+
+[[noreturn]] void Spin()
+{
+    std::atomic<unsigned long> n{0};
+    for (;;)
+        n.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Spins `threads` threads in a child; returns its pid.
+pid_t SpinChild(int threads)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<std::thread> spinners;
+        for (int i = 1; i < threads; ++i)
+            spinners.emplace_back(Spin);
+        Spin();
+    }
+    return pid;
+}
+
+class BusyTest : public MonitorTest, public ::testing::WithParamInterface<int> {};
+
+// Processor seconds used so far by `pid`'s thread group, read straight from /proc.
+double CpuSeconds(pid_t pid)
+{
+    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number == 14)
+            utime = std::stoull(field);
+        if (number == 15)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
+{
+    int threads = GetParam();
+    if (static_cast<int>(std::thread::hardware_concurrency()) < threads)
+        GTEST_SKIP() << "needs " << threads << " processors";
+    CProcessMonitor monitor(m_dir.string());
+    pid_t pid = SpinChild(threads);
+    ASSERT_GT(pid, 0);
+    m_children.push_back(pid);
+    std::this_thread::sleep_for(200ms);
+
+    // The machine may be busy with other work: the load shown is compared with what the child
+    // really used over the same second, measured independently.
+    monitor.ScanProcesses();
+    auto wallStart = std::chrono::steady_clock::now();
+    double cpuStart = CpuSeconds(pid);
+    std::this_thread::sleep_for(1s);
+    double cpuEnd = CpuSeconds(pid);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    monitor.ScanProcesses();
+    double expected = (cpuEnd - cpuStart) / wall * 100;
+
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+    std::string text;
+    {
+        std::lock_guard lock(monitor.m_lock);
+        text = monitor.m_table.GetCellText(rows[0], ColCpu);
+    }
+    ASSERT_GE(text.size(), 3u);
+    EXPECT_EQ(text.substr(text.size() - 2), " %");
+    int load = std::atoi(text.c_str());
+    EXPECT_NEAR(load, expected, 20 + 0.15 * expected) << text;
+    if (expected > 120)
+        EXPECT_GT(load, 100) << "two busy processors must show more than 100 %";
+    std::printf("[ busy     ] %d thread(s): shown %s, measured %.0f %%\n", threads, text.c_str(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAndTwoThreads, BusyTest, ::testing::Values(1, 2));
+
+TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSettings)
+{
+    WriteSettings(5);
+    std::atomic<int> ended{0};
+    std::atomic<int> batches{0};
+    {
+        CProcessMonitor monitor(m_dir.string());
+        EXPECT_EQ(monitor.m_settings.eventLogOn, 1);
+        monitor.Start([&](TableChanges&&) { ++batches; }, [&] { ++ended; });
+        while (batches == 0)
+            std::this_thread::sleep_for(10ms);
+
+        monitor.PrepareClose();
+        monitor.PrepareClose(); // a second request while the thread ends: no second banner
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!monitor.m_bThreadEnded && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(monitor.m_bThreadEnded);
+        EXPECT_EQ(ended, 1);
+        monitor.PrepareClose(); // phase 2: joins the thread, frees the records
+        EXPECT_FALSE(monitor.m_hThread.joinable());
+        std::lock_guard lock(monitor.m_lock);
+        EXPECT_EQ(monitor.m_disabledList.GetSize(), 0u);
+        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
+            EXPECT_EQ(monitor.m_table.GetRecord(row), nullptr);
+    }
+    std::string log = ReadFile(m_dir / "Logs.log");
+    EXPECT_EQ(Count(log, "\r\nOrvane finished "), 1u);
+    auto banner = log.rfind("\r\nOrvane finished ");
+    EXPECT_EQ(log.find("\r\n", banner + 2), log.size() - 2); // the banner ends the file
+    EXPECT_EQ(log.substr(log.size() - 7), " min.\r\n");
+
+    std::string settings = ReadFile(m_dir / "Settings.dat");
+    ASSERT_EQ(settings.size(), 32u);
+    EXPECT_EQ(settings.substr(0, 4), std::string("\x01\x00\x00\x00", 4));
+}
+
+TEST_F(MonitorTest, SwitchingTheLogOffAndOnWritesNoBanner)
+{
+    WriteSettings(0);
+    CProcessMonitor monitor(m_dir.string());
+    monitor.StartEventLog();
+    pid_t pid = Spawn(SleepCopy("switch-sleep"));
+    monitor.ScanProcesses();
+    monitor.StopEventLog();
+    KillAndReap(pid);
+    monitor.ScanProcesses();
+    std::string log = ReadFile(m_dir / "Logs.log");
+    EXPECT_EQ(log.find("Orvane started"), std::string::npos);
+    EXPECT_EQ(Count(log, "Started process \t\tswitch-sleep"), 1u);
+    EXPECT_EQ(Count(log, "Finished process \tswitch-sleep"), 0u); // ended while logging was off
+}
+
+TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
+{
+    CProcessMonitor monitor(m_dir.string());
+    pid_t killed = Spawn(SleepCopy("kill-me"));
+    pid_t disabled = Spawn(SleepCopy("Disable Me"));
+    monitor.ScanProcesses();
+    auto killRows = RowsOf(monitor, killed);
+    auto disableRows = RowsOf(monitor, disabled);
+    ASSERT_EQ(killRows.size(), 1u);
+    ASSERT_EQ(disableRows.size(), 1u);
+
+    monitor.KillSelected(-1);
+    monitor.KillSelected(killRows[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(killed, &status, 0), killed);
+    std::erase(m_children, killed);
+    EXPECT_TRUE(WIFSIGNALED(status));
+
+    monitor.DisableSelected(disableRows[0]);
+    ASSERT_EQ(waitpid(disabled, &status, 0), disabled);
+    std::erase(m_children, disabled);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(ReadFile(m_dir / "BlackList.log"), "disable me|");
+
+    // The killed row's handle is spent; killing it again does nothing to anyone.
+    monitor.ScanProcesses();
+    monitor.KillSelected(killRows[0]);
+}
+
+} // namespace
