@@ -78,8 +78,11 @@ public:
     // Terminates the process with SIGKILL through its pidfd, never by bare identifier. On
     // EPERM, if CAP_KILL is permitted but not effective, raises it for one more attempt and
     // drops it again at once. Returns whether the signal was delivered; callers may ignore it
-    // (the design reports nothing). Does nothing for an ended handle.
+    // (the program reports nothing). Does nothing for an ended handle.
     bool Kill();
+    // The same with the second, privileged attempt only when `privilegedRetry` is set.
+    // CAP_KILL is raised in the calling thread alone (capabilities are per thread on Linux).
+    bool Kill(bool privilegedRetry);
 
     // A handle that stands for a process already ended with the given final times (holds no
     // descriptor). For tables restored or built without the process, e.g. benchmarks.
@@ -87,6 +90,8 @@ public:
 
 private:
     ProcessHandle() = default;
+    void MarkEnded();
+    bool StillSameProcess() const;
     // Kept small and inline: an ended row keeps its handle for the rest of the run.
     std::uint32_t m_pid = 0;
     int m_pidfd = -1;

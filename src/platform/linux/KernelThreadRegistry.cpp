@@ -1,0 +1,92 @@
+#include "platform/linux/KernelThreadRegistry.h"
+
+#include "platform/linux/ProcFiles.h"
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace platform::procfs {
+
+KernelThreadRegistry& KernelThreadRegistry::Instance()
+{
+    static KernelThreadRegistry registry;
+    return registry;
+}
+
+KernelThreadRegistry::~KernelThreadRegistry()
+{
+    for (auto& [pid, entry] : m_entries)
+        close(entry.statfd);
+}
+
+void KernelThreadRegistry::Add(std::uint32_t pid, int statfd, std::uint64_t starttime,
+                               std::uint64_t utime, std::uint64_t stime)
+{
+    std::lock_guard lock(m_mutex);
+    auto [it, inserted] = m_entries.try_emplace(pid);
+    if (!inserted && it->second.starttime == starttime) {
+        close(statfd);
+        return;
+    }
+    if (!inserted) { // the old thread has gone and its identifier was reused
+        m_retiredUtime += it->second.utime;
+        m_retiredStime += it->second.stime;
+        close(it->second.statfd);
+    }
+    it->second = Entry{statfd, starttime, utime, stime};
+}
+
+void KernelThreadRegistry::SweepLocked()
+{
+    char buffer[kStatBufferSize];
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        Entry& entry = it->second;
+        bool readFailed = false;
+        auto stat = ReadStat(entry.statfd, buffer, readFailed);
+        if (stat && stat->starttime == entry.starttime) {
+            entry.utime = stat->utime;
+            entry.stime = stat->stime;
+            ++it;
+            continue;
+        }
+        m_retiredUtime += entry.utime;
+        m_retiredStime += entry.stime;
+        close(entry.statfd);
+        it = m_entries.erase(it);
+    }
+    m_sweptSinceEnumeration = true;
+}
+
+std::vector<std::uint32_t> KernelThreadRegistry::RegisteredForEnumeration()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_sweptSinceEnumeration)
+        SweepLocked();
+    m_sweptSinceEnumeration = false;
+    std::vector<std::uint32_t> pids;
+    pids.reserve(m_entries.size());
+    for (const auto& [pid, entry] : m_entries)
+        pids.push_back(pid);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+void KernelThreadRegistry::SumTimes(std::uint64_t& utime, std::uint64_t& stime)
+{
+    std::lock_guard lock(m_mutex);
+    SweepLocked();
+    utime = m_retiredUtime;
+    stime = m_retiredStime;
+    for (const auto& [pid, entry] : m_entries) {
+        utime += entry.utime;
+        stime += entry.stime;
+    }
+}
+
+std::size_t KernelThreadRegistry::Size() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_entries.size();
+}
+
+} // namespace platform::procfs

@@ -1,0 +1,82 @@
+#include "platform/linux/ProcFiles.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace platform::procfs {
+
+std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed)
+{
+    ssize_t n;
+    do {
+        n = pread(fd, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    readFailed = n <= 0;
+    if (readFailed)
+        return std::nullopt;
+    return ParseProcStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+long ClockTicksPerSecond()
+{
+    static const long ticks = [] {
+        long value = sysconf(_SC_CLK_TCK);
+        return value > 0 ? value : 100;
+    }();
+    return ticks;
+}
+
+FileTime TicksToFileTime(std::uint64_t ticks)
+{
+    constexpr FileTime kPerSecond = 10'000'000;
+    const auto hz = static_cast<std::uint64_t>(ClockTicksPerSecond());
+    return ticks / hz * kPerSecond + ticks % hz * kPerSecond / hz;
+}
+
+bool ReadWholeFile(const char* path, std::string& out)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.clear();
+    char chunk[4096];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return ok;
+}
+
+FileTime BootTime()
+{
+    static const FileTime boot = [] {
+        std::string text;
+        if (!ReadWholeFile("/proc/stat", text))
+            return FileTime{0};
+        std::string_view view(text);
+        std::size_t at = view.find("\nbtime ");
+        if (at == std::string_view::npos)
+            return FileTime{0};
+        view.remove_prefix(at + 7);
+        std::uint64_t seconds = 0;
+        for (char c : view) {
+            if (c < '0' || c > '9')
+                break;
+            seconds = seconds * 10 + static_cast<unsigned>(c - '0');
+        }
+        return seconds ? kUnixEpochAsFileTime + seconds * 10'000'000 : FileTime{0};
+    }();
+    return boot;
+}
+
+} // namespace platform::procfs
