@@ -1,7 +1,8 @@
 # The user's manual and its pictures go beside the built program (the directory of `orvane`),
 # where Help looks for it, and to share/orvane/ for an installed copy.
 set(orvane_manual_sources ${PROJECT_SOURCE_DIR}/resources/OrvaneHelp.html)
-foreach(picture main-window.png process-menu.png tray-menu.png)
+foreach(picture main-window.png process-menu.png tray-menu.png about.png disabled-list.png
+                event-log.png)
     if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${picture})
         list(APPEND orvane_manual_sources ${PROJECT_SOURCE_DIR}/docs/${picture})
     endif()
@@ -20,5 +21,5 @@ endforeach()
 add_custom_target(orvane_manual ALL DEPENDS ${orvane_manual_outputs})
 add_dependencies(orvane_gui orvane_manual)
 
-include(GNUInstallDirs)
-install(FILES ${orvane_manual_sources} DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane)
+# Always share/orvane beside bin: that layout is how the program recognises an installed copy.
+install(FILES ${orvane_manual_sources} DESTINATION share/orvane)
