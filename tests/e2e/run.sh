@@ -3,6 +3,7 @@
 # manager and a notification area. It watches a process start and end, hides to the tray,
 # opens a dialog from the tray menu and stays in the tray afterwards, comes back with a click,
 # and ends on SIGTERM within two seconds, leaving the finish banner and a 32-byte Settings.dat.
+# Two more starts: the window comes back where it was, and "Minimize at start" starts in the tray.
 #
 # usage: run.sh PROGRAM [MANUAL]    exit 77 (skipped) when the X tools are missing
 set -uo pipefail
@@ -155,6 +156,21 @@ if wait_until 15 main_window; then
 else
     check "second start shows the window" false
 fi
+
+# With "Minimize at start" set the program starts in the notification area, no window shown;
+# ending it from there keeps the rectangle it loaded.
+printf '\001' | dd of="$tmp/Settings.dat" bs=1 seek=28 conv=notrunc status=none
+(cd / && exec "$tmp/orvane") >>"$tmp/orvane.out" 2>&1 &
+orvane_pid=$!
+wait_until 15 tray_icon_center
+check "minimize at start: icon in the tray" tray_icon_center
+check "minimize at start: no window shown" bash -c "! xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' >/dev/null"
+kill -TERM "$orvane_pid"
+wait "$orvane_pid"
+orvane_pid=
+read -r _ _ left3 top3 right3 bottom3 maximized3 minimize3 < <(od -An -v -td4 -w32 "$tmp/Settings.dat")
+check "minimize at start: rectangle kept, switch kept" \
+    test "$left3 $top3 $right3 $bottom3 $maximized3 $minimize3" = "$left $top $right $bottom $maximized 1"
 
 if ((failures > 0)); then
     echo "$failures check(s) failed; program output:"
