@@ -58,7 +58,8 @@ public:
     ProcessTable& operator=(const ProcessTable&) = delete;
 
     int GetRowCount() const;
-    // The row's record, or null when the row has none (or the records were freed).
+    // The row's record, or null when the row has none (or the records were freed). Its pid
+    // is the row's key in the live-row index: it is set once, through SetRecord.
     ProcessRecord* GetRecord(int row);
     // The text of a cell; an absent text reads as empty.
     const std::string& GetCellText(int row, int column) const;
@@ -76,9 +77,10 @@ public:
     // exactly the row a linear scan from row 0 would find.
     int FindLiveRow(std::uint32_t pid) const;
 
-    // The rows a scan for `pid` would stop at, in row order: every row of that pid whose name
-    // is "unknown" or "System", then its live row (if any). Rows of that pid with any other
-    // name that are not live are passed over by the scan and are not listed.
+    // The rows a scan for `pid` from row 0 would stop at, in row order: the rows of that pid
+    // named "unknown" or "System" that come before its live row, then the live row (if any).
+    // The scan ends at the live row; rows of that pid that are neither special nor live are
+    // passed over and not listed. Indexed, like FindLiveRow.
     void RowsToVisit(std::uint32_t pid, std::vector<int>& out) const;
 
     // The image list: image 0 is the default icon (empty name); others carry the icon name
@@ -95,20 +97,26 @@ public:
     TableChanges TakeChanges();
 
 private:
+    // A row of an ended process is kept for the rest of the run: it holds its texts, its
+    // record and (through the record) its handle, and nothing else.
     struct Row {
         std::array<std::string, ColumnCount> cells;
         int image = 0;
-        bool dirty = false;
+        bool dirty = false;     // changed since the last TakeChanges
         bool hasRecord = false;
         ProcessRecord record;
     };
-    bool IsLive(const Row& row) const;
-    bool IsUnknownOrSystem(const Row& row) const;
-    void Reindex(int row, bool wasLive, bool wasSpecial);
+    bool ValidRow(int row) const;
+    // The index holds, per pid, the rows that are live and the rows named "unknown" or
+    // "System"; a row leaves it before a change to its name, finish time or record and comes
+    // back after.
+    void Unindex(int row);
+    void Index(int row);
     void MarkDirty(int row);
+    void Snapshot(int row, std::vector<RowSnapshot>& out) const;
 
-    std::deque<Row> m_rows;                            // no reallocation as rows grow
-    std::unordered_map<std::uint32_t, int> m_live;     // pid -> live row
+    std::deque<Row> m_rows; // no reallocation as rows grow; records stay put
+    std::unordered_map<std::uint32_t, std::vector<int>> m_live;    // pid -> live rows, ascending
     std::unordered_map<std::uint32_t, std::vector<int>> m_special; // pid -> rows named unknown/System
     std::vector<std::string> m_images;
     std::vector<int> m_dirty;
