@@ -340,13 +340,13 @@ void CMainFrame::showEvent(QShowEvent* event)
 
 void CMainFrame::FitSavedOuterRect()
 {
-    if (!m_savedOuterRect || !isVisible())
+    // Only a plain window on screen can be fitted; a window that starts minimised or maximised
+    // is fitted when it first becomes plain.
+    if (!m_savedOuterRect || !isVisible() || isMinimized() || isMaximized() || !windowHandle())
         return;
     const QRect outer = *m_savedOuterRect;
-    m_savedOuterRect.reset();
-    if (isMinimized() || isMaximized() || !windowHandle())
-        return;
     const QMargins margins = windowHandle()->frameMargins();
+    m_savedOuterRect.reset();
     if (margins.isNull())
         return;
     resize(std::max(0, outer.width() - margins.left() - margins.right()),
@@ -408,6 +408,8 @@ void CMainFrame::changeEvent(QEvent* event)
         m_wndProcessList->setFocus(Qt::ActiveWindowFocusReason);
     } else if (event->type() == QEvent::WindowStateChange) {
         const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        if (m_savedOuterRect && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+            QTimer::singleShot(100, this, &CMainFrame::FitSavedOuterRect);
         if ((windowState() & Qt::WindowMinimized) && !(change->oldState() & Qt::WindowMinimized)) {
             m_bWasMaximized = (change->oldState() & Qt::WindowMaximized) ||
                               (windowState() & Qt::WindowMaximized);

@@ -217,6 +217,7 @@ private slots:
     void placementRoundTrip();
     void savedRectangle_data();
     void savedRectangle();
+    void savedRectangleIsTheOuterOne();
     void trayHideAndRestore_data();
     void trayHideAndRestore();
     void withoutTrayMinimisingKeepsWindow();
@@ -700,6 +701,24 @@ void TestMainFrame::savedRectangle()
         QCOMPARE(frame->size(), frame->screen()->availableGeometry().size() * 3 / 4);
     }
     QCOMPARE(frame->windowTitle(), QStringLiteral("Orvane v 1.1 XP"));
+}
+
+void TestMainFrame::savedRectangleIsTheOuterOne()
+{
+    SettingsRecord settings;
+    settings.windowLeft = 100;
+    settings.windowTop = 120;
+    settings.windowRight = 700;
+    settings.windowBottom = 520;
+    settings.maximized = 1;
+    Frame frame(settings);
+    // Started maximised, the window gets the saved rectangle, frame included, when it is
+    // restored: the same outer rectangle as it had when it was saved.
+    frame->showMaximized();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    frame->showNormal();
+    QTRY_COMPARE(frame->frameGeometry(), QRect(100, 120, 600, 400));
+    QVERIFY(frame->geometry() != frame->frameGeometry()); // there is a window frame
 }
 
 void TestMainFrame::trayHideAndRestore_data()
