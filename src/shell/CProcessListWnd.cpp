@@ -1,0 +1,219 @@
+#include "shell/CProcessListWnd.h"
+
+#include "dialogs/CDListDlg.h"
+#include "shell/AskYesNo.h"
+#include "shell/ProcessTableModel.h"
+#include "storage/StringTable.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Widths at every start; what the user drags is not kept.
+constexpr int kColumnWidths[ColumnCount] = {130, 40, 120, 120, 60, 400};
+
+} // namespace
+
+CProcessListWnd::CProcessListWnd(const std::string& programDirectory, QWidget* parent)
+    : QWidget(parent)
+    , m_monitor(std::make_unique<CProcessMonitor>(programDirectory))
+{
+    // The frame hands the focus to this window, not to the list: Delete acts only after the
+    // user has clicked into the list.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+CProcessListWnd::~CProcessListWnd()
+{
+    // The thread posts to the model and to this window: it must be gone before they are.
+    m_monitor.reset();
+}
+
+void CProcessListWnd::Create()
+{
+    if (m_list)
+        return;
+
+    m_model = new ProcessTableModel(this);
+    m_list = new QTableView(this);
+    m_list->setObjectName(QStringLiteral("processList"));
+    m_list->setModel(m_model);
+    m_list->setShowGrid(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSortingEnabled(false);
+    m_list->setWordWrap(false);
+    m_list->setIconSize(QSize(16, 16));
+    m_list->setFocusPolicy(Qt::ClickFocus);
+    // The right click is answered here, on release, after the press has selected the row;
+    // nobody else may offer a menu for it.
+    m_list->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    QHeaderView* rows = m_list->verticalHeader();
+    rows->hide();
+    // Fixed, uniform row heights keep scrolling and insertion independent of the row count.
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(std::max(fontMetrics().height(), 16) + 2);
+
+    QHeaderView* columns = m_list->horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setSortIndicatorShown(false);
+    columns->setStretchLastSection(false);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    for (int column = 0; column < ColumnCount; ++column)
+        columns->resizeSection(column, kColumnWidths[column]);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_list);
+
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] {
+                const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+                const int mark = selected.isEmpty() ? -1 : selected.front().row();
+                if (mark != m_selectionMark) {
+                    m_selectionMark = mark;
+                    emit selectionMarkChanged(mark);
+                }
+            });
+
+    m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
+
+    // The monitor thread never waits for this thread: each batch and the end of the thread
+    // are posted and the call returns at once.
+    ProcessTableModel* model = m_model;
+    m_monitor->Start(
+        [model](TableChanges&& changes) {
+            auto batch = std::make_shared<TableChanges>(std::move(changes));
+            QMetaObject::invokeMethod(
+                model, [model, batch] { model->Apply(std::move(*batch)); },
+                Qt::QueuedConnection);
+        },
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { emit threadEnded(); }, Qt::QueuedConnection);
+        });
+}
+
+void CProcessListWnd::KillSelected()
+{
+    if (m_selectionMark < 0)
+        return;
+    m_monitor->KillSelected(m_selectionMark);
+}
+
+void CProcessListWnd::DisableSelected()
+{
+    if (m_selectionMark < 0)
+        return;
+    m_monitor->DisableSelected(m_selectionMark);
+}
+
+void CProcessListWnd::StartEventLog()
+{
+    m_monitor->StartEventLog();
+}
+
+void CProcessListWnd::StopEventLog()
+{
+    m_monitor->StopEventLog();
+}
+
+void CProcessListWnd::ShowDisabledList()
+{
+    CDListDlg dlg(nullptr);
+    dlg.m_pList = &m_monitor->m_disabledList;
+    dlg.m_pLock = &m_monitor->m_lock;
+    dlg.exec();
+}
+
+void CProcessListWnd::PrepareClose()
+{
+    m_monitor->PrepareClose();
+}
+
+bool CProcessListWnd::ThreadEnded() const
+{
+    return m_monitor->m_bThreadEnded.load();
+}
+
+int CProcessListWnd::GetSelectionMark() const
+{
+    return m_selectionMark;
+}
+
+void CProcessListWnd::SetSelectionMark(int row)
+{
+    if (!m_list)
+        return;
+    if (row < 0 || row >= m_model->rowCount()) {
+        m_list->clearSelection();
+        return;
+    }
+    m_list->selectRow(row);
+}
+
+SettingsRecord& CProcessListWnd::Settings()
+{
+    return m_monitor->m_settings;
+}
+
+CProcessMonitor& CProcessListWnd::Monitor()
+{
+    return *m_monitor;
+}
+
+QTableView* CProcessListWnd::List() const
+{
+    return m_list;
+}
+
+ProcessTableModel* CProcessListWnd::Model() const
+{
+    return m_model;
+}
+
+void CProcessListWnd::keyPressEvent(QKeyEvent* event)
+{
+    // This window does nothing with keys; they go on to the frame.
+    QWidget::keyPressEvent(event);
+}
+
+bool CProcessListWnd::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_list && watched == m_list && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete) {
+            // The question comes first: without a selection mark it is asked all the same and
+            // a Yes then does nothing.
+            if (AskYesNo(this, IDS_ASK_KILL))
+                KillSelected();
+            return true;
+        }
+    }
+    if (m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton) {
+            const QModelIndex index = m_list->indexAt(mouse->position().toPoint());
+            if (index.isValid())
+                SetSelectionMark(index.row());
+            if (m_selectionMark != -1)
+                emit contextMenuRequested(mouse->globalPosition().toPoint());
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,189 @@
+#include "shell/ProcessTableModel.h"
+
+#include "storage/StringTable.h"
+
+#include <algorithm>
+
+namespace {
+
+const std::string kEmpty;
+
+} // namespace
+
+ProcessTableModel::ProcessTableModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+    m_images.resize(1); // image 0, the default icon
+}
+
+ProcessTableModel::~ProcessTableModel() = default;
+
+int ProcessTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int ProcessTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString ProcessTableModel::ColumnTitle(int column)
+{
+    if (column < 0 || column >= ColumnCount)
+        return QString();
+    // The header asks on every paint: the string table is read once.
+    static const std::array<QString, ColumnCount> titles = [] {
+        std::array<QString, ColumnCount> loaded;
+        for (int i = 0; i < ColumnCount; ++i) {
+            const std::string title = LoadString(IDS_COL_NAME + static_cast<unsigned>(i));
+            loaded[static_cast<std::size_t>(i)] =
+                QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+        }
+        return loaded;
+    }();
+    return titles[static_cast<std::size_t>(column)];
+}
+
+Qt::Alignment ProcessTableModel::ColumnAlignment(int column)
+{
+    const bool left = column == ColName || column == ColFile;
+    return (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
+}
+
+QIcon ProcessTableModel::DefaultIcon()
+{
+    static const QIcon icon(QStringLiteral(":/list/list/process.svg"));
+    return icon;
+}
+
+QVariant ProcessTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return ColumnTitle(section);
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(ColumnAlignment(section));
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags ProcessTableModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QVariant ProcessTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())
+        || index.column() >= ColumnCount)
+        return QVariant();
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole: {
+        const std::string& text = row.cells[static_cast<std::size_t>(index.column())];
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    case Qt::DecorationRole:
+        if (index.column() == ColName)
+            return IconOf(row.image);
+        return QVariant();
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(ColumnAlignment(index.column()));
+    default:
+        return QVariant();
+    }
+}
+
+const QIcon& ProcessTableModel::IconOf(int image) const
+{
+    if (image <= 0 || image >= static_cast<int>(m_images.size())) {
+        const ImageEntry& def = m_images.front();
+        if (!def.resolved) {
+            def.icon = DefaultIcon();
+            def.resolved = true;
+        }
+        return def.icon;
+    }
+    const ImageEntry& entry = m_images[static_cast<std::size_t>(image)];
+    if (!entry.resolved) {
+        // Desktop entries name a theme icon or, now and then, an image file by its path;
+        // fromTheme takes both and gives the fallback when neither yields a picture.
+        const QString name = QString::fromUtf8(entry.name.data(),
+                                               static_cast<qsizetype>(entry.name.size()));
+        entry.icon = name.isEmpty() ? DefaultIcon() : QIcon::fromTheme(name, DefaultIcon());
+        entry.resolved = true;
+    }
+    return entry.icon;
+}
+
+void ProcessTableModel::Apply(TableChanges&& changes)
+{
+    // Images first, so that rows of this batch that use a new image find it.
+    if (!changes.iconNames.empty() && changes.firstNewImage > 0) {
+        const std::size_t first = static_cast<std::size_t>(changes.firstNewImage);
+        const std::size_t end = first + changes.iconNames.size();
+        if (m_images.size() < end)
+            m_images.resize(end);
+        for (std::size_t i = 0; i < changes.iconNames.size(); ++i) {
+            ImageEntry& entry = m_images[first + i];
+            entry.name = std::move(changes.iconNames[i]);
+            entry.icon = QIcon();
+            entry.resolved = false;
+        }
+    }
+
+    const int oldCount = static_cast<int>(m_rows.size());
+    int newCount = std::max(oldCount, changes.rowCount);
+    for (const RowSnapshot& snapshot : changes.rows)
+        newCount = std::max(newCount, snapshot.row + 1);
+
+    // Rows already shown: replaced in place, announced one by one and only when they differ.
+    for (RowSnapshot& snapshot : changes.rows) {
+        if (snapshot.row < 0 || snapshot.row >= oldCount)
+            continue;
+        Row& row = m_rows[static_cast<std::size_t>(snapshot.row)];
+        if (row.cells == snapshot.cells && row.image == snapshot.image)
+            continue;
+        row.cells = std::move(snapshot.cells);
+        row.image = snapshot.image;
+        emit dataChanged(index(snapshot.row, 0), index(snapshot.row, ColumnCount - 1));
+    }
+
+    if (newCount > oldCount) {
+        beginInsertRows(QModelIndex(), oldCount, newCount - 1);
+        m_rows.resize(static_cast<std::size_t>(newCount));
+        for (RowSnapshot& snapshot : changes.rows) {
+            if (snapshot.row < oldCount)
+                continue;
+            Row& row = m_rows[static_cast<std::size_t>(snapshot.row)];
+            row.cells = std::move(snapshot.cells);
+            row.image = snapshot.image;
+        }
+        endInsertRows();
+    }
+}
+
+const std::string& ProcessTableModel::CellText(int row, int column) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column >= ColumnCount)
+        return kEmpty;
+    return m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
+}
+
+int ProcessTableModel::Image(int row) const
+{
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return 0;
+    return m_rows[static_cast<std::size_t>(row)].image;
+}
+
+int ProcessTableModel::ImageCount() const
+{
+    return static_cast<int>(m_images.size());
+}
