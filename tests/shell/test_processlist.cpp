@@ -1,0 +1,459 @@
+// The process list window and its model, against real processes: forked `sleep`s watched by
+// a running monitor in a temporary program directory, killed through the Delete key and the
+// Disable command, with the Yes/No boxes answered from the test.
+
+#include "dialogs/CDListDlg.h"
+#include "shell/CProcessListWnd.h"
+#include "shell/ProcessTableModel.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWatchTimeoutMs = 20000;
+
+RowSnapshot MakeRow(int row, const std::string& name, const std::string& pid,
+                    const std::string& cpu = "0 %", int image = 0)
+{
+    RowSnapshot snapshot;
+    snapshot.row = row;
+    snapshot.image = image;
+    snapshot.cells = {name, pid, "01/02/2024 10:00:00", " ", cpu, "/usr/bin/" + name};
+    return snapshot;
+}
+
+// Children started by this test, killed and reaped by pid at the end whatever happened.
+class Children {
+public:
+    ~Children()
+    {
+        for (pid_t pid : m_pids) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    pid_t Start(const std::string& program)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(program.c_str(), program.c_str(), "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid > 0)
+            m_pids.push_back(pid);
+        return pid;
+    }
+    // True once the child has ended and was reaped; `signal` is what ended it (0: exited).
+    // Asking again gives the same answer (the QTRY macros evaluate their condition again).
+    bool Reaped(pid_t pid, int* signal = nullptr)
+    {
+        auto done = m_reaped.find(pid);
+        if (done == m_reaped.end()) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) != pid)
+                return false;
+            std::erase(m_pids, pid);
+            done = m_reaped.emplace(pid, WIFSIGNALED(status) ? WTERMSIG(status) : 0).first;
+        }
+        if (signal)
+            *signal = done->second;
+        return true;
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+    std::map<pid_t, int> m_reaped;
+};
+
+// The live row of `pid` in the model, -1 when there is none (yet).
+int LiveRow(const ProcessTableModel& model, pid_t pid)
+{
+    const std::string text = std::to_string(pid);
+    for (int row = model.rowCount() - 1; row >= 0; --row) {
+        if (model.CellText(row, ColPid) == text && model.CellText(row, ColFinish).find_first_not_of(' ')
+                                                       == std::string::npos)
+            return row;
+    }
+    return -1;
+}
+
+// Answers the next modal message box with `button`, noting what it asked.
+struct BoxAnswer {
+    int asked = 0;
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+
+    void Arm(QMessageBox::StandardButton button)
+    {
+        auto* timer = new QTimer;
+        timer->setInterval(20);
+        QObject::connect(timer, &QTimer::timeout, [this, timer, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            ++asked;
+            caption = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            timer->stop();
+            timer->deleteLater();
+            box->button(button)->click();
+        });
+        timer->start();
+    }
+};
+
+} // namespace
+
+class TestProcessList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void modelTitlesAndAlignment_data();
+    void modelTitlesAndAlignment();
+    void modelAppendsThenChangesOneRow();
+    void modelKeepsBytesAndFallsBackToDefaultIcon();
+
+    void columnWidthsAtStart();
+    void focusGoesToWindowThenListOnClick();
+    void forkedSleepAppears();
+    void rightClick();
+    void deleteKeyAsksThenKills_data();
+    void deleteKeyAsksThenKills();
+    void disableAddsNameAndKills();
+    void disabledListDialogShowsTheList();
+    void closesInTwoPhases();
+
+private:
+    int WaitForRow(pid_t pid);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<CProcessListWnd> m_wnd;
+    Children m_children;
+};
+
+void TestProcessList::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_wnd = std::make_unique<CProcessListWnd>(m_dir.path().toStdString());
+    m_wnd->resize(1200, 400);
+    m_wnd->Create();
+    m_wnd->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_wnd.get()));
+}
+
+void TestProcessList::cleanupTestCase()
+{
+    m_wnd.reset();
+}
+
+int TestProcessList::WaitForRow(pid_t pid)
+{
+    const ProcessTableModel& model = *m_wnd->Model();
+    int row = -1;
+    if (!QTest::qWaitFor([&] { return (row = LiveRow(model, pid)) >= 0; }, kWatchTimeoutMs))
+        return -1;
+    return row;
+}
+
+void TestProcessList::modelTitlesAndAlignment_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("horizontal");
+    QTest::newRow("Name") << int(ColName) << "Name" << int(Qt::AlignLeft);
+    QTest::newRow("PID") << int(ColPid) << "PID" << int(Qt::AlignRight);
+    QTest::newRow("Start time") << int(ColStart) << "Start time" << int(Qt::AlignRight);
+    QTest::newRow("Finish time") << int(ColFinish) << "Finish time" << int(Qt::AlignRight);
+    QTest::newRow("CPU") << int(ColCpu) << "CPU" << int(Qt::AlignRight);
+    QTest::newRow("File") << int(ColFile) << "File" << int(Qt::AlignLeft);
+}
+
+void TestProcessList::modelTitlesAndAlignment()
+{
+    QFETCH(int, column);
+    QFETCH(QString, title);
+    QFETCH(int, horizontal);
+
+    ProcessTableModel model;
+    TableChanges changes;
+    changes.rowCount = 1;
+    changes.rows.push_back(MakeRow(0, "bash", "7"));
+    model.Apply(std::move(changes));
+
+    QCOMPARE(model.columnCount(), 6);
+    QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), title);
+    const auto cell = model.data(model.index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>();
+    QCOMPARE(int(cell & Qt::AlignHorizontal_Mask), horizontal);
+    const auto head =
+        model.headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
+    QCOMPARE(int(head & Qt::AlignHorizontal_Mask), horizontal);
+}
+
+void TestProcessList::modelAppendsThenChangesOneRow()
+{
+    ProcessTableModel model;
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
+
+    TableChanges first;
+    first.rowCount = 3;
+    for (int row = 0; row < 3; ++row)
+        first.rows.push_back(MakeRow(row, "p" + std::to_string(row), std::to_string(100 + row)));
+    model.Apply(std::move(first));
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.at(0).at(1).toInt(), 0);
+    QCOMPARE(inserted.at(0).at(2).toInt(), 2);
+    QCOMPARE(changed.count(), 0);
+
+    // Row 0 comes again unchanged, row 1 with a new load, and one row is appended.
+    TableChanges second;
+    second.rowCount = 4;
+    second.rows.push_back(MakeRow(0, "p0", "100"));
+    second.rows.push_back(MakeRow(1, "p1", "101", "12 %"));
+    second.rows.push_back(MakeRow(3, "p3", "103"));
+    model.Apply(std::move(second));
+
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, ColumnCount - 1));
+    QCOMPARE(model.data(model.index(1, ColCpu)).toString(), QStringLiteral("12 %"));
+    QCOMPARE(inserted.count(), 2);
+    QCOMPARE(inserted.at(1).at(1).toInt(), 3);
+    QCOMPARE(inserted.at(1).at(2).toInt(), 3);
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.CellText(3, ColName), std::string("p3"));
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(layout.count(), 0);
+}
+
+void TestProcessList::modelKeepsBytesAndFallsBackToDefaultIcon()
+{
+    ProcessTableModel model;
+    TableChanges changes;
+    changes.rowCount = 2;
+    changes.firstNewImage = 1;
+    changes.iconNames = {"orvane-no-such-icon"};
+    const std::string odd = "a b) (c|d \xC3\xA9";
+    changes.rows.push_back(MakeRow(0, odd, "1", "0 %", 1));
+    changes.rows.push_back(MakeRow(1, "plain", "2"));
+    model.Apply(std::move(changes));
+
+    QCOMPARE(model.CellText(0, ColName), odd);
+    QCOMPARE(model.data(model.index(0, ColName)).toString(), QString::fromUtf8(odd.c_str()));
+    QCOMPARE(model.ImageCount(), 2);
+    QCOMPARE(model.Image(0), 1);
+    for (int row = 0; row < 2; ++row) {
+        const auto icon = model.data(model.index(row, ColName), Qt::DecorationRole).value<QIcon>();
+        QVERIFY2(!icon.isNull(), "every row shows at least the default icon");
+        QVERIFY(!icon.pixmap(16, 16).isNull());
+    }
+    QVERIFY(!model.data(model.index(0, ColPid), Qt::DecorationRole).isValid());
+}
+
+void TestProcessList::columnWidthsAtStart()
+{
+    const int widths[ColumnCount] = {130, 40, 120, 120, 60, 400};
+    QHeaderView* header = m_wnd->List()->horizontalHeader();
+    for (int column = 0; column < ColumnCount; ++column)
+        QCOMPARE(header->sectionSize(column), widths[column]);
+    QVERIFY(m_wnd->List()->verticalHeader()->isHidden());
+    QVERIFY(m_wnd->List()->showGrid());
+    QCOMPARE(m_wnd->List()->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(m_wnd->List()->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(m_wnd->List()->iconSize(), QSize(16, 16));
+    QVERIFY(!m_wnd->List()->isSortingEnabled());
+    QCOMPARE(m_wnd->GetSelectionMark(), -1);
+}
+
+void TestProcessList::focusGoesToWindowThenListOnClick()
+{
+    m_wnd->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_wnd.get()));
+    m_wnd->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), m_wnd.get());
+    QTest::mouseClick(m_wnd->List()->viewport(), Qt::LeftButton, {}, QPoint(1100, 5));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_wnd->List()));
+    m_wnd->SetSelectionMark(-1);
+}
+
+void TestProcessList::forkedSleepAppears()
+{
+    const pid_t pid = m_children.Start("/bin/sleep");
+    QVERIFY(pid > 0);
+    const int row = WaitForRow(pid);
+    QVERIFY2(row >= 0, "the forked sleep never got a row");
+    const ProcessTableModel& model = *m_wnd->Model();
+    QCOMPARE(model.CellText(row, ColName), std::string("sleep"));
+    QCOMPARE(model.CellText(row, ColPid), std::to_string(pid));
+    QVERIFY(model.CellText(row, ColFile).ends_with("/sleep"));
+    // Its start time and load come with the same or the next pass.
+    QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColStart).size() == 19, kWatchTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColCpu).ends_with(" %"), kWatchTimeoutMs);
+}
+
+void TestProcessList::rightClick()
+{
+    QTableView* list = m_wnd->List();
+    QSignalSpy menu(m_wnd.get(), &CProcessListWnd::contextMenuRequested);
+    QSignalSpy mark(m_wnd.get(), &CProcessListWnd::selectionMarkChanged);
+    QVERIFY(m_wnd->Model()->rowCount() > 1);
+
+    // Beyond the last column there is no row: no selection, no menu.
+    m_wnd->SetSelectionMark(-1);
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(1100, 5));
+    QCOMPARE(m_wnd->GetSelectionMark(), -1);
+    QCOMPARE(menu.count(), 0);
+
+    // On a row: the row is selected first, then the frame is asked for its menu.
+    const QRect second = list->visualRect(m_wnd->Model()->index(1, ColPid));
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, second.center());
+    QCOMPARE(m_wnd->GetSelectionMark(), 1);
+    QCOMPARE(menu.count(), 1);
+    QCOMPARE(menu.at(0).at(0).toPoint(), list->viewport()->mapToGlobal(second.center()));
+    QVERIFY(!mark.isEmpty());
+    QCOMPARE(mark.last().at(0).toInt(), 1);
+    m_wnd->SetSelectionMark(-1);
+    QCOMPARE(m_wnd->GetSelectionMark(), -1);
+}
+
+void TestProcessList::deleteKeyAsksThenKills_data()
+{
+    QTest::addColumn<bool>("select");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("No leaves it running") << true << int(QMessageBox::No) << false;
+    QTest::newRow("Yes without a mark does nothing") << false << int(QMessageBox::Yes) << false;
+    QTest::newRow("Yes kills it") << true << int(QMessageBox::Yes) << true;
+}
+
+void TestProcessList::deleteKeyAsksThenKills()
+{
+    QFETCH(bool, select);
+    QFETCH(int, answer);
+    QFETCH(bool, killed);
+
+    const pid_t pid = m_children.Start("/bin/sleep");
+    QVERIFY(pid > 0);
+    const int row = WaitForRow(pid);
+    QVERIFY2(row >= 0, "the forked sleep never got a row");
+    m_wnd->SetSelectionMark(select ? row : -1);
+    QCOMPARE(m_wnd->GetSelectionMark(), select ? row : -1);
+
+    BoxAnswer box;
+    box.Arm(QMessageBox::StandardButton(answer));
+    QTest::keyClick(m_wnd->List(), Qt::Key_Delete);
+    QCOMPARE(box.asked, 1);
+    QCOMPARE(box.caption, QStringLiteral("Orvane v 1.1 XP"));
+    QCOMPARE(box.text, QStringLiteral("Kill selected process?"));
+    QCOMPARE(box.icon, QMessageBox::Question);
+
+    if (killed) {
+        int signal = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(m_children.Reaped(pid, &signal), kWatchTimeoutMs);
+        QCOMPARE(signal, SIGKILL);
+        // The row stays and receives its finish time.
+        QTRY_VERIFY_WITH_TIMEOUT(m_wnd->Model()->CellText(row, ColFinish).size() == 19,
+                                 kWatchTimeoutMs);
+        QCOMPARE(m_wnd->Model()->CellText(row, ColPid), std::to_string(pid));
+    } else {
+        QTest::qWait(700); // more than one pass
+        QVERIFY(!m_children.Reaped(pid));
+        QCOMPARE(::kill(pid, 0), 0);
+    }
+    m_wnd->SetSelectionMark(-1);
+}
+
+void TestProcessList::disableAddsNameAndKills()
+{
+    // A copy of sleep under a name with blanks and parentheses, so that the disabled list
+    // holds a name no other test runs.
+    const QString program = m_dir.filePath(QStringLiteral("Slow Sleeper (2)"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+
+    const pid_t pid = m_children.Start(program.toStdString());
+    QVERIFY(pid > 0);
+    const int row = WaitForRow(pid);
+    QVERIFY2(row >= 0, "the copied sleep never got a row");
+    QCOMPARE(m_wnd->Model()->CellText(row, ColName), std::string("Slow Sleeper (2)"));
+
+    m_wnd->SetSelectionMark(row);
+    m_wnd->DisableSelected();
+    int signal = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(m_children.Reaped(pid, &signal), kWatchTimeoutMs);
+    QCOMPARE(signal, SIGKILL);
+    QFile list(m_dir.filePath(QStringLiteral("BlackList.log")));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll(), QByteArray("slow sleeper (2)|"));
+
+    // From now on the monitor kills it on sight, and it gets no row.
+    const int rowsBefore = m_wnd->Model()->rowCount();
+    const pid_t again = m_children.Start(program.toStdString());
+    QVERIFY(again > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(m_children.Reaped(again, &signal), kWatchTimeoutMs);
+    QCOMPARE(signal, SIGKILL);
+    QTest::qWait(700);
+    QCOMPARE(LiveRow(*m_wnd->Model(), again), -1);
+    for (int r = rowsBefore; r < m_wnd->Model()->rowCount(); ++r)
+        QVERIFY(m_wnd->Model()->CellText(r, ColPid) != std::to_string(again));
+    m_wnd->SetSelectionMark(-1);
+}
+
+void TestProcessList::disabledListDialogShowsTheList()
+{
+    QStringList shown;
+    QTimer::singleShot(50, [&shown] {
+        auto* dlg = qobject_cast<CDListDlg*>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        for (int i = 0; i < dlg->m_listBox->count(); ++i)
+            shown << dlg->m_listBox->item(i)->text();
+        dlg->reject();
+    });
+    m_wnd->ShowDisabledList();
+    QCOMPARE(shown, QStringList{QStringLiteral("slow sleeper (2)")});
+}
+
+void TestProcessList::closesInTwoPhases()
+{
+    QSignalSpy ended(m_wnd.get(), &CProcessListWnd::threadEnded);
+    QVERIFY(!m_wnd->ThreadEnded());
+    m_wnd->PrepareClose();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kWatchTimeoutMs);
+    QVERIFY(m_wnd->ThreadEnded());
+    m_wnd->PrepareClose();
+    QCOMPARE(QFile(m_dir.filePath(QStringLiteral("Settings.dat"))).size(), qint64(32));
+    // The rows stay on screen after the records are freed.
+    QVERIFY(m_wnd->Model()->rowCount() > 0);
+}
+
+QTEST_MAIN(TestProcessList)
+#include "test_processlist.moc"
