@@ -149,6 +149,9 @@ TEST(ProcessServices, ZombieCountsAsEnded)
     EXPECT_TRUE(handle->HasEnded());
     EXPECT_NE(times.exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
+    // Not collected yet, it is still listed, but it is no process to open any more: a new
+    // handle would bring it back as a new process.
+    EXPECT_EQ(ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid())), nullptr);
 }
 
 // A process whose first thread has exited shows as a zombie in its stat file while its

@@ -113,9 +113,10 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
             EXPECT_EQ(count, 1) << name;
             ++seen;
         }
-    for (auto& [name, count] : finished)
+    for (auto& [name, count] : finished) {
         if (name.rfind("stress-", 0) == 0)
             EXPECT_EQ(count, 1) << name;
+    }
     EXPECT_GT(seen, 0);
     fs::remove_all(dir);
 }

@@ -148,7 +148,10 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
         return nullptr;
     }
     auto after = procfs::ReadStat(statfd, buffer, readFailed);
-    if (!after || after->starttime != before->starttime) {
+    // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
+    // back as a new process once its row has been given a finish time.
+    if (!after || after->starttime != before->starttime
+        || (IsExited(after->state) && PidfdReadable(pidfd))) {
         close(pidfd);
         close(statfd);
         return nullptr;
