@@ -48,32 +48,7 @@ void CProcessListWnd::Create()
     m_list = new QTableView(this);
     m_list->setObjectName(QStringLiteral("processList"));
     m_list->setModel(m_model);
-    m_list->setShowGrid(true);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSortingEnabled(false);
-    m_list->setWordWrap(false);
-    m_list->setIconSize(QSize(16, 16));
-    m_list->setFocusPolicy(Qt::ClickFocus);
-    // The right click is answered here, on release, after the press has selected the row;
-    // nobody else may offer a menu for it.
-    m_list->setContextMenuPolicy(Qt::PreventContextMenu);
-
-    QHeaderView* rows = m_list->verticalHeader();
-    rows->hide();
-    // Fixed, uniform row heights keep scrolling and insertion independent of the row count.
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setMinimumSectionSize(1);
-    rows->setDefaultSectionSize(std::max(fontMetrics().height(), 16) + 2);
-
-    QHeaderView* columns = m_list->horizontalHeader();
-    columns->setSectionsClickable(false);
-    columns->setSortIndicatorShown(false);
-    columns->setStretchLastSection(false);
-    columns->setSectionResizeMode(QHeaderView::Interactive);
-    for (int column = 0; column < ColumnCount; ++column)
-        columns->resizeSection(column, kColumnWidths[column]);
+    SetUpList(m_list);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -107,6 +82,36 @@ void CProcessListWnd::Create()
             QMetaObject::invokeMethod(
                 this, [this] { emit threadEnded(); }, Qt::QueuedConnection);
         });
+}
+
+void CProcessListWnd::SetUpList(QTableView* list)
+{
+    list->setShowGrid(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSortingEnabled(false);
+    list->setWordWrap(false);
+    list->setIconSize(QSize(16, 16));
+    list->setFocusPolicy(Qt::ClickFocus);
+    // The right click is answered by the window, on release, after the press has selected
+    // the row; nobody else may offer a menu for it.
+    list->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    QHeaderView* rows = list->verticalHeader();
+    rows->hide();
+    // Fixed, uniform row heights keep scrolling and insertion independent of the row count.
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(std::max(list->fontMetrics().height(), 16) + 2);
+
+    QHeaderView* columns = list->horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setSortIndicatorShown(false);
+    columns->setStretchLastSection(false);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    for (int column = 0; column < ColumnCount; ++column)
+        columns->resizeSection(column, kColumnWidths[column]);
 }
 
 void CProcessListWnd::KillSelected()
