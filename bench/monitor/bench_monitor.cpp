@@ -38,7 +38,7 @@ void NaiveSweep()
     DIR* proc = opendir("/proc");
     if (!proc)
         return;
-    char path[64];
+    char path[sizeof(dirent::d_name) + 16];
     char buffer[1024];
     while (dirent* entry = readdir(proc)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9')

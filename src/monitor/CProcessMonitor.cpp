@@ -4,8 +4,8 @@
 #include "storage/ProgramDirectory.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 
 namespace {
 
@@ -25,11 +25,14 @@ bool IsBlankAfterTrim(const std::string& text)
     return std::all_of(text.begin(), text.end(), IsSpaceC);
 }
 
+// "%d %": the low 32 bits of the load as a signed number, a blank and a percent sign.
 std::string LoadText(std::int64_t load)
 {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%d %%", static_cast<int>(static_cast<std::int32_t>(load)));
-    return buffer;
+    char buffer[16];
+    auto end = std::to_chars(buffer, buffer + 12, static_cast<std::int32_t>(load)).ptr; // 11 at most
+    *end++ = ' ';
+    *end++ = '%';
+    return std::string(buffer, end);
 }
 
 } // namespace
@@ -273,19 +276,21 @@ void CProcessMonitor::RefreshRow(int row, bool& stopped)
     }
 
     // A creation time never changes; its text changes only with the offset from UTC. A start
-    // cell already written is therefore what formatting would give again.
-    const std::string& startCell = m_table.GetCellText(row, ColStart);
-    std::string start = !startCell.empty() && !m_offsetChanged ? startCell
-        : times.creation != 0                                  ? FormatFileDateTime(times.creation)
-                                                               : kNoTime;
-    if (m_bStop) {
+    // cell already written therefore holds what formatting would give again.
+    if (m_table.GetCellText(row, ColStart).empty() || m_offsetChanged) {
+        std::string start = times.creation != 0 ? FormatFileDateTime(times.creation) : kNoTime;
+        if (m_bStop) {
+            stopped = true;
+            return;
+        }
+        if (start != m_table.GetCellText(row, ColStart) && m_table.GetCellText(row, ColName) != kUnknown) {
+            if (m_settings.eventLogOn != 0)
+                m_eventLog.Write(BuildStartedLine(m_table.GetCellText(row, ColName), start));
+            m_table.SetCellText(row, ColStart, std::move(start));
+        }
+    } else if (m_bStop) {
         stopped = true;
         return;
-    }
-    if (start != m_table.GetCellText(row, ColStart) && m_table.GetCellText(row, ColName) != kUnknown) {
-        m_table.SetCellText(row, ColStart, start);
-        if (m_settings.eventLogOn != 0)
-            m_eventLog.Write(BuildStartedLine(m_table.GetCellText(row, ColName), start));
     }
 
     std::string finish = times.exit != 0 ? FormatFileDateTime(times.exit) : kNoTime;

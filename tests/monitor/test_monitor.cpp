@@ -351,8 +351,9 @@ TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
     EXPECT_EQ(text.substr(text.size() - 2), " %");
     int load = std::atoi(text.c_str());
     EXPECT_NEAR(load, expected, 20 + 0.15 * expected) << text;
-    if (expected > 120)
+    if (expected > 120) {
         EXPECT_GT(load, 100) << "two busy processors must show more than 100 %";
+    }
     std::printf("[ busy     ] %d thread(s): shown %s, measured %.0f %%\n", threads, text.c_str(), expected);
 }
 
