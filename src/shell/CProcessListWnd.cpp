@@ -6,6 +6,7 @@
 #include "storage/StringTable.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -15,14 +16,32 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
 
-// Widths at every start; what the user drags is not kept.
+// Widths at every start, in the pixels of the 8-point dialog font they were chosen for; what
+// the user drags is not kept.
 constexpr int kColumnWidths[ColumnCount] = {130, 40, 120, 120, 60, 400};
+// A "Start time" column of 120 held the 19 characters of a time text with room to spare.
+constexpr int kTimeColumnRoom = 12;
 
 } // namespace
+
+int CProcessListWnd::ColumnWidth(int column, const QFontMetrics& metrics)
+{
+    // The common Linux fonts are wider than the one the widths were made for: they are
+    // widened all alike until a time text fits its column again, so that no time, PID or
+    // load is cut short; never narrowed.
+    const int needed = metrics.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + kTimeColumnRoom;
+    const double scale = std::max(1.0, double(needed) / kColumnWidths[ColStart]);
+    const int width = static_cast<int>(std::lround(kColumnWidths[column] * scale));
+    if (column != ColPid)
+        return width;
+    // Linux hands out identifiers up to seven digits (pid_max 4194304).
+    return std::max(width, metrics.horizontalAdvance(QStringLiteral("0000000")) + kTimeColumnRoom);
+}
 
 CProcessListWnd::CProcessListWnd(const std::string& programDirectory, QWidget* parent)
     : QWidget(parent)
@@ -111,7 +130,7 @@ void CProcessListWnd::SetUpList(QTableView* list)
     columns->setStretchLastSection(false);
     columns->setSectionResizeMode(QHeaderView::Interactive);
     for (int column = 0; column < ColumnCount; ++column)
-        columns->resizeSection(column, kColumnWidths[column]);
+        columns->resizeSection(column, ColumnWidth(column, list->fontMetrics()));
 }
 
 void CProcessListWnd::KillSelected()

@@ -107,15 +107,18 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
             ++finished[line.substr(18, line.find(" \t\t", 18) - 18)];
     }
     // Other processes of the machine come and go too; only the children are counted.
+    auto isChild = [](const std::string& name) { return name.rfind("stress-", 0) == 0; };
     int seen = 0;
-    for (auto& [name, count] : started)
-        if (name.rfind("stress-", 0) == 0) {
-            EXPECT_EQ(count, 1) << name;
-            ++seen;
-        }
+    for (auto& [name, count] : started) {
+        if (!isChild(name))
+            continue;
+        EXPECT_EQ(count, 1) << name;
+        ++seen;
+    }
     for (auto& [name, count] : finished) {
-        if (name.rfind("stress-", 0) == 0)
+        if (isChild(name)) {
             EXPECT_EQ(count, 1) << name;
+        }
     }
     EXPECT_GT(seen, 0);
     fs::remove_all(dir);
