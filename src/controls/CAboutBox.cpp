@@ -71,6 +71,8 @@ CAboutBox::CAboutBox(QWidget* parent)
     const QFont dialogFont = DialogFont(font());
     setFont(dialogFont);
     setFixedSize(kClientWidth, kClientHeight);
+    // A fixed dialog: a caption with its close box, nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     m_picture = LoadPicture(QString::fromLatin1(kPicturePath));
 

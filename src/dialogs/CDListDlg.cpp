@@ -50,6 +50,8 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
     m_btnDelete->setGeometry(du.Rect(175, 31, 50, 14));
     m_listBox->setGeometry(du.Rect(12, 11, 158, 178));
     setFixedSize(du.Size(236, 199));
+    // A fixed dialog: a caption with its close box, nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     // Focus order: Close first, as it is the first control that takes the focus.
     setTabOrder(m_btnClose, m_btnDelete);

@@ -21,6 +21,7 @@ tmp=$(mktemp -d /tmp/orvane-e2e.XXXXXX)
 orvane_pid=
 sleep_pid=
 cleanup() {
+    set +e # a process that has already gone must not cut the clean-up short
     [[ -n $orvane_pid ]] && kill -KILL "$orvane_pid" 2>/dev/null
     [[ -n $sleep_pid ]] && kill -KILL "$sleep_pid" 2>/dev/null
     stop_session

@@ -15,6 +15,7 @@ tmp=$(mktemp -d /tmp/orvane-shots.XXXXXX)
 orvane_pid=
 extra_pids=()
 cleanup() {
+    set +e # a process that has already gone must not cut the clean-up short
     [[ -n $orvane_pid ]] && kill -TERM "$orvane_pid" 2>/dev/null && wait "$orvane_pid" 2>/dev/null
     for pid in "${extra_pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
     stop_session
