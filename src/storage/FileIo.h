@@ -1,6 +1,6 @@
 #pragma once
-// Whole-file reads and atomic whole-file replacement for the small files of the program
-// directory. Internal to the storage area.
+// Whole-file reads and atomic whole-file replacement for the files of the program directory
+// (the settings, the disabled list, and the event log when its dialog saves it).
 
 #include <string>
 #include <string_view>
