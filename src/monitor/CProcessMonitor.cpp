@@ -125,6 +125,17 @@ int CProcessMonitor::ImageFor(const std::string& path)
     return it->second;
 }
 
+void CProcessMonitor::ReadNameAndPath(platform::ProcessHandle* handle, std::string& name, std::string& path)
+{
+    // The base name is the last part of the executable's path: one read of the link serves
+    // both. Only a process whose path cannot be read is asked for its name on its own, which
+    // falls back to the kernel's command name or "unknown".
+    path = GetProcessFilePath(handle);
+    name = path.substr(path.rfind('/') + 1);
+    if (name.empty())
+        name = GetProcessBaseName(handle);
+}
+
 void CProcessMonitor::Reactivate(int row)
 {
     auto at = std::lower_bound(m_activeRows.begin(), m_activeRows.end(), row);
@@ -152,14 +163,14 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             return;
         const std::string& current = m_table.GetCellText(row, ColName);
         if (current == kUnknown || current == kSystem) {
-            std::string name = GetProcessBaseName(handle.get());
+            std::string name, path;
+            ReadNameAndPath(handle.get(), name, path);
             if (m_disabledList.Contains(name)) {
                 KillProcess(handle.get(), m_bNT);
                 return;
             }
             if (name == kUnknown)
                 name = kSystem;
-            std::string path = GetProcessFilePath(handle.get());
             int image = ImageFor(path);
             if (image != 0)
                 m_table.SetImageAndName(row, image, std::move(name));
@@ -172,7 +183,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             return;
     }
 
-    std::string name = GetProcessBaseName(handle.get());
+    std::string name, path;
+    ReadNameAndPath(handle.get(), name, path);
     if (name == kOwnName)
         return;
     if (m_disabledList.Contains(name)) {
@@ -185,7 +197,6 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     record->hProcess = std::move(handle);
     if (m_bStop)
         return;
-    std::string path = GetProcessFilePath(record->hProcess.get());
     int row = m_table.AppendRow(ImageFor(path), pidText);
     m_table.SetCellText(row, ColName, std::move(name));
     m_table.SetCellText(row, ColPid, std::move(pidText));

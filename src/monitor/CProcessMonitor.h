@@ -66,6 +66,8 @@ public:
     void RefreshRows();
     static std::string GetProcessBaseName(platform::ProcessHandle* hProcess);
     static std::string GetProcessFilePath(platform::ProcessHandle* hProcess);
+    // Both of the above with one read of the executable's link where it can be read.
+    static void ReadNameAndPath(platform::ProcessHandle* handle, std::string& name, std::string& path);
 
     // The changes of the table since the last call, taken under m_lock.
     TableChanges TakeChanges();
