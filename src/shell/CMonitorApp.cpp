@@ -34,6 +34,8 @@ CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    // Lets the desktop tie the window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvane.Orvane"));
 }
 
 CMonitorApp::~CMonitorApp()

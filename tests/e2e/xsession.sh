@@ -3,6 +3,8 @@
 # and stopped by pid in stop_session.
 
 started_pids=()
+# The program must reach the X display, whatever platform the calling shell chose for Qt.
+unset QT_QPA_PLATFORM
 
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after SECONDS.
 wait_until() {
