@@ -9,6 +9,7 @@
 #include "shell/CMainFrame.h"
 #include "shell/CMonitorApp.h"
 #include "shell/CProcessListWnd.h"
+#include "Children.h"
 #include "shell/CSignalBridge.h"
 #include "storage/CDataFile.h"
 
@@ -76,54 +77,6 @@ SettingsRecord ReadSettings(const QString& dir, qint64* size = nullptr)
     }
     return record;
 }
-
-// Children started here, killed and reaped by pid at the end whatever happened.
-class Children {
-public:
-    ~Children()
-    {
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    // Starts a copy of `sleep` named `name` in `dir`, sleeping a minute.
-    pid_t StartSleep(const QString& dir, const QString& name)
-    {
-        const QString program = QDir(dir).filePath(name);
-        if (!QFile::exists(program) && !QFile::copy(QStringLiteral("/bin/sleep"), program))
-            return -1;
-        QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-        const std::string path = program.toStdString();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execl(path.c_str(), path.c_str(), "60", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (pid > 0)
-            m_pids.push_back(pid);
-        return pid;
-    }
-    // True once the child has ended and was reaped; `signal` is what ended it (0: exited).
-    // Asking again gives the same answer (QTRY_* evaluate their condition more than once).
-    bool Reaped(pid_t pid, int* signal = nullptr)
-    {
-        if (!m_ended.contains(pid)) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) != pid)
-                return false;
-            std::erase(m_pids, pid);
-            m_ended[pid] = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
-        if (signal)
-            *signal = m_ended[pid];
-        return true;
-    }
-
-private:
-    std::vector<pid_t> m_pids;
-    std::map<pid_t, int> m_ended;
-};
 
 // The live row of `pid` in the list (PID column, no finish time), -1 when there is none yet.
 int LiveRow(CMainFrame& frame, pid_t pid)

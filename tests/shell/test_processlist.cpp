@@ -4,6 +4,7 @@
 
 #include "dialogs/CDListDlg.h"
 #include "shell/CProcessListWnd.h"
+#include "Children.h"
 #include "shell/ProcessTableModel.h"
 
 #include <QAbstractButton>
@@ -42,49 +43,6 @@ RowSnapshot MakeRow(int row, const std::string& name, const std::string& pid,
     snapshot.cells = {name, pid, "01/02/2024 10:00:00", " ", cpu, "/usr/bin/" + name};
     return snapshot;
 }
-
-// Children started by this test, killed and reaped by pid at the end whatever happened.
-class Children {
-public:
-    ~Children()
-    {
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    pid_t Start(const std::string& program)
-    {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execl(program.c_str(), program.c_str(), "60", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (pid > 0)
-            m_pids.push_back(pid);
-        return pid;
-    }
-    // True once the child has ended and was reaped; `signal` is what ended it (0: exited).
-    // Asking again gives the same answer (the QTRY macros evaluate their condition again).
-    bool Reaped(pid_t pid, int* signal = nullptr)
-    {
-        auto done = m_reaped.find(pid);
-        if (done == m_reaped.end()) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) != pid)
-                return false;
-            std::erase(m_pids, pid);
-            done = m_reaped.emplace(pid, WIFSIGNALED(status) ? WTERMSIG(status) : 0).first;
-        }
-        if (signal)
-            *signal = done->second;
-        return true;
-    }
-
-private:
-    std::vector<pid_t> m_pids;
-    std::map<pid_t, int> m_reaped;
-};
 
 // The live row of `pid` in the model, -1 when there is none (yet).
 int LiveRow(const ProcessTableModel& model, pid_t pid)
