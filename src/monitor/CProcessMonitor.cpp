@@ -15,16 +15,6 @@ constexpr const char* kUnknown = "unknown";
 constexpr const char* kSystem = "System";
 constexpr const char* kNoTime = " "; // an empty date and an empty time joined by one blank
 
-bool IsSpaceC(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool IsBlankAfterTrim(const std::string& text)
-{
-    return std::all_of(text.begin(), text.end(), IsSpaceC);
-}
-
 // "%d %": the low 32 bits of the load as a signed number, a blank and a percent sign.
 std::string LoadText(std::int64_t load)
 {
@@ -246,7 +236,7 @@ void CProcessMonitor::RefreshRows()
         ProcessRecord* record = m_table.GetRecord(row);
         bool settled = !stopped && record && record->hProcess && record->hProcess->HasEnded()
             && m_table.GetCellText(row, ColCpu) == "0 %"
-            && !IsBlankAfterTrim(m_table.GetCellText(row, ColFinish));
+            && !IsBlankText(m_table.GetCellText(row, ColFinish));
         bool noRecord = !record || !record->hProcess;
         if (!settled && !noRecord)
             m_activeRows[kept++] = row;
@@ -309,7 +299,7 @@ void CProcessMonitor::RefreshRow(int row, bool& stopped)
         stopped = true;
         return;
     }
-    if (finish != m_table.GetCellText(row, ColFinish) && !IsBlankAfterTrim(finish)) {
+    if (finish != m_table.GetCellText(row, ColFinish) && !IsBlankText(finish)) {
         m_table.SetCellText(row, ColFinish, finish);
         if (m_settings.eventLogOn != 0 && m_table.GetCellText(row, ColName) != kUnknown)
             m_eventLog.Write(BuildFinishedLine(m_table.GetCellText(row, ColName), finish));

@@ -10,12 +10,6 @@ const std::string kEmpty;
 
 bool IsSpecialName(const std::string& name) { return name == "unknown" || name == "System"; }
 
-// Live: the finish text is empty once trailing white space is removed.
-bool IsLiveFinish(const std::string& finish)
-{
-    return finish.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
-}
-
 void InsertSorted(std::vector<int>& rows, int row)
 {
     rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
@@ -45,6 +39,11 @@ void CopyTruncated(const char* text, char* buffer, std::size_t capacity)
 }
 
 } // namespace
+
+bool IsBlankText(const std::string& text)
+{
+    return text.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
+}
 
 ProcessTable::ProcessTable()
 {
@@ -133,7 +132,7 @@ void ProcessTable::Unindex(int row)
     const Row& r = m_rows[row];
     if (!r.hasRecord)
         return;
-    if (IsLiveFinish(r.cells[ColFinish]))
+    if (IsBlankText(r.cells[ColFinish]))
         EraseFrom(m_live, r.record.pid, row);
     if (IsSpecialName(r.cells[ColName]))
         EraseFrom(m_special, r.record.pid, row);
@@ -144,7 +143,7 @@ void ProcessTable::Index(int row)
     const Row& r = m_rows[row];
     if (!r.hasRecord)
         return;
-    if (IsLiveFinish(r.cells[ColFinish]))
+    if (IsBlankText(r.cells[ColFinish]))
         InsertSorted(m_live[r.record.pid], row);
     if (IsSpecialName(r.cells[ColName]))
         InsertSorted(m_special[r.record.pid], row);

@@ -124,6 +124,10 @@ private:
     int m_reportedImages = 0;
 };
 
+// True when `text` holds nothing but C-locale white space: a "Finish time" that is blank
+// this way marks a live row.
+bool IsBlankText(const std::string& text);
+
 // Time texts, local time with the UTC offset in force now. Each returns false and leaves the
 // buffer untouched when the conversion fails; otherwise writes at most capacity-1 characters
 // and a terminator. Date "%02u/%02u/%04u" (month, day, year), time "%02u:%02u:%02u".
