@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -64,6 +65,21 @@ void CProcessMonitor::Start(ChangesCallback onChanges, EndedCallback onEnded)
     m_onEnded = std::move(onEnded);
     m_bStop = false;
     m_hThread = std::thread(&CProcessMonitor::MonitorThreadProc, this);
+}
+
+void CProcessMonitor::SetNoticeCallback(NoticeCallback onNotice)
+{
+    m_onNotice = std::move(onNotice);
+}
+
+void CProcessMonitor::Notice(NoticeKind kind, const std::string& text)
+{
+    const unsigned bit = 1u << static_cast<unsigned>(kind);
+    if (m_noticesTold.fetch_or(bit) & bit)
+        return;
+    std::fprintf(stderr, "orvane: %s\n", text.c_str());
+    if (m_onNotice)
+        m_onNotice(text);
 }
 
 void CProcessMonitor::MonitorThreadProc()

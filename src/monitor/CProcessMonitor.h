@@ -29,6 +29,12 @@ public:
     using ChangesCallback = std::function<void(TableChanges&&)>;
     // Called on the monitor thread as its last act, after m_bThreadEnded is set.
     using EndedCallback = std::function<void()>;
+    // Told of a failure in the background that the user should know of; called on the thread
+    // that met it, outside m_lock, after the text went to stderr as one line. Must not block.
+    using NoticeCallback = std::function<void(const std::string& text)>;
+
+    // The kinds of background failure; each is told once per run.
+    enum class NoticeKind : unsigned { LogWrite, SettingsSave, DescriptorsShort, Count };
 
     // In this order: the three paths in `programDirectory`, the disabled list loaded, the
     // settings loaded, and when eventLogOn is non-zero the log opened, eventLogOn set to 1 and
@@ -41,6 +47,12 @@ public:
 
     // Sets m_bNT, clears m_bStop and starts MonitorThreadProc.
     void Start(ChangesCallback onChanges, EndedCallback onEnded);
+
+    // Where background failures go besides stderr (set before Start; may stay unset).
+    void SetNoticeCallback(NoticeCallback onNotice);
+    // Tells a background failure: the first time for its kind, one line on stderr and the
+    // callback; later times nothing. Any thread, without m_lock held.
+    void Notice(NoticeKind kind, const std::string& text);
 
     // Every close request. Phase 1 (thread not ended): finish banner and close when eventLogOn
     // is non-zero, settings saved, m_bStop set. Phase 2 (thread ended): records freed and the
@@ -93,6 +105,8 @@ private:
 
     ChangesCallback m_onChanges;
     EndedCallback m_onEnded;
+    NoticeCallback m_onNotice;
+    std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
 
     // Rows whose texts may still change, ascending. An ended row whose texts have settled
     // ("0 %" load, finish time written) leaves this list: its times can no longer change, so

@@ -109,6 +109,8 @@ bool CMainFrame::Create()
             &CMainFrame::UpdateCommandUI);
     connect(m_wndProcessList, &CProcessListWnd::contextMenuRequested, this,
             &CMainFrame::OnContextMenu);
+    connect(m_wndProcessList, &CProcessListWnd::backgroundFailure, this,
+            [this](const QString& text) { statusBar()->showMessage(text); });
 
     CreateMenus();
     CreateToolBar();

@@ -89,6 +89,11 @@ void CProcessListWnd::Create()
 
     // The monitor thread never waits for this thread: each batch and the end of the thread
     // are posted and the call returns at once.
+    m_monitor->SetNoticeCallback([this](const std::string& text) {
+        const QString message = QString::fromStdString(text);
+        QMetaObject::invokeMethod(
+            this, [this, message] { emit backgroundFailure(message); }, Qt::QueuedConnection);
+    });
     ProcessTableModel* model = m_model;
     m_monitor->Start(
         [model](TableChanges&& changes) {

@@ -53,6 +53,8 @@ public:
 signals:
     void threadEnded();
     void selectionMarkChanged(int row);
+    // A failure in the background the user should know of (already written to stderr).
+    void backgroundFailure(const QString& text);
     // Right click in the list while there is a selection mark: the frame shows its Process menu.
     void contextMenuRequested(const QPoint& globalPos);
 
