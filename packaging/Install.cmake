@@ -15,7 +15,10 @@ install(TARGETS orvane RUNTIME DESTINATION bin)
 # The manual and its pictures go to share/orvane/ with the shell's rules (src/shell/help.cmake).
 
 install(FILES ${orvane_packaging}/${ORVANE_APP_ID}.desktop DESTINATION share/applications)
-install(FILES ${orvane_packaging}/${ORVANE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+# The release in the metadata is the project's version.
+configure_file(${orvane_packaging}/${ORVANE_APP_ID}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/packaging/${ORVANE_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${ORVANE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 
 # Icons: the scalable drawing, and the fixed sizes rendered from it at build time for the
 # desktops and menus that do not scale SVG.

@@ -3,9 +3,7 @@
 set(orvane_manual_sources ${PROJECT_SOURCE_DIR}/resources/OrvaneHelp.html)
 foreach(picture main-window.png process-menu.png tray-menu.png about.png disabled-list.png
                 event-log.png)
-    if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${picture})
-        list(APPEND orvane_manual_sources ${PROJECT_SOURCE_DIR}/docs/${picture})
-    endif()
+    list(APPEND orvane_manual_sources ${PROJECT_SOURCE_DIR}/docs/${picture})
 endforeach()
 
 set(orvane_manual_outputs)

@@ -130,6 +130,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(OtherUserCase{"NotPermitted", false, true, false},
                     OtherUserCase{"PermittedNotEffective", true, true, true},
                     OtherUserCase{"PermittedButNotNT", true, false, false}),
-    [](const testing::TestParamInfo<OtherUserCase>& info) { return std::string(info.param.label); });
+    [](const testing::TestParamInfo<OtherUserCase>& c) { return std::string(c.param.label); });
 
 } // namespace

@@ -77,9 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         StatCase{"state of two letters",
                  "42 (a) SS 1 42 42 0 -1 4194304 130 0 0 0 7 3 0 0 20 0 1 0 33922 1 ",
                  std::nullopt}),
-    [](const testing::TestParamInfo<StatCase>& info) {
+    [](const testing::TestParamInfo<StatCase>& p) {
         std::string name;
-        for (const char* c = info.param.label; *c; ++c)
+        for (const char* c = p.param.label; *c; ++c)
             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
         return name;
     });
