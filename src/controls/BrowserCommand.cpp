@@ -1,10 +1,11 @@
 #include "controls/BrowserCommand.h"
 
+#include "platform/linux/DesktopEntryIndex.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QTextStream>
 
 namespace {
 
@@ -67,25 +68,10 @@ QString BuildBrowserCommand(const QString& execLine, const QString& target, int 
 
 QString ReadDesktopEntryExec(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    platform::DesktopEntry entry;
+    if (!platform::ReadDesktopEntry(QFile::encodeName(path).toStdString(), entry))
         return {};
-    QTextStream in(&file);
-    bool inMainGroup = false;
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.startsWith(u'[')) {
-            inMainGroup = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        if (!inMainGroup)
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq < 0 || line.left(eq).trimmed() != QLatin1String("Exec"))
-            continue;
-        return line.mid(eq + 1).trimmed();
-    }
-    return {};
+    return QString::fromStdString(entry.exec);
 }
 
 QString DefaultBrowserExec()

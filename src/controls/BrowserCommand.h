@@ -12,7 +12,11 @@
 // follow. The result must fit, with a terminator, in `capacity` characters; a command that
 // would not fit is returned empty, because a truncated command would run the wrong thing;
 // so is the command for an empty Exec line.
-QString BuildBrowserCommand(const QString& execLine, const QString& target, int capacity = 520);
+// The program never starts a browser command longer than 519 characters: a link that makes
+// it longer is refused rather than cut.
+constexpr int kBrowserCommandCapacity = 520;
+QString BuildBrowserCommand(const QString& execLine, const QString& target,
+                            int capacity = kBrowserCommandCapacity);
 
 // The Exec value of the [Desktop Entry] group of the desktop entry file at `path`;
 // empty when the file cannot be read or has no such key.

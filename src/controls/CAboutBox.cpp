@@ -2,7 +2,9 @@
 
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
+#include "controls/DialogUnits.h"
 #include "controls/Picture.h"
+#include "controls/Texts.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>
@@ -38,11 +40,6 @@ QRect KeepInside(QRect r, const QRect& area)
     return r;
 }
 
-QString Text(StringId id)
-{
-    return QString::fromStdString(LoadString(id));
-}
-
 } // namespace
 
 QFont CAboutBox::DialogFont(const QFont& base)
@@ -55,7 +52,7 @@ QFont CAboutBox::DialogFont(const QFont& base)
     int pixels = QFontInfo(font).pixelSize();
     const QRect client(0, 0, kClientWidth, kClientHeight);
     for (;;) {
-        const QRect box = DialogUnitsToPixels(QRect(QPoint(0, 0), kBoxUnits), QFontMetrics(font));
+        const QRect box = DialogUnits(font).Rect(QRect(QPoint(0, 0), kBoxUnits));
         if (client.contains(box) || pixels <= kSmallestFontPixels)
             return font;
         font.setPixelSize(--pixels);
@@ -76,11 +73,11 @@ CAboutBox::CAboutBox(QWidget* parent)
 
     m_picture = LoadPicture(QString::fromLatin1(kPicturePath));
 
-    const QFontMetrics metrics(dialogFont);
+    const DialogUnits units(dialogFont);
     const QRect client(0, 0, kClientWidth, kClientHeight);
 
     m_pCloseButton = new CBackdropButton(Text(IDS_DLG_CLOSE), this);
-    m_pCloseButton->setGeometry(KeepInside(DialogUnitsToPixels(kCloseUnits, metrics), client));
+    m_pCloseButton->setGeometry(KeepInside(units.Rect(kCloseUnits), client));
     m_pCloseButton->setDefault(true);
     m_pCloseButton->LoadBackdrop(m_picture);
     m_pCloseButton->SetTextColors(Qt::black, Qt::black);
@@ -88,12 +85,12 @@ CAboutBox::CAboutBox(QWidget* parent)
     connect(m_pCloseButton, &QPushButton::clicked, this, &QDialog::accept);
 
     m_pMailLink = new CLinkLabel(Text(IDS_DLG_EMAIL_US), this);
-    m_pMailLink->setGeometry(KeepInside(DialogUnitsToPixels(kMailUnits, metrics), client));
+    m_pMailLink->setGeometry(KeepInside(units.Rect(kMailUnits), client));
     m_pMailLink->SetTarget(QString::fromLatin1(kSupportMail));
     m_pMailLink->Attach();
 
     m_pWebLink = new CLinkLabel(Text(IDS_DLG_VISIT_WEB), this);
-    m_pWebLink->setGeometry(KeepInside(DialogUnitsToPixels(kWebUnits, metrics), client));
+    m_pWebLink->setGeometry(KeepInside(units.Rect(kWebUnits), client));
     m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
     m_pWebLink->Attach();
 
@@ -102,21 +99,6 @@ CAboutBox::CAboutBox(QWidget* parent)
 }
 
 CAboutBox::~CAboutBox() = default;
-
-QRect CAboutBox::DialogUnitsToPixels(const QRect& units, const QFontMetrics& metrics)
-{
-    // The average over the alphabet in both cases, as dialog layouts have always measured
-    // it; the font's own average width figure overstates it for proportional fonts.
-    static const QString alphabet =
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int baseX = (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2;
-    const int baseY = metrics.height();
-    // Rounded to the nearest pixel, halves away from zero.
-    auto x = [baseX](int du) { return (du * baseX + 2) / 4; };
-    auto y = [baseY](int du) { return (du * baseY + 4) / 8; };
-    return QRect(QPoint(x(units.left()), y(units.top())),
-                 QSize(x(units.width()), y(units.height())));
-}
 
 void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {

@@ -29,9 +29,6 @@ public:
     CLinkLabel* MailLink() const { return m_pMailLink; }
     CLinkLabel* WebLink() const { return m_pWebLink; }
 
-    // A rectangle given in dialog units (a quarter of the average character width across,
-    // an eighth of the character height down) in pixels for `metrics`.
-    static QRect DialogUnitsToPixels(const QRect& units, const QFontMetrics& metrics);
     // `base` at 8 points, or smaller where the box laid out in its dialog units would not
     // fit the picture.
     static QFont DialogFont(const QFont& base);

@@ -1,7 +1,7 @@
 #include "dialogs/CDListDlg.h"
 
-#include "dialogs/DialogTexts.h"
-#include "dialogs/DialogUnits.h"
+#include "controls/DialogUnits.h"
+#include "controls/Texts.h"
 #include "dialogs/LogText.h"
 #include "storage/CDisabledList.h"
 
@@ -29,13 +29,13 @@ QString EntryText(const std::string& entry)
 
 CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(DialogText(IDS_DLG_DISABLED_LIST_TITLE));
+    setWindowTitle(Text(IDS_DLG_DISABLED_LIST_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon143.svg")));
 
     // Created first so that it lies beneath the controls it frames.
     m_frame = new QGroupBox(this);
-    m_btnClose = new QPushButton(DialogText(IDS_DLG_CLOSE), this);
-    m_btnDelete = new QPushButton(DialogText(IDS_DLG_DELETE), this);
+    m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
+    m_btnDelete = new QPushButton(Text(IDS_DLG_DELETE), this);
     m_listBox = new QListWidget(this);
 
     m_btnClose->setDefault(true);

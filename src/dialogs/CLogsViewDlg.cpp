@@ -1,9 +1,9 @@
 #include "dialogs/CLogsViewDlg.h"
 
-#include "dialogs/DialogTexts.h"
-#include "dialogs/DialogUnits.h"
+#include "controls/AskYesNo.h"
+#include "controls/DialogUnits.h"
+#include "controls/Texts.h"
 #include "dialogs/LogFileAccess.h"
-#include "shell/AskYesNo.h"
 #include "storage/CEventLogFile.h"
 
 #include <QGuiApplication>
@@ -52,12 +52,12 @@ constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
 
 CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(DialogText(IDS_DLG_EVENTLOG_TITLE));
+    setWindowTitle(Text(IDS_DLG_EVENTLOG_TITLE));
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon145.svg")));
 
-    m_btnClose = new QPushButton(DialogText(IDS_DLG_CLOSE), this);
-    m_btnClear = new QPushButton(DialogText(IDS_DLG_CLEAR), this);
-    m_btnSave = new QPushButton(DialogText(IDS_DLG_SAVE), this);
+    m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
+    m_btnClear = new QPushButton(Text(IDS_DLG_CLEAR), this);
+    m_btnSave = new QPushButton(Text(IDS_DLG_SAVE), this);
     m_edit = new QPlainTextEdit(this);
 
     m_btnClose->setDefault(true);
@@ -72,7 +72,7 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     m_btnClear->setGeometry(du.Rect(57, 7, 50, 11));
     m_btnSave->setGeometry(du.Rect(107, 7, 50, 11));
     m_edit->setGeometry(du.Rect(kEditX, kEditY, kEditWidth, kEditHeight));
-    // Tab stops every 32 units, where a dialog's edit box has always put them.
+    // Tab stops every 32 dialog units: eight average characters, wide enough for a column.
     m_edit->setTabStopDistance(du.X(32));
     // The box grows with the dialog; the buttons must stay whole.
     setMinimumSize(du.Size(164, 80));

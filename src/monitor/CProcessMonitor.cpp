@@ -274,7 +274,7 @@ void CProcessMonitor::RefreshRow(int row, bool& stopped)
         return;
     platform::FileTime now = platform::GetSystemTimeAsFileTime();
 
-    // The interval is taken modulo 2^32 of 100 ns (about 429 s), as the load always was.
+    // The interval is taken modulo 2^32 of 100 ns (about 429 s), far longer than a pass.
     std::uint32_t interval = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(record->sampleTime);
     if (interval != 0) {
         std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)

@@ -1,8 +1,9 @@
 #include "shell/CMainFrame.h"
 
+#include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
+#include "controls/Texts.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "shell/AskYesNo.h"
 #include "shell/CLockIndicators.h"
 #include "shell/CProcessListWnd.h"
 #include "storage/ProgramDirectory.h"
@@ -11,7 +12,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFileInfo>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLabel>
@@ -33,11 +34,6 @@
 #include <cstdint>
 
 namespace {
-
-QString Text(unsigned id)
-{
-    return QString::fromStdString(LoadString(id));
-}
 
 // A command's string holds its status-bar prompt and, after a line break, its tooltip.
 QString PromptOf(unsigned commandId)
@@ -589,12 +585,7 @@ void CMainFrame::OnAppAbout()
 
 QString CMainFrame::ManualPath(const QString& executableDirectory)
 {
-    const QString beside = executableDirectory + QLatin1Char('/') + QLatin1String(kManualFile);
-    const QString installed = executableDirectory + QLatin1String("/../share/orvane/") +
-                              QLatin1String(kManualFile);
-    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
-        return QFileInfo(installed).absoluteFilePath();
-    return beside;
+    return QDir::cleanPath(QString::fromStdString(::ManualPath(executableDirectory.toStdString())));
 }
 
 void CMainFrame::OnHelpManual()

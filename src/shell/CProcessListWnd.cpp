@@ -1,7 +1,7 @@
 #include "shell/CProcessListWnd.h"
 
+#include "controls/AskYesNo.h"
 #include "dialogs/CDListDlg.h"
-#include "shell/AskYesNo.h"
 #include "shell/ProcessTableModel.h"
 #include "storage/StringTable.h"
 

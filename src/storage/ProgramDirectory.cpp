@@ -25,9 +25,14 @@ bool IsWritableDirectory(const std::string& dir)
 
 // An installed copy carries its manual in the shared data tree beside its bin directory,
 // wherever the prefix is.
+std::string InstalledManual(const std::string& exeDir)
+{
+    return exeDir + "/../share/orvane/" + kManualFile;
+}
+
 bool IsInstalledLayout(const std::string& exeDir)
 {
-    return Exists(exeDir + "/../share/orvane/" + kManualFile);
+    return Exists(InstalledManual(exeDir));
 }
 
 bool MakeDirectories(const std::string& path)
@@ -133,4 +138,12 @@ std::string FindProgramDirectory(const std::string& argv0, const std::string& ex
 std::string ProgramFilePath(const std::string& directory, const char* name)
 {
     return directory + "/" + name;
+}
+
+std::string ManualPath(const std::string& executableDirectory)
+{
+    std::string beside = executableDirectory + "/" + kManualFile;
+    if (!Exists(beside) && IsInstalledLayout(executableDirectory))
+        return InstalledManual(executableDirectory);
+    return beside;
 }

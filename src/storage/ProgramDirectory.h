@@ -28,6 +28,10 @@ std::string UserDataDirectory();
 // an executable in the root); empty when the link cannot be read.
 std::string ExecutableDirectory();
 
+// The user's manual of the program in `executableDirectory`: beside it, or, for an installed
+// copy without one beside it, in the shared data tree (../share/orvane/).
+std::string ManualPath(const std::string& executableDirectory);
+
 // Path of a file of the program directory: dir + "/" + name, so the empty directory of a
 // program started as "/orvane" is the root ("" + "/Logs.log" = "/Logs.log").
 std::string ProgramFilePath(const std::string& directory, const char* name);

@@ -88,7 +88,7 @@ constexpr bool IsAscending()
 }
 static_assert(IsAscending(), "kStrings must stay sorted by id, without duplicates");
 
-// Texts are read into 80-character buffers, terminator included.
+// The longest text the program shows.
 constexpr std::size_t kMaxTextLength = 79;
 
 } // namespace

@@ -46,6 +46,6 @@ enum StringId : unsigned {
     IDS_COL_FILE = 20105,        // "File"
 };
 
-// The text of `id`, as an 80-character buffer would hold it (at most 79 characters);
-// empty for an unknown identifier.
+// The text of `id`, at most 79 characters (a longer text is cut there, so that no text can
+// outgrow the places laid out for it); empty for an unknown identifier.
 std::string LoadString(unsigned id);

@@ -198,14 +198,13 @@ void DesktopEntryIndex::ReadDirectory(const std::string& root, const std::string
     }
 }
 
-void DesktopEntryIndex::ReadEntry(const std::string& file)
+bool ReadDesktopEntry(const std::string& path, DesktopEntry& out)
 {
     std::string text;
-    if (!procfs::ReadWholeFile(file.c_str(), text) || text.size() > kMaxEntrySize)
-        return;
+    if (!procfs::ReadWholeFile(path.c_str(), text) || text.size() > kMaxEntrySize)
+        return false;
 
-    std::string type, icon, tryExec, exec;
-    bool hidden = false;
+    out = DesktopEntry{};
     bool inMainGroup = false;
     std::string_view rest(text);
     while (!rest.empty()) {
@@ -226,22 +225,29 @@ void DesktopEntryIndex::ReadEntry(const std::string& file)
         std::string_view key = Trim(line.substr(0, equals));
         std::string value = Unescape(Trim(line.substr(equals + 1)));
         if (key == "Type")
-            type = value;
+            out.type = std::move(value);
         else if (key == "Icon")
-            icon = value;
+            out.icon = std::move(value);
         else if (key == "TryExec")
-            tryExec = value;
+            out.tryExec = std::move(value);
         else if (key == "Exec")
-            exec = value;
+            out.exec = std::move(value);
         else if (key == "Hidden")
-            hidden = value == "true";
+            out.hidden = value == "true";
     }
-    if (hidden || type != "Application" || icon.empty())
+    return true;
+}
+
+void DesktopEntryIndex::ReadEntry(const std::string& file)
+{
+    DesktopEntry entry;
+    if (!ReadDesktopEntry(file, entry) || entry.hidden || entry.type != "Application"
+        || entry.icon.empty())
         return;
-    if (!tryExec.empty())
-        AddProgram(tryExec, icon);
-    if (!exec.empty())
-        AddProgram(ExecProgram(exec), icon);
+    if (!entry.tryExec.empty())
+        AddProgram(entry.tryExec, entry.icon);
+    if (!entry.exec.empty())
+        AddProgram(ExecProgram(entry.exec), entry.icon);
 }
 
 void DesktopEntryIndex::AddProgram(const std::string& program, const std::string& icon)

@@ -9,6 +9,17 @@
 
 namespace platform {
 
+// The keys of a desktop entry's [Desktop Entry] group that the program uses, with the
+// escapes of string values (\s, \n, \t, \r, \\) resolved.
+struct DesktopEntry {
+    std::string type, icon, tryExec, exec;
+    bool hidden = false;
+};
+
+// Reads the desktop entry file at `path`. False when it cannot be read or is larger than any
+// desktop entry (1 MiB); keys of other groups, comments and malformed lines are skipped.
+bool ReadDesktopEntry(const std::string& path, DesktopEntry& out);
+
 class DesktopEntryIndex {
 public:
     // Reads every "*.desktop" file under each of `applicationDirs` (subdirectories included),

@@ -1,4 +1,4 @@
-#include "shell/AskYesNo.h"
+#include "controls/AskYesNo.h"
 
 #include "storage/StringTable.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/DialogUnits.h"
+#include "controls/DialogUnits.h"
 
 #include <QFont>
 #include <QFontMetrics>

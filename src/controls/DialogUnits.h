@@ -18,6 +18,7 @@ public:
     int Y(int units) const;
     QSize Size(int width, int height) const;
     QRect Rect(int x, int y, int width, int height) const;
+    QRect Rect(const QRect& units) const { return Rect(units.x(), units.y(), units.width(), units.height()); }
 
     int BaseX() const { return m_baseX; }
     int BaseY() const { return m_baseY; }

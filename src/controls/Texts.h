@@ -1,11 +1,11 @@
 #pragma once
-// The dialogs' texts, read from the string table.
+// The program's texts as the widgets show them: the string table's bytes read as UTF-8.
 
 #include "storage/StringTable.h"
 
 #include <QString>
 
-inline QString DialogText(unsigned id)
+inline QString Text(unsigned id)
 {
     return QString::fromStdString(LoadString(id));
 }
