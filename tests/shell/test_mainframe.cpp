@@ -247,7 +247,7 @@ void TestMainFrame::trayMenu()
     QCOMPARE(entries.size(), 4);
     const QString texts[] = {"Open", "Disabled processes\tCtrl+D", "View Event Log\tCtrl+L",
                              "Exit\tAlt+X"};
-    const uint commands[] = {32787, 32788, 32792, 32786};
+    const uint commands[] = {ID_TRAY_OPEN, ID_TRAY_DISABLEDLIST, ID_PROCESS_EVENTLOG, ID_TRAY_EXIT};
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(entries[i]->text(), texts[i]);
         QCOMPARE(entries[i]->property("commandId").toUInt(), commands[i]);
@@ -258,9 +258,9 @@ void TestMainFrame::trayMenu()
     QCOMPARE(menu->defaultAction(), entries[0]);
     // The same pictures as the menu bar's entries of the same commands.
     QCOMPARE(entries[3]->icon().pixmap(16).toImage(),
-             frame->Command(57665)->icon().pixmap(16).toImage());
+             frame->Command(ID_APP_EXIT)->icon().pixmap(16).toImage());
     QCOMPARE(entries[1]->icon().pixmap(16).toImage(),
-             frame->Command(32781)->icon().pixmap(16).toImage());
+             frame->Command(ID_PROCESS_DISABLEDLIST)->icon().pixmap(16).toImage());
 }
 
 void TestMainFrame::killAndDisableGreyedWithoutSelection()
@@ -275,16 +275,16 @@ void TestMainFrame::killAndDisableGreyedWithoutSelection()
     for (uint id : {57665u, 32781u, 32792u, 59392u, 59393u, 32778u, 32779u, 32797u, 57664u,
                     32786u, 32787u, 32788u})
         QVERIFY2(frame->Command(id)->isEnabled(), qPrintable(QString::number(id)));
-    QVERIFY(frame->ToolButton(57665)->isEnabled());
-    QVERIFY(frame->ToolButton(57664)->isEnabled());
+    QVERIFY(frame->ToolButton(ID_APP_EXIT)->isEnabled());
+    QVERIFY(frame->ToolButton(ID_APP_ABOUT)->isEnabled());
 
     QTRY_VERIFY_WITH_TIMEOUT(frame->ProcessList()->List()->model()->rowCount() > 0,
                              kWatchTimeoutMs);
     frame->ProcessList()->SetSelectionMark(0);
-    QTRY_VERIFY(frame->Command(32772)->isEnabled());
-    QVERIFY(frame->Command(32777)->isEnabled());
-    QVERIFY(frame->ToolButton(32772)->isEnabled());
-    QVERIFY(frame->ToolButton(32777)->isEnabled());
+    QTRY_VERIFY(frame->Command(ID_PROCESS_KILL)->isEnabled());
+    QVERIFY(frame->Command(ID_PROCESS_DISABLE)->isEnabled());
+    QVERIFY(frame->ToolButton(ID_PROCESS_KILL)->isEnabled());
+    QVERIFY(frame->ToolButton(ID_PROCESS_DISABLE)->isEnabled());
 }
 
 void TestMainFrame::statusPrompts_data()
@@ -335,12 +335,13 @@ void TestMainFrame::toolTips()
     Frame frame;
     frame->show();
     QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
-    QCOMPARE(frame->Command(59392)->toolTip(), QStringLiteral("Show/Hide ToolBar"));
-    QCOMPARE(frame->Command(59393)->toolTip(), QStringLiteral("Show/Hide StatusBar"));
+    QCOMPARE(frame->Command(ID_VIEW_TOOLBAR)->toolTip(), QStringLiteral("Show/Hide ToolBar"));
+    QCOMPARE(frame->Command(ID_VIEW_STATUS_BAR)->toolTip(), QStringLiteral("Show/Hide StatusBar"));
 
     // On the toolbar only About has a tooltip; the others show none at all.
     const std::pair<uint, QString> buttons[] = {
-        {57665, QString()}, {32772, QString()}, {32777, QString()}, {57664, "About program"}};
+        {ID_APP_EXIT, QString()}, {ID_PROCESS_KILL, QString()}, {ID_PROCESS_DISABLE, QString()},
+        {ID_APP_ABOUT, "About program"}};
     for (const auto& [id, expected] : buttons) {
         QToolButton* button = frame->ToolButton(id);
         QVERIFY(button);
@@ -379,21 +380,23 @@ void TestMainFrame::toolBarLayout()
             QVERIFY(!button->icon().isNull());
         }
     }
-    QCOMPARE(layout.join(' '), QStringLiteral("57665 | 32772 32777 | 57664"));
+    QCOMPARE(layout.join(' '), QStringLiteral("%1 | %2 %3 | %4")
+                                  .arg(ID_APP_EXIT).arg(ID_PROCESS_KILL).arg(ID_PROCESS_DISABLE)
+                                  .arg(ID_APP_ABOUT));
 
     // View's two switches hide and show the bars and carry the check marks.
     frame->show();
-    frame->Command(59392)->trigger();
+    frame->Command(ID_VIEW_TOOLBAR)->trigger();
     QVERIFY(bar->isHidden());
     frame->UpdateCommandUI();
-    QVERIFY(!frame->Command(59392)->isChecked());
-    frame->Command(59393)->trigger();
+    QVERIFY(!frame->Command(ID_VIEW_TOOLBAR)->isChecked());
+    frame->Command(ID_VIEW_STATUS_BAR)->trigger();
     QVERIFY(frame->statusBar()->isHidden());
-    frame->Command(59392)->trigger();
+    frame->Command(ID_VIEW_TOOLBAR)->trigger();
     frame->UpdateCommandUI();
     QVERIFY(!bar->isHidden());
-    QVERIFY(frame->Command(59392)->isChecked());
-    QVERIFY(!frame->Command(59393)->isChecked());
+    QVERIFY(frame->Command(ID_VIEW_TOOLBAR)->isChecked());
+    QVERIFY(!frame->Command(ID_VIEW_STATUS_BAR)->isChecked());
 }
 
 void TestMainFrame::killAnsweredNoThenYes()
@@ -405,18 +408,18 @@ void TestMainFrame::killAnsweredNoThenYes()
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(LiveRow(*frame.frame, pid) >= 0, kWatchTimeoutMs);
     frame->ProcessList()->SetSelectionMark(LiveRow(*frame.frame, pid));
-    QTRY_VERIFY(frame->Command(32772)->isEnabled());
+    QTRY_VERIFY(frame->Command(ID_PROCESS_KILL)->isEnabled());
 
     QString asked;
     auto watch = AnswerQuestion(QMessageBox::No, &asked);
-    frame->Command(32772)->trigger();
+    frame->Command(ID_PROCESS_KILL)->trigger();
     QCOMPARE(asked, QStringLiteral("Kill selected process?"));
     QTest::qWait(300);
     QVERIFY(!children.Reaped(pid));
 
     asked.clear();
     watch = AnswerQuestion(QMessageBox::Yes, &asked);
-    frame->ToolButton(32772)->click();
+    frame->ToolButton(ID_PROCESS_KILL)->click();
     QCOMPARE(asked, QStringLiteral("Kill selected process?"));
     int signal = 0;
     QTRY_VERIFY_WITH_TIMEOUT(children.Reaped(pid, &signal), 5000);
@@ -438,14 +441,14 @@ void TestMainFrame::disableAddsNameAndKills()
 
     QString asked;
     auto watch = AnswerQuestion(QMessageBox::No, &asked);
-    frame->Command(32777)->trigger();
+    frame->Command(ID_PROCESS_DISABLE)->trigger();
     QCOMPARE(asked, QStringLiteral("Disable selected process?"));
     QTest::qWait(300);
     QVERIFY(!children.Reaped(pid));
     QVERIFY(!QFile::exists(QDir(frame.dir.path()).filePath("BlackList.log")));
 
     watch = AnswerQuestion(QMessageBox::Yes, &asked);
-    frame->Command(32777)->trigger();
+    frame->Command(ID_PROCESS_DISABLE)->trigger();
     int signal = 0;
     QTRY_VERIFY_WITH_TIMEOUT(children.Reaped(pid, &signal), 5000);
     QCOMPARE(signal, SIGKILL);
@@ -520,18 +523,18 @@ void TestMainFrame::switchesSurviveClose()
     Frame frame(settings);
     frame->show();
     frame->UpdateCommandUI();
-    QVERIFY(frame->Command(32778)->isChecked());
-    QVERIFY(!frame->Command(32779)->isChecked());
+    QVERIFY(frame->Command(ID_SETTINGS_EVENTLOG)->isChecked());
+    QVERIFY(!frame->Command(ID_SETTINGS_MINIMIZE)->isChecked());
 
-    frame->Command(32778)->trigger(); // off
+    frame->Command(ID_SETTINGS_EVENTLOG)->trigger(); // off
     QCOMPARE(frame->ProcessList()->Settings().eventLogOn, 0);
-    QVERIFY(!frame->Command(32778)->isChecked());
-    frame->Command(32779)->trigger(); // on
+    QVERIFY(!frame->Command(ID_SETTINGS_EVENTLOG)->isChecked());
+    frame->Command(ID_SETTINGS_MINIMIZE)->trigger(); // on
     QCOMPARE(frame->ProcessList()->Settings().minimizeAtStart, 1);
-    QVERIFY(frame->Command(32779)->isChecked());
-    frame->Command(32778)->trigger(); // on again: no banner of its own
-    frame->Command(32779)->trigger(); // off
-    frame->Command(32779)->trigger(); // on
+    QVERIFY(frame->Command(ID_SETTINGS_MINIMIZE)->isChecked());
+    frame->Command(ID_SETTINGS_EVENTLOG)->trigger(); // on again: no banner of its own
+    frame->Command(ID_SETTINGS_MINIMIZE)->trigger(); // off
+    frame->Command(ID_SETTINGS_MINIMIZE)->trigger(); // on
 
     QFile log(QDir(frame.dir.path()).filePath("Logs.log"));
     QVERIFY(frame.CloseAndWait([&] { frame->close(); }));
@@ -702,7 +705,7 @@ void TestMainFrame::trayHideAndRestore()
     QVERIFY(frame->isMinimized());
 
     if (how == "open") {
-        frame->Command(32787)->trigger();
+        frame->Command(ID_TRAY_OPEN)->trigger();
     } else {
         // The tray icon's own signal, as a click on it gives it.
         emit frame->TrayIcon()->activated(how == "click" ? QSystemTrayIcon::Trigger
@@ -790,7 +793,7 @@ void TestMainFrame::trayExitRemovesIconAndCloses()
     QTRY_VERIFY(frame->IsInTray());
 
     QSignalSpy closed(frame.frame.get(), &CMainFrame::frameClosed);
-    frame->Command(32786)->trigger();
+    frame->Command(ID_TRAY_EXIT)->trigger();
     // The icon goes at once; the program goes when the monitor has ended.
     QVERIFY(!frame->TrayIcon()->isVisible());
     QVERIFY(closed.count() > 0 || closed.wait(5000));
