@@ -1,41 +1,26 @@
 #pragma once
 // Child processes of a widget test, killed and reaped by pid at the end whatever happened.
 
+#include "ChildProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QString>
 
 #include <map>
 #include <string>
-#include <vector>
-
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
 
 class Children {
 public:
-    Children() = default;
-    Children(const Children&) = delete;
-    Children& operator=(const Children&) = delete;
-    ~Children()
-    {
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // Runs `program 60` (a sleep of a minute, whatever the program is called).
+    // Runs `program 60` (a sleep of a minute, whatever the program is called); -1 when it
+    // could not be started.
     pid_t Start(const std::string& program)
     {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execl(program.c_str(), program.c_str(), "60", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (pid > 0)
-            m_pids.push_back(pid);
+        ChildProcess child;
+        if (!child.Start({program, "60"}))
+            return -1;
+        const pid_t pid = child.Pid();
+        m_running.emplace(pid, std::move(child));
         return pid;
     }
 
@@ -55,10 +40,11 @@ public:
     {
         auto done = m_reaped.find(pid);
         if (done == m_reaped.end()) {
+            auto running = m_running.find(pid);
             int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) != pid)
+            if (running == m_running.end() || !running->second.TryReap(status))
                 return false;
-            std::erase(m_pids, pid);
+            m_running.erase(running);
             done = m_reaped.emplace(pid, WIFSIGNALED(status) ? WTERMSIG(status) : 0).first;
         }
         if (signal)
@@ -67,6 +53,6 @@ public:
     }
 
 private:
-    std::vector<pid_t> m_pids;
+    std::map<pid_t, ChildProcess> m_running; // killed and reaped when the test ends
     std::map<pid_t, int> m_reaped;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// A real child process for tests: forked, optionally adjusted in the child (setresuid, ...),
+// A real child process for every test: forked, optionally adjusted in the child (setresuid, ...),
 // then exec'd. Spawn returns only once the exec has happened, so /proc shows the new program.
 // The destructor kills and reaps the child if the test has not, by its pid: it is our own
 // unreaped child, so the pid cannot have been reused.
@@ -102,6 +102,15 @@ public:
         }
         m_pid = -1;
         return status;
+    }
+
+    // Reaps the child if it has ended, without waiting; true then, with its wait status.
+    bool TryReap(int& status)
+    {
+        if (m_pid <= 0 || waitpid(m_pid, &status, WNOHANG) != m_pid)
+            return false;
+        m_pid = -1;
+        return true;
     }
 
     // Waits up to `ms` for the child to end, without reaping it. True when it has ended.
