@@ -1,4 +1,4 @@
-# Shared by run.sh and screenshots.sh: a virtual X display with a window manager and a
+# Shared by run.sh and docs/screenshots.sh: a virtual X display with a window manager and a
 # notification area, and small waiting helpers. Everything started here is remembered by pid
 # and stopped by pid in stop_session.
 

@@ -3,13 +3,13 @@
 #   main-window.png   the main window with the processes of this machine
 #   process-menu.png  the Process menu as the list's right-click menu
 #   tray-menu.png     the tray icon's menu
-# usage: screenshots.sh PROGRAM OUTDIR
+# usage: docs/screenshots.sh PROGRAM OUTDIR   (not part of the tests; run by hand)
 set -euo pipefail
 
 program=$1
 out=$(mkdir -p "$2" && cd "$2" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source "$here/xsession.sh"
+source "$here/../tests/e2e/xsession.sh"
 
 tmp=$(mktemp -d /tmp/orvane-shots.XXXXXX)
 orvane_pid=
