@@ -17,10 +17,10 @@ wait_until() {
     done
 }
 
-# start_session DIR: Xvfb on a display it picks itself (-displayfd), openbox and trayer.
-# Sets DISPLAY.
+# start_session DIR [no-tray]: Xvfb on a display it picks itself (-displayfd), openbox and,
+# unless "no-tray" is given, trayer. Sets DISPLAY.
 start_session() {
-    local dir=$1
+    local dir=$1 tray=${2:-tray}
     : >"$dir/display"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" \
         >"$dir/xvfb.log" 2>&1 &
@@ -30,6 +30,11 @@ start_session() {
     wait_until 10 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
     openbox >"$dir/openbox.log" 2>&1 &
     started_pids+=($!)
+    if [[ $tray == no-tray ]]; then
+        wait_until 10 window_manager_running || { echo "openbox did not come up" >&2; return 1; }
+        sleep 0.5
+        return 0
+    fi
     trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
         --transparent false --tint 0xc0c0c0 >"$dir/trayer.log" 2>&1 &
     started_pids+=($!)
@@ -45,6 +50,11 @@ stop_session() {
         wait "${started_pids[$i]}" 2>/dev/null || true
     done
     started_pids=()
+}
+
+# A window manager has announced itself on the root window (EWMH).
+window_manager_running() {
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
 }
 
 # The notification area's panel window (trayer's).
