@@ -17,7 +17,7 @@ class QApplication;
 class CMonitorApp {
 public:
     // The X11 window class, equal to StartupWMClass in packaging/org.orvane.Orvane.desktop.
-    static constexpr const char* kWindowClass = "orvane";
+    static constexpr const char* kWindowClass = "Orvane";
     // The desktop entry's name without ".desktop": the Wayland app id.
     static constexpr const char* kDesktopId = "org.orvane.Orvane";
 
