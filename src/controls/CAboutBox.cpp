@@ -9,6 +9,7 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QImage>
 #include <QPainter>
 #include <QString>
 
@@ -43,6 +44,32 @@ QString Text(StringId id)
     return QString::fromStdString(LoadString(id));
 }
 
+// The mean colour of `picture` under `area` (in the widget's pixels): what a link drawn there
+// is read against.
+QColor MeanColour(const QPixmap& picture, const QRect& area)
+{
+    const qreal ratio = picture.devicePixelRatio();
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect pixels =
+        QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toAlignedRect() &
+        image.rect();
+    if (pixels.isEmpty())
+        return {};
+    qint64 red = 0;
+    qint64 green = 0;
+    qint64 blue = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            const QRgb rgb = image.pixel(x, y);
+            red += qRed(rgb);
+            green += qGreen(rgb);
+            blue += qBlue(rgb);
+        }
+    }
+    const qint64 count = qint64(pixels.width()) * pixels.height();
+    return QColor(int(red / count), int(green / count), int(blue / count));
+}
+
 } // namespace
 
 QFont CAboutBox::DialogFont(const QFont& base)
@@ -74,7 +101,7 @@ CAboutBox::CAboutBox(QWidget* parent)
     // A fixed dialog: a caption with its close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
-    m_picture = LoadPicture(QString::fromLatin1(kPicturePath));
+    m_picture = LoadPicture(QString::fromLatin1(kPicturePath), devicePixelRatioF());
 
     const QFontMetrics metrics(dialogFont);
     const QRect client(0, 0, kClientWidth, kClientHeight);
@@ -96,6 +123,10 @@ CAboutBox::CAboutBox(QWidget* parent)
     m_pWebLink->setGeometry(KeepInside(DialogUnitsToPixels(kWebUnits, metrics), client));
     m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
     m_pWebLink->Attach();
+
+    // The links are read against the picture, not against the theme's window colour.
+    for (CLinkLabel* link : {m_pMailLink, m_pWebLink})
+        link->SetBackground(MeanColour(m_picture, link->geometry()));
 
     // The Close button is the first and only stop of the tab chain.
     m_pCloseButton->setFocus();
@@ -122,6 +153,12 @@ void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {
     // Unscaled from the client origin: the Close button copies its piece from the same
     // place, so picture, links and button read as one surface.
+    // The picture follows the resolution of the screen the box is on (the Close button gets
+    // the same rendering, so the two still meet without a seam).
+    if (!m_picture.isNull() && m_picture.devicePixelRatio() != devicePixelRatioF()) {
+        m_picture = LoadPicture(QString::fromLatin1(kPicturePath), devicePixelRatioF());
+        m_pCloseButton->LoadBackdrop(m_picture);
+    }
     if (m_picture.isNull())
         return;
     QPainter painter(this);
