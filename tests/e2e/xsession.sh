@@ -71,7 +71,8 @@ main_window() {
     [[ -n $id ]] && echo "$id"
 }
 
-# "X Y" of the middle of the program's icon in the notification area, if it is shown there.
+# "X Y" of the middle of the program's icon in the notification area, if it is shown there (the
+# icon's window carries the program's window class, "Orvane").
 tray_icon_center() {
     local panel id size abs
     panel=$(tray_panel) || return 1
@@ -82,7 +83,7 @@ tray_icon_center() {
         echo "$((${abs%%+*} + ${size%x*} / 2)) $((${abs#*+} + ${size#*x} / 2))"
         return 0
     done < <(xwininfo -tree -id "$panel" 2>/dev/null | awk '
-        /"Orvane v 1\.1 XP"/ {
+        /\("[^"]*" "Orvane"\)/ {
             for (i = 1; i <= NF; i++) {
                 if ($i ~ /^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$/) size = $i
                 if ($i ~ /^\+-?[0-9]+\+-?[0-9]+$/) abs = $i
