@@ -3,8 +3,10 @@
 # and stopped by pid in stop_session.
 
 started_pids=()
-# The program must reach the X display, whatever platform the calling shell chose for Qt.
-unset QT_QPA_PLATFORM
+# The program must reach the X display, whatever platform the calling shell chose for Qt, even
+# when the tests are started from a Wayland desktop.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export XDG_SESSION_TYPE=x11
 
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after SECONDS.
 wait_until() {
@@ -21,6 +23,9 @@ wait_until() {
 # unless "no-tray" is given, trayer. Sets DISPLAY.
 start_session() {
     local dir=$1 tray=${2:-tray}
+    # Nor may it reach the caller's session bus, whose StatusNotifier host would take its icon
+    # away from this display's tray (a bus that is not there; start_bus offers one of its own).
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-session-bus"
     : >"$dir/display"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" \
         >"$dir/xvfb.log" 2>&1 &
