@@ -151,16 +151,16 @@ QRect CAboutBox::DialogUnitsToPixels(const QRect& units, const QFontMetrics& met
 
 void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {
-    // Unscaled from the client origin: the Close button copies its piece from the same
-    // place, so picture, links and button read as one surface.
-    // The picture follows the resolution of the screen the box is on (the Close button gets
-    // the same rendering, so the two still meet without a seam).
+    // The picture follows the resolution of the screen the box is on; the Close button gets
+    // the same rendering, so the two still meet without a seam.
     if (!m_picture.isNull() && m_picture.devicePixelRatio() != devicePixelRatioF()) {
         m_picture = LoadPicture(QString::fromLatin1(kPicturePath), devicePixelRatioF());
         m_pCloseButton->LoadBackdrop(m_picture);
     }
     if (m_picture.isNull())
         return;
+    // Unscaled from the client origin: the Close button copies its piece from the same
+    // place, so picture, links and button read as one surface.
     QPainter painter(this);
     painter.drawPixmap(QPoint(0, 0), m_picture);
 }

@@ -154,9 +154,9 @@ QColor CLinkLabel::ReadableOn(const QColor& designed, const QColor& background)
     float saturation = 0;
     float lightness = 0;
     hsl.getHslF(&hue, &saturation, &lightness);
-    QColor candidate = designed;
-    for (float l = lightness; l <= 1.0f; l += 0.01f) {
-        candidate = QColor::fromHslF(hue, saturation, std::min(l, 1.0f)).toRgb();
+    constexpr int kSteps = 100;
+    for (int step = int(std::ceil(lightness * kSteps)); step <= kSteps; ++step) {
+        const QColor candidate = QColor::fromHslF(hue, saturation, float(step) / kSteps).toRgb();
         if (ContrastRatio(candidate, background) >= kReadableContrast)
             return candidate;
     }

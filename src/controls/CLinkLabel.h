@@ -1,8 +1,9 @@
 #pragma once
-// A label that acts as a link: underlined text in link colours (readable ones on a dark
-// background) on the parent's own background, shrunk to its text, a pointing hand and a tooltip with the target, red while
-// the mouse rests on it, purple once clicked; a click opens the target (a web page or a
-// "mailto:" address) with the desktop's opener.
+// A label that acts as a link: underlined text in link colours on the parent's own
+// background, shrunk to its text, a pointing hand and a tooltip with the target, red while
+// the mouse rests on it, purple once clicked (lighter colours of the same hues on a dark
+// background); a click opens the target (a web page or a "mailto:" address) with the
+// desktop's opener.
 //
 // The hosting dialog places the label (geometry, alignment, text), optionally calls
 // SetTarget, and then calls Attach(); a label that is shown without it attaches itself.
