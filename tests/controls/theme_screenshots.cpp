@@ -105,9 +105,10 @@ int main(int argc, char** argv)
         const QAbstractItemModel* model = list->model();
         int selected = -1;
         for (int row = 0; row < model->rowCount(); ++row) {
-            const QString file = model->index(row, 5).data().toString();
-            list->setRowHidden(row, file.isEmpty() || file.startsWith(QLatin1String("/memfd:")));
-            if (selected < 0 && file.contains(QLatin1String("orvane-theme-shots")))
+            const QString executable = model->index(row, 5).data().toString();
+            list->setRowHidden(row, executable.isEmpty() ||
+                                        executable.startsWith(QLatin1String("/memfd:")));
+            if (selected < 0 && executable.contains(QLatin1String("orvane-theme-shots")))
                 selected = row;
         }
         list->selectRow(selected >= 0 ? selected : 0);
