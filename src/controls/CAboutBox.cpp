@@ -11,6 +11,7 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QImage>
 #include <QPainter>
 #include <QString>
 
@@ -38,6 +39,32 @@ QRect KeepInside(QRect r, const QRect& area)
     if (r.bottom() > area.bottom())
         r.moveBottom(area.bottom());
     return r;
+}
+
+// The mean colour of `picture` under `area` (in the widget's pixels): what a link drawn there
+// is read against.
+QColor MeanColour(const QPixmap& picture, const QRect& area)
+{
+    const qreal ratio = picture.devicePixelRatio();
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    const QRect pixels =
+        QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toAlignedRect() &
+        image.rect();
+    if (pixels.isEmpty())
+        return {};
+    qint64 red = 0;
+    qint64 green = 0;
+    qint64 blue = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            const QRgb rgb = image.pixel(x, y);
+            red += qRed(rgb);
+            green += qGreen(rgb);
+            blue += qBlue(rgb);
+        }
+    }
+    const qint64 count = qint64(pixels.width()) * pixels.height();
+    return QColor(int(red / count), int(green / count), int(blue / count));
 }
 
 } // namespace
@@ -71,7 +98,7 @@ CAboutBox::CAboutBox(QWidget* parent)
     // A fixed dialog: a caption with its close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
-    m_picture = LoadPicture(QString::fromLatin1(kPicturePath));
+    m_picture = LoadPicture(QString::fromLatin1(kPicturePath), devicePixelRatioF());
 
     const DialogUnits units(dialogFont);
     const QRect client(0, 0, kClientWidth, kClientHeight);
@@ -94,6 +121,10 @@ CAboutBox::CAboutBox(QWidget* parent)
     m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
     m_pWebLink->Attach();
 
+    // The links are read against the picture, not against the theme's window colour.
+    for (CLinkLabel* link : {m_pMailLink, m_pWebLink})
+        link->SetBackground(MeanColour(m_picture, link->geometry()));
+
     // The Close button is the first and only stop of the tab chain.
     m_pCloseButton->setFocus();
 }
@@ -102,10 +133,16 @@ CAboutBox::~CAboutBox() = default;
 
 void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {
-    // Unscaled from the client origin: the Close button copies its piece from the same
-    // place, so picture, links and button read as one surface.
+    // The picture follows the resolution of the screen the box is on; the Close button gets
+    // the same rendering, so the two still meet without a seam.
+    if (!m_picture.isNull() && m_picture.devicePixelRatio() != devicePixelRatioF()) {
+        m_picture = LoadPicture(QString::fromLatin1(kPicturePath), devicePixelRatioF());
+        m_pCloseButton->LoadBackdrop(m_picture);
+    }
     if (m_picture.isNull())
         return;
+    // Unscaled from the client origin: the Close button copies its piece from the same
+    // place, so picture, links and button read as one surface.
     QPainter painter(this);
     painter.drawPixmap(QPoint(0, 0), m_picture);
 }

@@ -22,7 +22,7 @@ void CBackdropButton::LoadBackdrop(const QPixmap& backdrop)
 
 void CBackdropButton::LoadBackdrop(const QString& path)
 {
-    LoadBackdrop(LoadPicture(path));
+    LoadBackdrop(LoadPicture(path, devicePixelRatioF()));
 }
 
 void CBackdropButton::SetTextColors(const QColor& normal, const QColor& hot)
@@ -91,9 +91,11 @@ void CBackdropButton::paintEvent(QPaintEvent* /*event*/)
 void CBackdropButton::PaintBackdrop(QPainter& painter)
 {
     // pos() is the top left corner in the parent's coordinates, where the parent has
-    // painted the same picture from its origin.
-    const QRect source(pos(), size());
-    painter.drawPixmap(QPoint(0, 0), m_backdrop, source);
+    // painted the same picture from its origin. The source is counted in the picture's own
+    // pixels, which are finer than the widget's on a high-resolution screen.
+    const qreal ratio = m_backdrop.devicePixelRatio();
+    const QRectF source(QPointF(pos()) * ratio, QSizeF(size()) * ratio);
+    painter.drawPixmap(QRectF(QPointF(0, 0), QSizeF(size())), m_backdrop, source);
 }
 
 void CBackdropButton::PaintFrame(QPainter& painter, const QColor& topLeft,

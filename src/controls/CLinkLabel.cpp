@@ -10,9 +10,27 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
+
 constexpr int kHoverPeriodMs = 100;
+// WCAG 2's ratio for normal text (AA).
+constexpr double kReadableContrast = 4.5;
+
+// The relative luminance of sRGB `color` (WCAG 2): 0 for black, 1 for white.
+double RelativeLuminance(const QColor& color)
+{
+    auto linear = [](float c) {
+        return c <= 0.04045f ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = color.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) +
+           0.0722 * linear(rgb.blueF());
 }
+
+} // namespace
 
 CLinkLabel::CLinkLabel(const QString& text, QWidget* parent)
     : QLabel(text, parent)
@@ -97,11 +115,52 @@ void CLinkLabel::FitToText()
 
 QColor CLinkLabel::TextColor() const
 {
-    if (m_bHot)
-        return m_clrHot;
-    if (m_bOpened)
-        return m_clrVisited;
-    return m_clrNormal;
+    const QColor& designed = m_bHot ? m_clrHot : m_bOpened ? m_clrVisited : m_clrNormal;
+    return ReadableOn(designed, Background());
+}
+
+void CLinkLabel::SetBackground(const QColor& color)
+{
+    m_background = color;
+    update();
+}
+
+QColor CLinkLabel::Background() const
+{
+    if (m_background.isValid())
+        return m_background;
+    if (const QWidget* parent = parentWidget())
+        return parent->palette().color(parent->backgroundRole());
+    return palette().color(QPalette::Window);
+}
+
+double CLinkLabel::ContrastRatio(const QColor& a, const QColor& b)
+{
+    const double la = RelativeLuminance(a);
+    const double lb = RelativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor CLinkLabel::ReadableOn(const QColor& designed, const QColor& background)
+{
+    // Light: black text reads better on it than white text does.
+    const double luminance = RelativeLuminance(background);
+    if ((luminance + 0.05) / 0.05 >= 1.05 / (luminance + 0.05))
+        return designed;
+
+    // Same hue and saturation, lighter a step at a time until the text stands out.
+    const QColor hsl = designed.toHsl();
+    float hue = 0;
+    float saturation = 0;
+    float lightness = 0;
+    hsl.getHslF(&hue, &saturation, &lightness);
+    constexpr int kSteps = 100;
+    for (int step = int(std::ceil(lightness * kSteps)); step <= kSteps; ++step) {
+        const QColor candidate = QColor::fromHslF(hue, saturation, float(step) / kSteps).toRgb();
+        if (ContrastRatio(candidate, background) >= kReadableContrast)
+            return candidate;
+    }
+    return QColor(Qt::white);
 }
 
 bool CLinkLabel::OpenTarget(const QString& target)

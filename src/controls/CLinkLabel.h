@@ -1,8 +1,9 @@
 #pragma once
 // A label that acts as a link: underlined text in link colours on the parent's own
 // background, shrunk to its text, a pointing hand and a tooltip with the target, red while
-// the mouse rests on it, purple once clicked; a click opens the target (a web page or a
-// "mailto:" address) with the desktop's opener.
+// the mouse rests on it, purple once clicked (lighter colours of the same hues on a dark
+// background); a click opens the target (a web page or a "mailto:" address) with the
+// desktop's opener.
 //
 // The hosting dialog places the label (geometry, alignment, text), optionally calls
 // SetTarget, and then calls Attach(); a label that is shown without it attaches itself.
@@ -39,8 +40,23 @@ public:
     // browser's own command. True when something was started; callers may ignore it.
     static bool OpenTarget(const QString& target);
 
-    // The colour the text is drawn in now: hot beats opened beats normal.
+    // The colour the text is drawn in now: hot beats opened beats normal. On a light
+    // background these are the designed blue, red and purple; on a dark one (a dark theme)
+    // the same hues made light enough to read (ReadableOn).
     QColor TextColor() const;
+
+    // The colour the text is drawn on. The label paints no background of its own, so by
+    // default it is the parent's background colour; a dialog that paints a picture under
+    // the label tells the picture's colour there with SetBackground (an invalid colour
+    // returns to the default).
+    void SetBackground(const QColor& color);
+    QColor Background() const;
+
+    // `designed` when `background` is light; on a dark background the same hue and
+    // saturation, lightened until it stands out by a contrast ratio of at least 4.5 (WCAG).
+    static QColor ReadableOn(const QColor& designed, const QColor& background);
+    // The contrast ratio of two colours (WCAG 2): 1 for equal colours, 21 for black on white.
+    static double ContrastRatio(const QColor& a, const QColor& b);
     bool IsHot() const { return m_bHot; }
     bool IsOpened() const { return m_bOpened; }
 
@@ -58,6 +74,7 @@ private:
     QColor m_clrNormal{0, 0, 255};
     QColor m_clrVisited{85, 26, 139};
     QColor m_clrHot{255, 0, 0};
+    QColor m_background; // invalid: the parent's background
     bool m_bHot = false;
     bool m_bOpened = false;
     bool m_bUnderlined = true;

@@ -2,6 +2,7 @@
 
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
+#include "controls/Picture.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CLockIndicators.h"
@@ -18,10 +19,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
-#include <QSvgRenderer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
@@ -50,23 +49,11 @@ QString ToolTipOf(unsigned commandId)
 
 // Menu images are 12 x 12 pictures; menus ask for their small icon size (16 x 16 with the
 // usual styles), so the picture is drawn at its own size in the middle of that square rather
-// than blown up.
+// than blown up, at whatever resolution the screen has.
 QIcon MenuImage(const char* name)
 {
-    QSvgRenderer renderer(QStringLiteral(":/shell/%1").arg(QLatin1String(name)));
-    if (!renderer.isValid())
-        return {};
-    QIcon icon;
-    for (int scale : {1, 2}) {
-        QPixmap pixmap(16 * scale, 16 * scale);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter, QRectF(2 * scale, 2 * scale, 12 * scale, 12 * scale));
-        painter.end();
-        pixmap.setDevicePixelRatio(scale);
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    return PaddedSvgIcon(QStringLiteral(":/shell/%1").arg(QLatin1String(name)), QSizeF(12, 12),
+                         QSizeF(16, 16));
 }
 
 bool OnWayland()

@@ -4,7 +4,6 @@
 #include "shell/CProcessListWnd.h"
 #include "shell/CSignalBridge.h"
 #include "storage/ProgramDirectory.h"
-#include "storage/StringTable.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -32,10 +31,13 @@ CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
     // A dialog closed while the frame sits in the tray is the last visible window; that must
     // not end the program. Only the frame's close procedure does.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(QString::fromStdString(LoadString(IDS_APP_TITLE)));
+    // The application name is the class half of the X11 window class (WM_CLASS), which task
+    // bars match against the menu entry's StartupWMClass; the title stays in the captions.
+    QApplication::setApplicationName(QString::fromLatin1(kWindowClass));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
-    // Lets the desktop tie the window to the installed menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.orvane.Orvane"));
+    // Lets the desktop tie the window to the installed menu entry and its icon (the Wayland
+    // app id).
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
 }
 
 CMonitorApp::~CMonitorApp()

@@ -16,6 +16,11 @@ class QApplication;
 
 class CMonitorApp {
 public:
+    // The X11 window class, equal to StartupWMClass in packaging/org.orvane.Orvane.desktop.
+    static constexpr const char* kWindowClass = "Orvane";
+    // The desktop entry's name without ".desktop": the Wayland app id.
+    static constexpr const char* kDesktopId = "org.orvane.Orvane";
+
     // The program directory comes from argv[0] (FindProgramDirectory).
     CMonitorApp(int& argc, char** argv);
     // With an explicit program directory. When a QApplication exists already (tests), it is

@@ -3,8 +3,10 @@
 # and stopped by pid in stop_session.
 
 started_pids=()
-# The program must reach the X display, whatever platform the calling shell chose for Qt.
-unset QT_QPA_PLATFORM
+# The program must reach the X display, whatever platform the calling shell chose for Qt, even
+# when the tests are started from a Wayland desktop.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export XDG_SESSION_TYPE=x11
 
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; fails after SECONDS.
 wait_until() {
@@ -17,10 +19,13 @@ wait_until() {
     done
 }
 
-# start_session DIR: Xvfb on a display it picks itself (-displayfd), openbox and trayer.
-# Sets DISPLAY.
+# start_session DIR [no-tray]: Xvfb on a display it picks itself (-displayfd), openbox and,
+# unless "no-tray" is given, trayer. Sets DISPLAY.
 start_session() {
-    local dir=$1
+    local dir=$1 tray=${2:-tray}
+    # Nor may it reach the caller's session bus, whose StatusNotifier host would take its icon
+    # away from this display's tray (a bus that is not there; start_bus offers one of its own).
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-session-bus"
     : >"$dir/display"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" \
         >"$dir/xvfb.log" 2>&1 &
@@ -30,6 +35,11 @@ start_session() {
     wait_until 10 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
     openbox >"$dir/openbox.log" 2>&1 &
     started_pids+=($!)
+    if [[ $tray == no-tray ]]; then
+        wait_until 10 window_manager_running || { echo "openbox did not come up" >&2; return 1; }
+        sleep 0.5
+        return 0
+    fi
     trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
         --transparent false --tint 0xc0c0c0 >"$dir/trayer.log" 2>&1 &
     started_pids+=($!)
@@ -47,6 +57,11 @@ stop_session() {
     started_pids=()
 }
 
+# A window manager has announced itself on the root window (EWMH).
+window_manager_running() {
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
+
 # The notification area's panel window (trayer's).
 tray_panel() {
     local id
@@ -61,7 +76,8 @@ main_window() {
     [[ -n $id ]] && echo "$id"
 }
 
-# "X Y" of the middle of the program's icon in the notification area, if it is shown there.
+# "X Y" of the middle of the program's icon in the notification area, if it is shown there (the
+# icon's window carries the program's window class, "Orvane").
 tray_icon_center() {
     local panel id size abs
     panel=$(tray_panel) || return 1
@@ -72,7 +88,7 @@ tray_icon_center() {
         echo "$((${abs%%+*} + ${size%x*} / 2)) $((${abs#*+} + ${size#*x} / 2))"
         return 0
     done < <(xwininfo -tree -id "$panel" 2>/dev/null | awk '
-        /"Orvane v 1\.1 XP"/ {
+        /\("[^"]*" "Orvane"\)/ {
             for (i = 1; i <= NF; i++) {
                 if ($i ~ /^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$/) size = $i
                 if ($i ~ /^\+-?[0-9]+\+-?[0-9]+$/) abs = $i
