@@ -18,6 +18,15 @@ struct DecodedLog {
     LogEncoding encoding = LogEncoding::Utf8;
 };
 
+// Whether `bytes` are valid UTF-8 under the same strict rules as the decoding below: no
+// overlong forms, no surrogates, nothing beyond U+10FFFF. Runs through ASCII eight bytes at a
+// time, for logs of many megabytes.
+bool IsStrictUtf8(std::string_view bytes);
+
+// `text` encoded as `encoding`, line breaks untouched. Under Latin-1, a character beyond
+// U+00FF is written as its UTF-8 bytes rather than dropped.
+std::string EncodeText(QStringView text, LogEncoding encoding);
+
 // `bytes` as UTF-8 when they are valid UTF-8, otherwise as Latin-1; `encoding` receives which.
 QString DecodeUtf8OrLatin1(std::string_view bytes, LogEncoding* encoding = nullptr);
 

@@ -1,0 +1,291 @@
+#include "dialogs/CLogEdit.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMimeData>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+namespace {
+
+bool BeyondLatin1(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff)
+            return true;
+    }
+    return false;
+}
+
+// Room kept free behind the text: typing then needs no new buffer, and neither does the
+// one-piece view of the text that Save and Find take.
+constexpr std::size_t kSpareBytes = 64 * 1024;
+
+// A byte-to-byte folding table: identity with `matchCase`, otherwise upper-case letters
+// (ASCII, and under Latin-1 its accented ones) as their lower-case ones.
+std::array<unsigned char, 256> FoldTable(bool matchCase, LogEncoding encoding)
+{
+    std::array<unsigned char, 256> fold {};
+    for (int b = 0; b < 256; ++b) {
+        int folded = b;
+        if (!matchCase && b >= 'A' && b <= 'Z')
+            folded = b + 32;
+        else if (!matchCase && encoding == LogEncoding::Latin1 && b >= 0xc0 && b <= 0xde && b != 0xd7)
+            folded = b + 32;
+        fold[static_cast<std::size_t>(b)] = static_cast<unsigned char>(folded);
+    }
+    return fold;
+}
+
+// Horspool's search over folded bytes, forward from `from` or backward from before `before`:
+// a few bytes looked at per needle length, so a log of 100 MB takes milliseconds.
+class FoldedSearch {
+public:
+    FoldedSearch(std::string_view needle, const std::array<unsigned char, 256>& fold) : m_fold(fold)
+    {
+        for (const char c : needle)
+            m_needle.push_back(static_cast<char>(m_fold[static_cast<unsigned char>(c)]));
+        const std::size_t m = m_needle.size();
+        m_forward.fill(m);
+        m_backward.fill(m);
+        for (std::size_t i = 0; i + 1 < m; ++i)
+            m_forward[static_cast<unsigned char>(m_needle[i])] = m - 1 - i;
+        for (std::size_t i = m - 1; i > 0; --i)
+            m_backward[static_cast<unsigned char>(m_needle[i])] = i;
+    }
+
+    // The first match at or after `from`.
+    std::size_t Forward(std::string_view text, std::size_t from) const
+    {
+        const std::size_t m = m_needle.size();
+        for (std::size_t pos = from; pos + m <= text.size();) {
+            const unsigned char last = Fold(text[pos + m - 1]);
+            if (last == static_cast<unsigned char>(m_needle[m - 1]) && Equal(text, pos, m - 1))
+                return pos;
+            pos += m_forward[last];
+        }
+        return std::string_view::npos;
+    }
+
+    // The last match that starts before `before`.
+    std::size_t Backward(std::string_view text, std::size_t before) const
+    {
+        const std::size_t m = m_needle.size();
+        if (before == 0 || text.size() < m)
+            return std::string_view::npos;
+        std::size_t pos = std::min(before - 1, text.size() - m);
+        for (;;) {
+            const unsigned char first = Fold(text[pos]);
+            if (first == static_cast<unsigned char>(m_needle[0]) && Equal(text, pos, m))
+                return pos;
+            const std::size_t shift = m_backward[first];
+            if (pos < shift)
+                return std::string_view::npos;
+            pos -= shift;
+        }
+    }
+
+private:
+    unsigned char Fold(char c) const { return m_fold[static_cast<unsigned char>(c)]; }
+    bool Equal(std::string_view text, std::size_t pos, std::size_t count) const
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (Fold(text[pos + i]) != static_cast<unsigned char>(m_needle[i]))
+                return false;
+        }
+        return true;
+    }
+
+    const std::array<unsigned char, 256>& m_fold;
+    std::string m_needle;
+    std::array<std::size_t, 256> m_forward {};
+    std::array<std::size_t, 256> m_backward {};
+};
+
+} // namespace
+
+CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
+{
+    // A document without style bytes: there are no colours to keep, and a large log then
+    // costs its own size and a little for the line index, not twice that.
+    const long document = SendScintilla(SCI_CREATEDOCUMENT, 0UL, long{SC_DOCUMENTOPTION_STYLES_NONE});
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, reinterpret_cast<void*>(document));
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, reinterpret_cast<void*>(document));
+
+    SendScintilla(SCI_SETCODEPAGE, long{SC_CP_UTF8});
+    SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
+    SendScintilla(SCI_SETPASTECONVERTENDINGS, 1L);
+    SendScintilla(SCI_SETWRAPMODE, long{SC_WRAP_NONE});
+    for (unsigned long margin = 0; margin < 5; ++margin)
+        SendScintilla(SCI_SETMARGINWIDTHN, margin, 0L);
+    // The horizontal range follows the widest line shown so far, as in an edit box.
+    SendScintilla(SCI_SETSCROLLWIDTH, 1L);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
+    // Tab stops every eight characters (where a dialog's edit box puts them: 32 dialog units).
+    SendScintilla(SCI_SETTABWIDTH, 8L);
+    // The program's own context menu would name commands in another wording than ours.
+    SendScintilla(SCI_USEPOPUP, long{SC_POPUP_ALL});
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFrameShape(QFrame::StyledPanel);
+    ApplyLook();
+}
+
+void CLogEdit::ApplyLook()
+{
+    const QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QPalette& colours = palette();
+    const QByteArray family = font.family().toUtf8();
+    SendScintilla(SCI_STYLESETFONT, static_cast<unsigned long>(STYLE_DEFAULT), family.constData());
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : 10.0;
+    SendScintilla(SCI_STYLESETSIZEFRACTIONAL, static_cast<unsigned long>(STYLE_DEFAULT),
+                  static_cast<long>(points * double{SC_FONT_SIZE_MULTIPLIER}));
+    SendScintilla(SCI_STYLESETFORE, static_cast<unsigned long>(STYLE_DEFAULT), colours.color(QPalette::Text));
+    SendScintilla(SCI_STYLESETBACK, static_cast<unsigned long>(STYLE_DEFAULT), colours.color(QPalette::Base));
+    SendScintilla(SCI_STYLECLEARALL);
+    SendScintilla(SCI_SETSELFORE, 1UL, colours.color(QPalette::HighlightedText));
+    SendScintilla(SCI_SETSELBACK, 1UL, colours.color(QPalette::Highlight));
+    SendScintilla(SCI_SETCARETFORE, colours.color(QPalette::Text));
+}
+
+void CLogEdit::changeEvent(QEvent* event)
+{
+    QsciScintillaBase::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ApplyLook();
+}
+
+void CLogEdit::SetBytes(std::string_view bytes)
+{
+    const std::size_t zero = bytes.find('\0');
+    if (zero != std::string_view::npos)
+        bytes = bytes.substr(0, zero);
+    m_encoding = IsStrictUtf8(bytes) ? LogEncoding::Utf8 : LogEncoding::Latin1;
+
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(SCI_CLEARALL);
+    SendScintilla(SCI_SETCODEPAGE, m_encoding == LogEncoding::Utf8 ? long{SC_CP_UTF8} : 0L);
+    // One allocation for the whole text instead of a growing buffer.
+    SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(bytes.size() + kSpareBytes));
+    SendScintilla(SCI_APPENDTEXT, static_cast<uintptr_t>(bytes.size()), bytes.data());
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
+    SendScintilla(SCI_GOTOPOS, 0L);
+}
+
+std::string_view CLogEdit::Bytes() const
+{
+    const long length = SendScintilla(SCI_GETLENGTH);
+    if (length <= 0)
+        return {};
+    // Makes the text one piece and hands out a pointer to it, without a copy.
+    const auto* text = static_cast<const char*>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    return {text, static_cast<std::size_t>(length)};
+}
+
+QString CLogEdit::Text() const
+{
+    const std::string_view bytes = Bytes();
+    const auto size = static_cast<qsizetype>(bytes.size());
+    return m_encoding == LogEncoding::Utf8 ? QString::fromUtf8(bytes.data(), size)
+                                           : QString::fromLatin1(bytes.data(), size);
+}
+
+void CLogEdit::Clear()
+{
+    SetBytes({});
+    m_encoding = LogEncoding::Utf8;
+}
+
+int CLogEdit::LineCount() const
+{
+    return static_cast<int>(SendScintilla(SCI_GETLINECOUNT));
+}
+
+long CLogEdit::SearchUnicode(const QByteArray& needle, long from, long to, bool matchCase) const
+{
+    SendScintilla(SCI_SETSEARCHFLAGS, matchCase ? long{SCFIND_MATCHCASE} : 0L);
+    SendScintilla(SCI_SETTARGETSTART, from);
+    SendScintilla(SCI_SETTARGETEND, to);
+    return SendScintilla(SCI_SEARCHINTARGET, static_cast<uintptr_t>(needle.size()), needle.constData());
+}
+
+FindOutcome CLogEdit::Find(const QString& text, bool forward, bool matchCase)
+{
+    if (text.isEmpty())
+        return FindOutcome::NotFound;
+    const std::string needle = EncodeText(text, m_encoding);
+    const long length = SendScintilla(SCI_GETLENGTH);
+    const long selStart = SendScintilla(SCI_GETSELECTIONSTART);
+    const long selEnd = SendScintilla(SCI_GETSELECTIONEND);
+
+    // Bytes beyond ASCII in a UTF-8 text fold only as whole characters: the component's own
+    // search knows how. Everything else is a byte search, far faster on a large log.
+    const bool unicodeFolding = !matchCase && m_encoding == LogEncoding::Utf8 &&
+                                std::any_of(needle.begin(), needle.end(), [](char c) { return c & 0x80; });
+    const auto search = [&](bool wrapped) -> long {
+        if (unicodeFolding) {
+            const QByteArray bytes(needle.data(), static_cast<qsizetype>(needle.size()));
+            if (forward)
+                return SearchUnicode(bytes, wrapped ? 0 : selEnd, length, matchCase);
+            return SearchUnicode(bytes, wrapped ? length : selStart, 0, matchCase);
+        }
+        const auto fold = FoldTable(matchCase, m_encoding);
+        const FoldedSearch folded(needle, fold);
+        const std::string_view bytes = Bytes();
+        const std::size_t at = forward ? folded.Forward(bytes, wrapped ? 0 : static_cast<std::size_t>(selEnd))
+                                       : folded.Backward(bytes, wrapped ? bytes.size() : static_cast<std::size_t>(selStart));
+        return at == std::string_view::npos ? -1 : static_cast<long>(at);
+    };
+
+    FindOutcome outcome = FindOutcome::Found;
+    long found = search(false);
+    if (found < 0) {
+        outcome = FindOutcome::Wrapped;
+        found = search(true);
+    }
+    if (found < 0)
+        return FindOutcome::NotFound;
+    const long end = unicodeFolding ? SendScintilla(SCI_GETTARGETEND) : found + static_cast<long>(needle.size());
+    // Selected with the caret at the end, as a search leaves it; the view scrolls to it.
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(found), end);
+    return outcome;
+}
+
+bool CLogEdit::focusNextPrevChild(bool next)
+{
+    // Tab moves between the controls, as everywhere else in a dialog.
+    return QWidget::focusNextPrevChild(next);
+}
+
+void CLogEdit::keyPressEvent(QKeyEvent* event)
+{
+    // Esc belongs to the window (a dialog closes), as with any edit box.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->ignore();
+        return;
+    }
+    // The component would turn what Latin-1 lacks into "?": such characters go in as UTF-8.
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (m_encoding == LogEncoding::Latin1 && !command && SendScintilla(SCI_GETREADONLY) == 0 && BeyondLatin1(event->text())) {
+        const std::string bytes = EncodeText(event->text(), m_encoding);
+        SendScintilla(SCI_REPLACESEL, bytes.c_str());
+        event->accept();
+        return;
+    }
+    QsciScintillaBase::keyPressEvent(event);
+}
+
+QByteArray CLogEdit::fromMimeData(const QMimeData* source, bool& rectangular) const
+{
+    QByteArray bytes = QsciScintillaBase::fromMimeData(source, rectangular);
+    if (m_encoding == LogEncoding::Latin1 && source->hasText() && BeyondLatin1(source->text())) {
+        const std::string encoded = EncodeText(source->text(), m_encoding);
+        bytes = QByteArray(encoded.data(), static_cast<qsizetype>(encoded.size()));
+    }
+    return bytes;
+}
