@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <new>
 #include <string>
 
 namespace {
@@ -107,16 +109,21 @@ private:
 
 } // namespace
 
+// The component's interface for filling a document that no view shows yet (its ILoader,
+// declared here as the library's headers leave it out). Not in an anonymous namespace: the
+// compiler would conclude that nothing implements it.
+class CLogEdit::DocumentLoader {
+public:
+    virtual int Release() = 0;
+    virtual int AddData(const char* data, std::ptrdiff_t length) = 0;
+    virtual void* ConvertToDocument() = 0;
+
+protected:
+    ~DocumentLoader() = default;
+};
+
 CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
 {
-    // A document without style bytes: there are no colours to keep, and a large log then
-    // costs its own size and a little for the line index, not twice that.
-    const long document = SendScintilla(SCI_CREATEDOCUMENT, 0UL, long{SC_DOCUMENTOPTION_STYLES_NONE});
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, reinterpret_cast<void*>(document));
-    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, reinterpret_cast<void*>(document));
-
-    SendScintilla(SCI_SETCODEPAGE, long{SC_CP_UTF8});
-    SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
     SendScintilla(SCI_SETPASTECONVERTENDINGS, 1L);
     SendScintilla(SCI_SETWRAPMODE, long{SC_WRAP_NONE});
     for (unsigned long margin = 0; margin < 5; ++margin)
@@ -124,14 +131,13 @@ CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
     // The horizontal range follows the widest line shown so far, as in an edit box.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
-    // Tab stops every eight characters (where a dialog's edit box puts them: 32 dialog units).
-    SendScintilla(SCI_SETTABWIDTH, 8L);
     // The program's own context menu would name commands in another wording than ours.
     SendScintilla(SCI_USEPOPUP, long{SC_POPUP_ALL});
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::StyledPanel);
     ApplyLook();
+    SetBytes({});
 }
 
 void CLogEdit::ApplyLook()
@@ -165,12 +171,28 @@ void CLogEdit::SetBytes(std::string_view bytes)
         bytes = bytes.substr(0, zero);
     m_encoding = IsStrictUtf8(bytes) ? LogEncoding::Utf8 : LogEncoding::Latin1;
 
-    SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
-    SendScintilla(SCI_CLEARALL);
+    // A new document, filled before the view shows it: inserting into the shown one would
+    // announce the whole text to the accessibility layer, which copies it into UTF-16. The
+    // document has no style bytes (there are no colours to keep), so a large log costs its
+    // own size and a little for the line index; its buffer is allocated once, with room to spare.
+    const long created = SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(bytes.size() + kSpareBytes),
+                                       long{SC_DOCUMENTOPTION_STYLES_NONE});
+    auto* loader = reinterpret_cast<DocumentLoader*>(created);
+    if (loader == nullptr)
+        throw std::bad_alloc();
+    if (!bytes.empty() && loader->AddData(bytes.data(), static_cast<std::ptrdiff_t>(bytes.size())) != SC_STATUS_OK) {
+        loader->Release();
+        throw std::bad_alloc();
+    }
+    void* document = loader->ConvertToDocument();
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+
+    // What belongs to the document rather than to the view.
     SendScintilla(SCI_SETCODEPAGE, m_encoding == LogEncoding::Utf8 ? long{SC_CP_UTF8} : 0L);
-    // One allocation for the whole text instead of a growing buffer.
-    SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(bytes.size() + kSpareBytes));
-    SendScintilla(SCI_APPENDTEXT, static_cast<uintptr_t>(bytes.size()), bytes.data());
+    SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
+    // Tab stops every eight characters (where a dialog's edit box puts them: 32 dialog units).
+    SendScintilla(SCI_SETTABWIDTH, 8L);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
@@ -198,7 +220,6 @@ QString CLogEdit::Text() const
 void CLogEdit::Clear()
 {
     SetBytes({});
-    m_encoding = LogEncoding::Utf8;
 }
 
 int CLogEdit::LineCount() const

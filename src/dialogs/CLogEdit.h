@@ -44,6 +44,7 @@ protected:
     QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
 
 private:
+    class DocumentLoader;
     void ApplyLook();
     // The component's own search, which folds case character by character: where `needle`
     // occurs in [from, to) (searching backward when from > to), or -1.
