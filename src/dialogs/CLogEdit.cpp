@@ -1,5 +1,7 @@
 #include "dialogs/CLogEdit.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -20,6 +22,17 @@ bool BeyondLatin1(const QString& text)
             return true;
     }
     return false;
+}
+
+// The component's own accessible object counts the characters from the start of the text at
+// every caret move, a pause at every key in a log of many megabytes. Assistive technology
+// gets it all the same; otherwise the box answers as a plain editable widget.
+QAccessibleInterface* PlainAccessible(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(CLogEdit::staticMetaObject.className()) || !object->isWidgetType() ||
+        QAccessible::isActive())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::EditableText);
 }
 
 // Room kept free behind the text: typing then needs no new buffer, and neither does the
@@ -124,6 +137,12 @@ protected:
 
 CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
 {
+    static const bool accessibleInstalled = (QAccessible::installFactory(PlainAccessible), true);
+    static_cast<void>(accessibleInstalled);
+    // No notice of each insertion and deletion: nothing here needs them, and the component
+    // would hand every one to the accessibility layer with the characters counted from the
+    // start of the text.
+    SendScintilla(SCI_SETMODEVENTMASK, 0L);
     SendScintilla(SCI_SETPASTECONVERTENDINGS, 1L);
     SendScintilla(SCI_SETWRAPMODE, long{SC_WRAP_NONE});
     for (unsigned long margin = 0; margin < 5; ++margin)
@@ -193,6 +212,10 @@ void CLogEdit::SetBytes(std::string_view bytes)
     SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
     // Tab stops every eight characters (where a dialog's edit box puts them: 32 dialog units).
     SendScintilla(SCI_SETTABWIDTH, 8L);
+    // Nothing to colour: all of it counts as done, or the first paint far down the text would
+    // first go through every byte before it.
+    SendScintilla(SCI_STARTSTYLING, 0L);
+    SendScintilla(SCI_SETSTYLING, static_cast<unsigned long>(bytes.size()), 0L);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
