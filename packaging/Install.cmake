@@ -65,7 +65,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvane developers <support@orvane.example.o
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links (Qt Core, Gui, Widgets and Svg, which also carries the SVG
-# icon engine) come from dpkg-shlibdeps; the X11 platform plugin is loaded at run time, not
+# icon engine, and QScintilla for the event log's text box) come from dpkg-shlibdeps; the X11 platform plugin is loaded at run time, not
 # linked, so it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
