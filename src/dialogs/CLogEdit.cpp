@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -34,6 +35,77 @@ QAccessibleInterface* PlainAccessible(const QString& className, QObject* object)
         return nullptr;
     return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::EditableText);
 }
+
+struct Match {
+    std::size_t start;
+    std::size_t end;
+};
+
+// A search that ignores case in UTF-8 text: each character of the needle may stand in the
+// text as any of its case forms (lower, upper, title, folded), whatever their length in bytes.
+class CharacterSearch {
+public:
+    explicit CharacterSearch(const QString& needle)
+    {
+        for (const char32_t c : needle.toUcs4()) {
+            std::vector<std::string> forms;
+            for (const char32_t form : {c, QChar::toLower(c), QChar::toUpper(c), QChar::toTitleCase(c),
+                                        QChar::toCaseFolded(c)}) {
+                const QByteArray utf8 = QString::fromUcs4(&form, 1).toUtf8();
+                std::string bytes(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+                if (std::find(forms.begin(), forms.end(), bytes) == forms.end())
+                    forms.push_back(std::move(bytes));
+            }
+            m_characters.push_back(std::move(forms));
+        }
+        // Only positions that start like the first character are tried.
+        if (!m_characters.empty()) {
+            for (const std::string& form : m_characters.front())
+                m_firstByte[static_cast<unsigned char>(form.front())] = true;
+        }
+    }
+
+    // The first match at or after `from`.
+    Match Forward(std::string_view text, std::size_t from) const
+    {
+        for (std::size_t pos = from; pos < text.size(); ++pos) {
+            if (const Match match = At(text, pos); match.end != std::string_view::npos)
+                return match;
+        }
+        return {std::string_view::npos, std::string_view::npos};
+    }
+
+    // The last match that starts before `before`.
+    Match Backward(std::string_view text, std::size_t before) const
+    {
+        for (std::size_t pos = std::min(before, text.size()); pos-- > 0;) {
+            if (const Match match = At(text, pos); match.end != std::string_view::npos)
+                return match;
+        }
+        return {std::string_view::npos, std::string_view::npos};
+    }
+
+private:
+    Match At(std::string_view text, std::size_t pos) const
+    {
+        const Match none {std::string_view::npos, std::string_view::npos};
+        if (m_characters.empty() || !m_firstByte[static_cast<unsigned char>(text[pos])])
+            return none;
+        std::size_t end = pos;
+        for (const std::vector<std::string>& forms : m_characters) {
+            const auto form = std::find_if(forms.begin(), forms.end(), [&](const std::string& f) {
+                return text.substr(end).starts_with(f);
+            });
+            if (form == forms.end())
+                return none;
+            end += form->size();
+        }
+        return {pos, end};
+    }
+
+    std::vector<std::vector<std::string>> m_characters;
+    std::array<bool, 256> m_firstByte {};
+};
 
 // Room kept free behind the text: typing then needs no new buffer, and neither does the
 // one-piece view of the text that Save and Find take.
@@ -250,53 +322,41 @@ int CLogEdit::LineCount() const
     return static_cast<int>(SendScintilla(SCI_GETLINECOUNT));
 }
 
-long CLogEdit::SearchUnicode(const QByteArray& needle, long from, long to, bool matchCase) const
-{
-    SendScintilla(SCI_SETSEARCHFLAGS, matchCase ? long{SCFIND_MATCHCASE} : 0L);
-    SendScintilla(SCI_SETTARGETSTART, from);
-    SendScintilla(SCI_SETTARGETEND, to);
-    return SendScintilla(SCI_SEARCHINTARGET, static_cast<uintptr_t>(needle.size()), needle.constData());
-}
-
 FindOutcome CLogEdit::Find(const QString& text, bool forward, bool matchCase)
 {
     if (text.isEmpty())
         return FindOutcome::NotFound;
     const std::string needle = EncodeText(text, m_encoding);
-    const long length = SendScintilla(SCI_GETLENGTH);
-    const long selStart = SendScintilla(SCI_GETSELECTIONSTART);
-    const long selEnd = SendScintilla(SCI_GETSELECTIONEND);
+    const std::string_view bytes = Bytes();
+    const auto selStart = static_cast<std::size_t>(SendScintilla(SCI_GETSELECTIONSTART));
+    const auto selEnd = static_cast<std::size_t>(SendScintilla(SCI_GETSELECTIONEND));
 
-    // Bytes beyond ASCII in a UTF-8 text fold only as whole characters: the component's own
-    // search knows how. Everything else is a byte search, far faster on a large log.
+    // Letters beyond ASCII in a UTF-8 text fold as whole characters, of varying length; all
+    // else is a byte search with a folding table, the fastest on a large log.
     const bool unicodeFolding = !matchCase && m_encoding == LogEncoding::Utf8 &&
                                 std::any_of(needle.begin(), needle.end(), [](char c) { return c & 0x80; });
-    const auto search = [&](bool wrapped) -> long {
+    const auto fold = FoldTable(matchCase, m_encoding);
+    const auto search = [&](bool wrapped) -> Match {
+        const std::size_t from = wrapped ? (forward ? 0 : bytes.size()) : (forward ? selEnd : selStart);
         if (unicodeFolding) {
-            const QByteArray bytes(needle.data(), static_cast<qsizetype>(needle.size()));
-            if (forward)
-                return SearchUnicode(bytes, wrapped ? 0 : selEnd, length, matchCase);
-            return SearchUnicode(bytes, wrapped ? length : selStart, 0, matchCase);
+            const CharacterSearch characters(text);
+            return forward ? characters.Forward(bytes, from) : characters.Backward(bytes, from);
         }
-        const auto fold = FoldTable(matchCase, m_encoding);
         const FoldedSearch folded(needle, fold);
-        const std::string_view bytes = Bytes();
-        const std::size_t at = forward ? folded.Forward(bytes, wrapped ? 0 : static_cast<std::size_t>(selEnd))
-                                       : folded.Backward(bytes, wrapped ? bytes.size() : static_cast<std::size_t>(selStart));
-        return at == std::string_view::npos ? -1 : static_cast<long>(at);
+        const std::size_t at = forward ? folded.Forward(bytes, from) : folded.Backward(bytes, from);
+        return {at, at == std::string_view::npos ? at : at + needle.size()};
     };
 
     FindOutcome outcome = FindOutcome::Found;
-    long found = search(false);
-    if (found < 0) {
+    Match found = search(false);
+    if (found.start == std::string_view::npos) {
         outcome = FindOutcome::Wrapped;
         found = search(true);
     }
-    if (found < 0)
+    if (found.start == std::string_view::npos)
         return FindOutcome::NotFound;
-    const long end = unicodeFolding ? SendScintilla(SCI_GETTARGETEND) : found + static_cast<long>(needle.size());
     // Selected with the caret at the end, as a search leaves it; the view scrolls to it.
-    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(found), end);
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(found.start), static_cast<long>(found.end));
     return outcome;
 }
 

@@ -46,9 +46,6 @@ protected:
 private:
     class DocumentLoader;
     void ApplyLook();
-    // The component's own search, which folds case character by character: where `needle`
-    // occurs in [from, to) (searching backward when from > to), or -1.
-    long SearchUnicode(const QByteArray& needle, long from, long to, bool matchCase) const;
 
     LogEncoding m_encoding = LogEncoding::Utf8;
 };

@@ -453,6 +453,35 @@ private slots:
         QCOMPARE(ReadBytes(log.m_path), "alpha\r\nBeta\r\nalpha beta\r\n"s);
     }
 
+    void findFoldsLettersOfTheTextsEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<bool>("matchCase");
+        QTest::addColumn<long>("start");
+        const QByteArray utf8("a CAF\xc3\x89 b caf\xc3\xa9");
+        const QByteArray latin1("a CAF\xc9 b caf\xe9");
+        const QString cafe = QString::fromUtf8("caf\xc3\xa9");
+        QTest::newRow("UTF-8, any case") << utf8 << cafe << false << 2L;
+        QTest::newRow("UTF-8, match case") << utf8 << cafe << true << 10L;
+        QTest::newRow("Latin-1, any case") << latin1 << cafe << false << 2L;
+        QTest::newRow("Latin-1, match case") << latin1 << cafe << true << 9L;
+        QTest::newRow("no match") << utf8 << QStringLiteral("cafe") << false << -1L;
+    }
+
+    void findFoldsLettersOfTheTextsEncoding()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, needle);
+        QFETCH(bool, matchCase);
+        QFETCH(long, start);
+        CLogEdit edit;
+        edit.SetBytes(text.toStdString());
+        const FindOutcome outcome = edit.Find(needle, true, matchCase);
+        QCOMPARE(outcome, start < 0 ? FindOutcome::NotFound : FindOutcome::Found);
+        QCOMPARE(edit.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), start < 0 ? 0L : start);
+    }
+
     void saveKeepsPermissionsAndLinks()
     {
         const std::string real = Path("real.log");
