@@ -1,10 +1,9 @@
 #pragma once
-// The event log's bytes as the text the user edits, and back. The file holds whatever bytes
-// the process names had, usually UTF-8 but not always, with CR LF line ends; the edit box wants
-// Unicode lines. Text that is valid UTF-8 is read as UTF-8; anything else is read as Latin-1,
-// which gives every byte its own character. Writing back uses the same encoding, so a log
-// opened and saved unchanged keeps its bytes (CR LF pairs, a leading byte-order mark and
-// non-breaking spaces included). Lone CR or LF bytes come back as CR LF.
+// The event log's bytes and Unicode text. The file holds whatever bytes the process names had,
+// usually UTF-8 but not always, with CR LF line ends. Text that is valid UTF-8 is read as
+// UTF-8; anything else is read as Latin-1, which gives every byte its own character. The event
+// log dialog's box keeps the bytes themselves (CLogEdit) and needs only the test and the
+// encoder of text typed into it; the disabled-list dialog decodes its names here.
 
 #include <QString>
 
