@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 
@@ -382,6 +383,19 @@ void CLogEdit::keyPressEvent(QKeyEvent* event)
         return;
     }
     QsciScintillaBase::keyPressEvent(event);
+}
+
+void CLogEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    // As for keys: what Latin-1 lacks goes in as UTF-8 rather than as "?".
+    if (m_encoding == LogEncoding::Latin1 && event->preeditString().isEmpty() &&
+        BeyondLatin1(event->commitString()) && SendScintilla(SCI_GETREADONLY) == 0) {
+        const std::string bytes = EncodeText(event->commitString(), m_encoding);
+        SendScintilla(SCI_REPLACESEL, bytes.c_str());
+        event->accept();
+        return;
+    }
+    QsciScintillaBase::inputMethodEvent(event);
 }
 
 QByteArray CLogEdit::fromMimeData(const QMimeData* source, bool& rectangular) const

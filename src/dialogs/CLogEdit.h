@@ -40,6 +40,7 @@ public:
 protected:
     bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void changeEvent(QEvent* event) override;
     QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
 

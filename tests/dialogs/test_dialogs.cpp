@@ -346,6 +346,11 @@ private slots:
         QVERIFY(dlg.isVisible());
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), "first line\r\ninserted\r\nsecond\r\n"s);
+        // Tab moves on to the next control rather than into the text.
+        dlg.m_edit->setFocus();
+        QTest::keyClick(dlg.m_edit, Qt::Key_Tab);
+        QCOMPARE(dlg.focusWidget(), dlg.m_btnClear);
+        QCOMPARE(Shown(dlg), "first line\r\ninserted\r\nsecond\r\n"s);
 
         // Everything deleted: an empty file.
         QTest::keyClick(dlg.m_edit, Qt::Key_A, Qt::ControlModifier);
