@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -217,6 +218,15 @@ CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
     // start of the text.
     SendScintilla(SCI_SETMODEVENTMASK, 0L);
     SendScintilla(SCI_SETPASTECONVERTENDINGS, 1L);
+    // Keys that a plain edit box does not have and that would change the log unasked: cut,
+    // delete, copy or swap lines (Ctrl+L, Ctrl+Shift+L, Ctrl+Shift+T, Ctrl+T), duplicate
+    // (Ctrl+D) and change case (Ctrl+U, Ctrl+Shift+U).
+    const std::pair<int, int> strayKeys[] = {{'L', SCMOD_CTRL}, {'L', SCMOD_CTRL | SCMOD_SHIFT},
+                                             {'T', SCMOD_CTRL | SCMOD_SHIFT}, {'T', SCMOD_CTRL},
+                                             {'D', SCMOD_CTRL}, {'U', SCMOD_CTRL},
+                                             {'U', SCMOD_CTRL | SCMOD_SHIFT}};
+    for (const auto& [key, modifiers] : strayKeys)
+        SendScintilla(SCI_CLEARCMDKEY, static_cast<unsigned long>(key) | (static_cast<unsigned long>(modifiers) << 16));
     SendScintilla(SCI_SETWRAPMODE, long{SC_WRAP_NONE});
     for (unsigned long margin = 0; margin < 5; ++margin)
         SendScintilla(SCI_SETMARGINWIDTHN, margin, 0L);

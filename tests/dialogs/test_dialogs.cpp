@@ -350,6 +350,15 @@ private slots:
         dlg.m_edit->setFocus();
         QTest::keyClick(dlg.m_edit, Qt::Key_Tab);
         QCOMPARE(dlg.focusWidget(), dlg.m_btnClear);
+        // Nor do keys that a plain edit box lacks (cut, duplicate, swap or re-case lines).
+        dlg.m_edit->setFocus();
+        const Qt::KeyboardModifiers shiftCtrl = Qt::ControlModifier | Qt::ShiftModifier;
+        const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+            {Qt::Key_L, Qt::ControlModifier}, {Qt::Key_L, shiftCtrl}, {Qt::Key_T, Qt::ControlModifier},
+            {Qt::Key_T, shiftCtrl}, {Qt::Key_D, Qt::ControlModifier}, {Qt::Key_U, Qt::ControlModifier},
+            {Qt::Key_U, shiftCtrl}};
+        for (const auto& [key, modifiers] : keys)
+            QTest::keyClick(dlg.m_edit, key, modifiers);
         QCOMPARE(Shown(dlg), "first line\r\ninserted\r\nsecond\r\n"s);
 
         // Everything deleted: an empty file.
