@@ -233,7 +233,7 @@ CLogEdit::CLogEdit(QWidget* parent) : QsciScintillaBase(parent)
     // The horizontal range follows the widest line shown so far, as in an edit box.
     SendScintilla(SCI_SETSCROLLWIDTH, 1L);
     SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1L);
-    // The program's own context menu would name commands in another wording than ours.
+    // The right-click menu of an edit box: Undo, Redo, Cut, Copy, Paste, Delete, Select All.
     SendScintilla(SCI_USEPOPUP, long{SC_POPUP_ALL});
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
