@@ -68,8 +68,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvane developers <support@orvane.example.o
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links (Qt Core, Gui, Widgets and Svg, which also carries the SVG
-# icon engine) come from dpkg-shlibdeps; the X11 and Wayland platform plugins are loaded at run
-# time, not linked, so they are named here.
+# icon engine, and QScintilla for the event log's text box) come from dpkg-shlibdeps; the X11
+# and Wayland platform plugins are loaded at run time, not linked, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")

@@ -1,16 +1,18 @@
 #include "dialogs/CLogsViewDlg.h"
 
 #include "controls/AskYesNo.h"
+#include "controls/CFindBar.h"
 #include "controls/DialogUnits.h"
 #include "controls/Texts.h"
+#include "dialogs/CLogEdit.h"
 #include "dialogs/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
 
 #include <QGuiApplication>
 #include <QIcon>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextDocument>
+#include <QShortcut>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -58,22 +60,29 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
     m_btnClear = new QPushButton(Text(IDS_DLG_CLEAR), this);
     m_btnSave = new QPushButton(Text(IDS_DLG_SAVE), this);
-    m_edit = new QPlainTextEdit(this);
+    // The box, with its find bar above it when the bar shows (Ctrl+F).
+    m_editArea = new QWidget(this);
+    m_edit = new CLogEdit(m_editArea);
+    m_findBar = new CFindBar(
+        [this](const QString& text, bool forward, bool matchCase) {
+            return m_edit->Find(text, forward, matchCase);
+        },
+        m_edit, m_editArea);
+    auto* editLayout = new QVBoxLayout(m_editArea);
+    editLayout->setContentsMargins(0, 0, 0, 0);
+    editLayout->setSpacing(0);
+    editLayout->addWidget(m_findBar);
+    editLayout->addWidget(m_edit, 1);
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(find, &QShortcut::activated, m_findBar, &CFindBar::Open);
 
     m_btnClose->setDefault(true);
-    m_edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Tab moves between the controls, as everywhere else in a dialog.
-    m_edit->setTabChangesFocus(true);
 
     const DialogUnits du(font());
     m_btnClose->setGeometry(du.Rect(7, 7, 50, 11));
     m_btnClear->setGeometry(du.Rect(57, 7, 50, 11));
     m_btnSave->setGeometry(du.Rect(107, 7, 50, 11));
-    m_edit->setGeometry(du.Rect(kEditX, kEditY, kEditWidth, kEditHeight));
-    // Tab stops every 32 dialog units: eight average characters, wide enough for a column.
-    m_edit->setTabStopDistance(du.X(32));
+    m_editArea->setGeometry(du.Rect(kEditX, kEditY, kEditWidth, kEditHeight));
     // The box grows with the dialog; the buttons must stay whole.
     setMinimumSize(du.Size(164, 80));
     resize(du.Size(kDialogWidth, kDialogHeight));
@@ -119,29 +128,27 @@ void CLogsViewDlg::OnInitDialog()
         m_btnClose->setFocus();
         return;
     }
-    // Decoded outside the lock: a large log must not hold up the monitor.
-    DecodedLog decoded = DecodeLogBytes(*bytes);
+    // Shown outside the lock: a large log must not hold up the monitor.
+    m_edit->SetBytes(*bytes);
     bytes.reset();
-    m_encoding = decoded.encoding;
-    m_edit->setPlainText(decoded.text);
     m_edit->setFocus();
 }
 
-QString CLogsViewDlg::EditText() const
+std::string_view CLogsViewDlg::EditBytes() const
 {
-    // The raw text keeps non-breaking spaces, which toPlainText() would turn into blanks.
-    QString text = m_edit->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, u'\n');
-    return text;
+    return m_edit->Bytes();
+}
+
+LogEncoding CLogsViewDlg::Encoding() const
+{
+    return m_edit->Encoding();
 }
 
 void CLogsViewDlg::OnClear()
 {
     if (!AskYesNo(this, IDS_ASK_CLEAR_LOG))
         return;
-    m_edit->clear();
-    // Nothing read from the file is left in the box.
-    m_encoding = LogEncoding::Utf8;
+    m_edit->Clear();
     if (m_pLog == nullptr)
         return;
     WithLogClosed([](const std::string& path) { return TruncateLogFile(path); });
@@ -152,7 +159,7 @@ void CLogsViewDlg::OnSave()
     if (m_pLog == nullptr)
         return;
     const WaitCursor wait;
-    const std::string bytes = EncodeLogText(EditText(), m_encoding);
+    const std::string_view bytes = EditBytes();
     WithLogClosed([&bytes](const std::string& path) { return ReplaceLogFile(path, bytes); });
 }
 
@@ -164,6 +171,6 @@ void CLogsViewDlg::resizeEvent(QResizeEvent* event)
     const int right = du.X(kDialogWidth) - du.X(kEditX + kEditWidth);
     const int bottom = du.Y(kDialogHeight) - du.Y(kEditY + kEditHeight);
     const QRect box = du.Rect(kEditX, kEditY, kEditWidth, kEditHeight);
-    m_edit->setGeometry(box.left(), box.top(), qMax(0, width() - box.left() - right),
-                        qMax(0, height() - box.top() - bottom));
+    m_editArea->setGeometry(box.left(), box.top(), qMax(0, width() - box.left() - right),
+                            qMax(0, height() - box.top() - bottom));
 }

@@ -10,9 +10,11 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class CEventLogFile;
-class QPlainTextEdit;
+class CFindBar;
+class CLogEdit;
 class QPushButton;
 
 class CLogsViewDlg : public QDialog {
@@ -25,14 +27,15 @@ public:
     CEventLogFile* m_pLog = nullptr;
     std::mutex* m_pLock = nullptr;
 
-    QPlainTextEdit* m_edit = nullptr;
+    CLogEdit* m_edit = nullptr;
+    CFindBar* m_findBar = nullptr;
     QPushButton* m_btnClose = nullptr;
     QPushButton* m_btnClear = nullptr;
     QPushButton* m_btnSave = nullptr;
 
-    // The box's text as Save writes it: "\n" between lines, before the CR LF of the file.
-    QString EditText() const;
-    LogEncoding Encoding() const { return m_encoding; }
+    // The box's bytes, as Save writes them; valid until the text changes.
+    std::string_view EditBytes() const;
+    LogEncoding Encoding() const;
 
 public slots:
     void OnClear();
@@ -49,6 +52,6 @@ private:
     template <class Operation>
     auto WithLogClosed(Operation&& operation);
 
-    LogEncoding m_encoding = LogEncoding::Utf8;
+    QWidget* m_editArea = nullptr; // the box and its find bar
     bool m_bInitialised = false;
 };

@@ -63,7 +63,8 @@ std::optional<std::string> ReadLogFile(const std::string& path)
         return std::nullopt;
 
     std::string content;
-    content.resize(static_cast<std::size_t>(st.st_size));
+    // One byte more than the file holds, so that reaching its end needs no second buffer.
+    content.resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t filled = 0;
     for (;;) {
         if (filled == content.size())

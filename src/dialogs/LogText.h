@@ -1,10 +1,9 @@
 #pragma once
-// The event log's bytes as the text the user edits, and back. The file holds whatever bytes
-// the process names had, usually UTF-8 but not always, with CR LF line ends; the edit box wants
-// Unicode lines. Text that is valid UTF-8 is read as UTF-8; anything else is read as Latin-1,
-// which gives every byte its own character. Writing back uses the same encoding, so a log
-// opened and saved unchanged keeps its bytes (CR LF pairs, a leading byte-order mark and
-// non-breaking spaces included). Lone CR or LF bytes come back as CR LF.
+// The event log's bytes and Unicode text. The file holds whatever bytes the process names had,
+// usually UTF-8 but not always, with CR LF line ends. Text that is valid UTF-8 is read as
+// UTF-8; anything else is read as Latin-1, which gives every byte its own character. The event
+// log dialog's box keeps the bytes themselves (CLogEdit) and needs only the test and the
+// encoder of text typed into it; the disabled-list dialog decodes its names here.
 
 #include <QString>
 
@@ -17,6 +16,15 @@ struct DecodedLog {
     QString text; // lines separated by "\n" alone
     LogEncoding encoding = LogEncoding::Utf8;
 };
+
+// Whether `bytes` are valid UTF-8 under the same strict rules as the decoding below: no
+// overlong forms, no surrogates, nothing beyond U+10FFFF. Runs through ASCII eight bytes at a
+// time, for logs of many megabytes.
+bool IsStrictUtf8(std::string_view bytes);
+
+// `text` encoded as `encoding`, line breaks untouched. Under Latin-1, a character beyond
+// U+00FF is written as its UTF-8 bytes rather than dropped.
+std::string EncodeText(QStringView text, LogEncoding encoding);
 
 // `bytes` as UTF-8 when they are valid UTF-8, otherwise as Latin-1; `encoding` receives which.
 QString DecodeUtf8OrLatin1(std::string_view bytes, LogEncoding* encoding = nullptr);

@@ -155,6 +155,7 @@ void CMainFrame::CreateMenus()
     QAction* minimize = AddCommand(ID_SETTINGS_MINIMIZE, IDS_MENU_MINIMIZE_AT_START);
     QAction* help = AddCommand(ID_HELP_MANUAL, IDS_MENU_HELP, "menu-help.svg");
     QAction* about = AddCommand(ID_APP_ABOUT, IDS_MENU_ABOUT, "menu-help.svg");
+    QAction* find = AddCommand(ID_PROCESS_FIND, IDS_MENU_FIND);
 
     for (QAction* action : {showToolBar, showStatusBar, logSwitch, minimize})
         action->setCheckable(true);
@@ -165,6 +166,7 @@ void CMainFrame::CreateMenus()
         {disabledList, QKeySequence(Qt::CTRL | Qt::Key_D)},
         {eventLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
         {help, QKeySequence(Qt::Key_F1)},
+        {find, QKeySequence(Qt::CTRL | Qt::Key_F)},
     };
     for (const auto& [action, key] : accelerators) {
         action->setShortcut(key);
@@ -185,12 +187,15 @@ void CMainFrame::CreateMenus()
     connect(minimize, &QAction::triggered, this, &CMainFrame::OnToggleMinimizeAtStart);
     connect(help, &QAction::triggered, this, &CMainFrame::OnHelpManual);
     connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
+    connect(find, &QAction::triggered, this, &CMainFrame::OnFind);
 
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(Text(IDS_FILE));
     file->addAction(exit);
     m_processMenu = bar->addMenu(Text(IDS_PROCESS));
     m_processMenu->addActions({kill, disable, disabledList, eventLog});
+    m_processMenu->addSeparator();
+    m_processMenu->addAction(find);
     QMenu* view = bar->addMenu(Text(IDS_VIEW));
     view->addActions({showToolBar, showStatusBar});
     QMenu* settings = bar->addMenu(Text(IDS_SETTINGS));
@@ -562,6 +567,11 @@ void CMainFrame::OnEventLog()
     dialog.m_pLog = &monitor.m_eventLog;
     dialog.m_pLock = &monitor.m_lock;
     dialog.exec();
+}
+
+void CMainFrame::OnFind()
+{
+    m_wndProcessList->OpenFindBar();
 }
 
 void CMainFrame::OnAppAbout()

@@ -43,6 +43,7 @@ enum CommandId : unsigned {
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
+    ID_PROCESS_FIND = 20401, // its status-bar prompt is string 20401
 };
 
 class CMainFrame : public QMainWindow {
@@ -126,6 +127,7 @@ private:
     void OnToggleMinimizeAtStart();
     void OnDisabledList();
     void OnEventLog();
+    void OnFind();
     void OnHelpManual();
     void OnAppAbout();
     void OnTrayExit();

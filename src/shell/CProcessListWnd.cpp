@@ -69,9 +69,16 @@ void CProcessListWnd::Create()
     m_list->setModel(m_model);
     SetUpList(m_list);
 
+    m_findBar = new CFindBar(
+        [this](const QString& text, bool forward, bool matchCase) {
+            return FindRow(text, forward, matchCase);
+        },
+        m_list, this);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(m_findBar);
     layout->addWidget(m_list);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -178,6 +185,44 @@ void CProcessListWnd::PrepareClose()
 bool CProcessListWnd::ThreadEnded() const
 {
     return m_monitor->m_bThreadEnded.load();
+}
+
+void CProcessListWnd::OpenFindBar()
+{
+    if (m_findBar)
+        m_findBar->Open();
+}
+
+FindOutcome CProcessListWnd::FindRow(const QString& text, bool forward, bool matchCase)
+{
+    const int rows = m_model ? m_model->rowCount() : 0;
+    if (rows == 0 || text.isEmpty())
+        return FindOutcome::NotFound;
+    const Qt::CaseSensitivity sensitivity = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const auto matches = [&](int row) {
+        for (const int column : {ColName, ColPid, ColFile}) {
+            if (m_model->data(m_model->index(row, column)).toString().contains(text, sensitivity))
+                return true;
+        }
+        return false;
+    };
+    // Every row once, starting after the mark (before it, backward); the marked row itself
+    // comes last, after going round. Without a mark the search starts at the top (bottom).
+    const int start = m_selectionMark;
+    for (int i = 1; i <= rows; ++i) {
+        int row;
+        if (start < 0)
+            row = forward ? i - 1 : rows - i;
+        else
+            row = forward ? (start + i) % rows : ((start - i) % rows + rows) % rows;
+        if (!matches(row))
+            continue;
+        SetSelectionMark(row);
+        m_list->scrollTo(m_model->index(row, ColName));
+        const bool wrapped = start >= 0 && (forward ? row <= start : row >= start);
+        return wrapped ? FindOutcome::Wrapped : FindOutcome::Found;
+    }
+    return FindOutcome::NotFound;
 }
 
 int CProcessListWnd::GetSelectionMark() const

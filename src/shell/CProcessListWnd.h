@@ -2,6 +2,7 @@
 // The main frame's client: the six-column list of the process table, the owner of the monitor
 // (CProcessMonitor) and the commands that act on the selected row.
 
+#include "controls/CFindBar.h"
 #include "monitor/CProcessMonitor.h"
 
 #include <QWidget>
@@ -35,6 +36,13 @@ public:
     void PrepareClose();
     bool ThreadEnded() const;
 
+    // Find: the bar over the list, and the search it runs. FindRow selects the next (or
+    // previous) row after the selection mark whose name, PID or path contains `text`, going
+    // round at the end; the rows keep their order.
+    void OpenFindBar();
+    CFindBar* FindBar() const { return m_findBar; }
+    FindOutcome FindRow(const QString& text, bool forward, bool matchCase);
+
     int GetSelectionMark() const;
     void SetSelectionMark(int row); // also selects the row (used by tests and the keyboard)
 
@@ -66,5 +74,6 @@ private:
     std::unique_ptr<CProcessMonitor> m_monitor;
     QTableView* m_list = nullptr;
     ProcessTableModel* m_model = nullptr;
+    CFindBar* m_findBar = nullptr;
     int m_selectionMark = -1;
 };

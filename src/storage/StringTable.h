@@ -44,6 +44,17 @@ enum StringId : unsigned {
     IDS_COL_FINISH_TIME = 20103, // "Finish time"
     IDS_COL_CPU = 20104,         // "CPU"
     IDS_COL_FILE = 20105,        // "File"
+    // Find, in the main window's menu and in the find bar of the list and of the event log.
+    IDS_MENU_FIND = 20400,           // "Find...\tCtrl+F"
+    IDS_CMD_FIND = 20401,            // the Find command's status-bar prompt
+    IDS_FIND_LABEL = 20402,          // "Find:"
+    IDS_FIND_NEXT = 20403,           // "Next"
+    IDS_FIND_PREVIOUS = 20404,       // "Previous"
+    IDS_FIND_MATCH_CASE = 20405,     // "Match case"
+    IDS_FIND_NOT_FOUND = 20406,      // "Not found"
+    IDS_FIND_WRAPPED_TOP = 20407,    // "Continued from the top"
+    IDS_FIND_WRAPPED_BOTTOM = 20408, // "Continued from the bottom"
+    IDS_FIND_CLOSE = 20409,          // tooltip of the bar's close button
 };
 
 // The text of `id`, at most 79 characters (a longer text is cut there, so that no text can

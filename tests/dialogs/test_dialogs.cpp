@@ -1,7 +1,9 @@
 // The disabled-list dialog and the event log dialog, driven like a user would (clicks, keys,
 // answers to the question) on real files in a temporary directory.
 
+#include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
+#include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
@@ -11,7 +13,11 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPlainTextEdit>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +47,27 @@ std::optional<std::string> ReadBytes(const std::string& path)
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+// What the event log dialog's box holds, as Save would write it.
+std::string Shown(const CLogsViewDlg& dlg)
+{
+    return std::string(dlg.EditBytes());
+}
+
+void GoToEnd(CLogEdit* edit)
+{
+    QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
+}
+
+// Types `text` as a keyboard would deliver it, letters beyond ASCII included (which QTest's
+// key clicks do not take).
+void Type(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+    }
 }
 
 void WriteBytes(const std::string& path, std::string_view bytes)
@@ -274,8 +301,10 @@ private slots:
         QTest::newRow("no final line end") << QByteArray("a\r\n\r\nb") << QByteArray("a\r\n\r\nb") << false;
         QTest::newRow("empty lines only") << QByteArray("\r\n\r\n\r\n") << QByteArray("\r\n\r\n\r\n") << false;
         QTest::newRow("empty file") << QByteArray("") << QByteArray("") << false;
-        // Line breaks are CR LF in the file; lone ones come back as CR LF.
-        QTest::newRow("lone LF and CR") << QByteArray("a\nb\rc\r\n") << QByteArray("a\r\nb\r\nc\r\n") << false;
+        QTest::newRow("bare LF and bare CR") << QByteArray("a\nb\rc\r\n\n\r\r\n") << QByteArray("a\nb\rc\r\n\n\r\r\n") << false;
+        QTest::newRow("CR before CR LF") << QByteArray("a\r\r\nb") << QByteArray("a\r\r\nb") << false;
+        QTest::newRow("Latin-1, UTF-8 and control bytes mixed")
+            << QByteArray("caf\xc3\xa9 caf\xe9\r\x01\x1b\xff\n\xc3") << QByteArray("caf\xc3\xa9 caf\xe9\r\x01\x1b\xff\n\xc3") << true;
         // The text ends at the first zero byte, and so does what Save writes.
         QTest::newRow("zero byte") << QByteArray("abc\r\nde\0fg\r\n", 12) << QByteArray("abc\r\nde") << false;
     }
@@ -292,7 +321,7 @@ private slots:
         dlg.m_pLog = &log;
         dlg.show();
         QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
-        QVERIFY(!dlg.EditText().contains(u'\r'));
+        QCOMPARE(Shown(dlg), saved.toStdString());
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QVERIFY(dlg.isVisible());
         QCOMPARE(ReadBytes(log.m_path), saved.toStdString());
@@ -308,7 +337,7 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(dlg.focusWidget(), dlg.m_edit);
-        QCOMPARE(dlg.EditText(), QStringLiteral("first\nsecond\n"));
+        QCOMPARE(Shown(dlg), "first\r\nsecond\r\n"s);
 
         QTest::keyClick(dlg.m_edit, Qt::Key_End); // end of the first line
         QTest::keyClicks(dlg.m_edit, " line");
@@ -317,9 +346,23 @@ private slots:
         QVERIFY(dlg.isVisible());
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), "first line\r\ninserted\r\nsecond\r\n"s);
+        // Tab moves on to the next control rather than into the text.
+        dlg.m_edit->setFocus();
+        QTest::keyClick(dlg.m_edit, Qt::Key_Tab);
+        QCOMPARE(dlg.focusWidget(), dlg.m_btnClear);
+        // Nor do keys that a plain edit box lacks (cut, duplicate, swap or re-case lines).
+        dlg.m_edit->setFocus();
+        const Qt::KeyboardModifiers shiftCtrl = Qt::ControlModifier | Qt::ShiftModifier;
+        const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+            {Qt::Key_L, Qt::ControlModifier}, {Qt::Key_L, shiftCtrl}, {Qt::Key_T, Qt::ControlModifier},
+            {Qt::Key_T, shiftCtrl}, {Qt::Key_D, Qt::ControlModifier}, {Qt::Key_U, Qt::ControlModifier},
+            {Qt::Key_U, shiftCtrl}};
+        for (const auto& [key, modifiers] : keys)
+            QTest::keyClick(dlg.m_edit, key, modifiers);
+        QCOMPARE(Shown(dlg), "first line\r\ninserted\r\nsecond\r\n"s);
 
         // Everything deleted: an empty file.
-        dlg.m_edit->selectAll();
+        QTest::keyClick(dlg.m_edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(dlg.m_edit, Qt::Key_Delete);
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), ""s);
@@ -334,11 +377,123 @@ private slots:
         dlg.m_pLog = &log;
         dlg.show();
         QCOMPARE(dlg.Encoding(), LogEncoding::Latin1);
-        dlg.m_edit->moveCursor(QTextCursor::End);
+        GoToEnd(dlg.m_edit);
         // A Latin-1 letter stays one byte; a character Latin-1 lacks is kept as UTF-8.
-        dlg.m_edit->insertPlainText(QString::fromUtf8("\xc3\xa9\xe2\x82\xac"));
+        Type(dlg.m_edit, QString::fromUtf8("\xc3\xa9\xe2\x82\xac"));
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), "caf\xe9\r\n\xe9\xe2\x82\xac"s);
+    }
+
+    void typedAndPastedTextIsUtf8WithCrLf()
+    {
+        CEventLogFile log;
+        log.m_path = Path("Logs.log");
+        WriteBytes(log.m_path, "a\nb");
+        CLogsViewDlg dlg;
+        dlg.m_pLog = &log;
+        dlg.show();
+        GoToEnd(dlg.m_edit);
+        QTest::keyClick(dlg.m_edit, Qt::Key_Return);
+        Type(dlg.m_edit, QString::fromUtf8("\xc3\xa9\xe2\x82\xac"));
+        QApplication::clipboard()->setText(QStringLiteral("p\nq\rr"));
+        QTest::keyClick(dlg.m_edit, Qt::Key_V, Qt::ControlModifier);
+        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+        // The bytes read stay as they were; what was added has CR LF breaks and is UTF-8.
+        QCOMPARE(ReadBytes(log.m_path), "a\nb\r\n\xc3\xa9\xe2\x82\xacp\r\nq\r\nr"s);
+    }
+
+    void findInTheLog()
+    {
+        CEventLogFile log;
+        log.m_path = Path("Logs.log");
+        WriteBytes(log.m_path, "alpha\r\nBeta\r\nalpha beta\r\n");
+        CLogsViewDlg dlg;
+        dlg.m_pLog = &log;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CFindBar* bar = dlg.m_findBar;
+        QVERIFY(!bar->isVisible());
+        QTest::keyClick(dlg.m_edit, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), bar->m_text);
+        QTest::keyClicks(bar->m_text, "beta");
+
+        const auto selection = [&dlg] {
+            return std::pair(dlg.m_edit->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART),
+                             dlg.m_edit->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND));
+        };
+        // Each step: a key, where it is sent, the selection it leaves and what the bar says.
+        struct Step {
+            const char* what;
+            QWidget* target;
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+            std::pair<long, long> selected;
+            const char* status;
+        };
+        const Step steps[] = {
+            {"Enter finds ignoring case", bar->m_text, Qt::Key_Return, {}, {7, 11}, ""},
+            {"F3 the next", dlg.m_edit, Qt::Key_F3, {}, {19, 23}, ""},
+            {"F3 goes round", bar->m_text, Qt::Key_F3, {}, {7, 11}, "Continued from the top"},
+            {"Shift+F3 goes round back", bar->m_text, Qt::Key_F3, Qt::ShiftModifier, {19, 23},
+             "Continued from the bottom"},
+            {"Shift+F3 the previous", bar->m_text, Qt::Key_F3, Qt::ShiftModifier, {7, 11}, ""},
+        };
+        for (const Step& step : steps) {
+            QTest::keyClick(step.target, step.key, step.modifiers);
+            QVERIFY2(selection() == step.selected, step.what);
+            QVERIFY2(bar->m_status->text() == QLatin1String(step.status), step.what);
+            QVERIFY(dlg.isVisible());
+        }
+
+        bar->m_matchCase->setChecked(true);
+        QCOMPARE(bar->FindNext(), FindOutcome::Found);
+        QCOMPARE(selection(), std::pair(19L, 23L));
+        QCOMPARE(bar->FindNext(), FindOutcome::Wrapped); // the only lower-case one again
+        QCOMPARE(selection(), std::pair(19L, 23L));
+
+        bar->m_text->setText(QStringLiteral("gamma"));
+        QCOMPARE(bar->FindNext(), FindOutcome::NotFound);
+        QCOMPARE(bar->m_status->text(), QStringLiteral("Not found"));
+        QCOMPARE(selection(), std::pair(19L, 23L));
+
+        // Esc closes the bar, not the dialog; the next Esc closes the dialog.
+        QTest::keyClick(bar->m_text, Qt::Key_Escape);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(QApplication::focusWidget(), dlg.m_edit);
+        QTest::keyClick(dlg.m_edit, Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(ReadBytes(log.m_path), "alpha\r\nBeta\r\nalpha beta\r\n"s);
+    }
+
+    void findFoldsLettersOfTheTextsEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<bool>("matchCase");
+        QTest::addColumn<long>("start");
+        const QByteArray utf8("a CAF\xc3\x89 b caf\xc3\xa9");
+        const QByteArray latin1("a CAF\xc9 b caf\xe9");
+        const QString cafe = QString::fromUtf8("caf\xc3\xa9");
+        QTest::newRow("UTF-8, any case") << utf8 << cafe << false << 2L;
+        QTest::newRow("UTF-8, match case") << utf8 << cafe << true << 10L;
+        QTest::newRow("Latin-1, any case") << latin1 << cafe << false << 2L;
+        QTest::newRow("Latin-1, match case") << latin1 << cafe << true << 9L;
+        QTest::newRow("no match") << utf8 << QStringLiteral("cafe") << false << -1L;
+    }
+
+    void findFoldsLettersOfTheTextsEncoding()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, needle);
+        QFETCH(bool, matchCase);
+        QFETCH(long, start);
+        CLogEdit edit;
+        edit.SetBytes(text.toStdString());
+        const FindOutcome outcome = edit.Find(needle, true, matchCase);
+        QCOMPARE(outcome, start < 0 ? FindOutcome::NotFound : FindOutcome::Found);
+        QCOMPARE(edit.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), start < 0 ? 0L : start);
     }
 
     void saveKeepsPermissionsAndLinks()
@@ -352,7 +507,7 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        dlg.m_edit->moveCursor(QTextCursor::End);
+        GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "new");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
 
@@ -374,7 +529,7 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        dlg.m_edit->setPlainText(QString(64 * 1024, u'x'));
+        dlg.m_edit->SetBytes(std::string(64 * 1024, 'x'));
 
         // A file-size limit makes the write fail part way, as a full disk would.
         rlimit saved {};
@@ -399,12 +554,12 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        const QString shown = dlg.EditText();
+        const std::string shown = Shown(dlg);
         QuestionAnswerer answerer(QMessageBox::No);
         QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
         QCOMPARE(answerer.m_text, QStringLiteral("Warning! All events will be lost! Continue?"));
         QCOMPARE(answerer.m_caption, QStringLiteral("Orvane v 1.1 XP"));
-        QCOMPARE(dlg.EditText(), shown);
+        QCOMPARE(Shown(dlg), shown);
         QCOMPARE(ReadBytes(log.m_path), SampleLog());
     }
 
@@ -419,12 +574,12 @@ private slots:
         dlg.m_pLog = &log;
         dlg.show();
         QVERIFY(log.IsOpen());
-        QCOMPARE(dlg.EditText(), QString::fromStdString(SampleLog()).replace("\r\n", "\n"));
+        QCOMPARE(Shown(dlg), SampleLog());
 
         QuestionAnswerer answerer(QMessageBox::Yes);
         QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
         QVERIFY(!answerer.m_text.isEmpty());
-        QCOMPARE(dlg.EditText(), QString());
+        QCOMPARE(Shown(dlg), ""s);
         QVERIFY(log.IsOpen());
         QCOMPARE(ReadBytes(log.m_path), ""s);
 
@@ -445,7 +600,7 @@ private slots:
         dlg.show();
         // An entry the monitor appends while the dialog is open is lost by Save.
         log.Write("lost\r\n");
-        dlg.m_edit->moveCursor(QTextCursor::End);
+        GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "b");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QVERIFY(log.IsOpen());
@@ -463,7 +618,7 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        QCOMPARE(dlg.EditText(), QStringLiteral("a\n"));
+        QCOMPARE(Shown(dlg), "a\r\n"s);
         QVERIFY(!log.IsOpen());
         QTest::keyClicks(dlg.m_edit, "x");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -484,7 +639,7 @@ private slots:
             dlg.m_pLog = &log;
             dlg.show();
             QVERIFY(QTest::qWaitForWindowActive(&dlg));
-            QCOMPARE(dlg.EditText(), QString());
+            QCOMPARE(Shown(dlg), ""s);
             QCOMPARE(dlg.focusWidget(), dlg.m_btnClose);
             QuestionAnswerer answerer(QMessageBox::Yes);
             QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
@@ -513,7 +668,7 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        QCOMPARE(dlg.EditText(), QString());
+        QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "mine");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QuestionAnswerer answerer(QMessageBox::Yes);
@@ -531,7 +686,7 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show(); // must not wait for a writer
-        QCOMPARE(dlg.EditText(), QString());
+        QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "text");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QuestionAnswerer answerer(QMessageBox::Yes);
@@ -593,12 +748,12 @@ private slots:
         dlg.show();
         QCoreApplication::processEvents();
         const qint64 openMs = timer.elapsed();
-        QCOMPARE(dlg.m_edit->blockCount(), int(std::count(big.begin(), big.end(), '\n')) + 1);
+        QCOMPARE(dlg.m_edit->LineCount(), int(std::count(big.begin(), big.end(), '\n')) + 1);
         timer.restart();
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         const qint64 saveMs = timer.elapsed();
         qInfo("20 MB log (%zu bytes, %d lines): opened in %lld ms, saved in %lld ms", big.size(),
-              dlg.m_edit->blockCount() - 1, static_cast<long long>(openMs), static_cast<long long>(saveMs));
+              dlg.m_edit->LineCount() - 1, static_cast<long long>(openMs), static_cast<long long>(saveMs));
         QVERIFY(ReadBytes(log.m_path) == big);
     }
 

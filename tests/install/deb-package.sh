@@ -44,7 +44,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ "$(field Section)" == utils ]] || fail "Section is '$(field Section)'"
 [[ -n "$(field Description)" ]] || fail "no Description"
 depends="$(field Depends)"
-for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 qt6-qpa-plugins qt6-wayland; do
+for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libqscintilla2-qt6-[0-9]+ qt6-qpa-plugins qt6-wayland; do
     [[ ",$depends," =~ [,\ ]$dep[,\ ] ]] || fail "Depends lacks $dep: $depends"
 done
 contents="$(dpkg-deb -c "$deb")"

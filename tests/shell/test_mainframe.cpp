@@ -4,6 +4,7 @@
 // a temporary program directory.
 
 #include "controls/CAboutBox.h"
+#include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CMainFrame.h"
@@ -21,6 +22,7 @@
 #include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -200,6 +202,9 @@ void TestMainFrame::menuBar_data()
                                    << QKeySequence(Qt::CTRL | Qt::Key_D);
     QTest::newRow("Event log") << 1 << 3 << "View Event Log\tCtrl+L" << 32792u << true
                                << QKeySequence(Qt::CTRL | Qt::Key_L);
+    // Find comes after the Process menu's own entries (and a separator, entry 4).
+    QTest::newRow("Find") << 1 << 5 << "Find...\tCtrl+F" << 20401u << false
+                          << QKeySequence(Qt::CTRL | Qt::Key_F);
     QTest::newRow("ToolBar") << 2 << 0 << "Show ToolBar" << 59392u << false << QKeySequence();
     QTest::newRow("StatusBar") << 2 << 1 << "Show StatusBar" << 59393u << false << QKeySequence();
     QTest::newRow("Write log") << 3 << 0 << "Write Event Log" << 32778u << false << QKeySequence();
@@ -223,7 +228,7 @@ void TestMainFrame::menuBar()
     QCOMPARE(top[menu]->text(), MenuTitle(menu));
     QVERIFY(top[menu]->menu());
     const QList<QAction*> entries = top[menu]->menu()->actions();
-    QCOMPARE(entries.size(), menu == 0 ? 1 : menu == 1 ? 4 : 2);
+    QCOMPARE(entries.size(), menu == 0 ? 1 : menu == 1 ? 6 : 2);
     QAction* entry = entries[position];
     QCOMPARE(entry->text(), text);
     QCOMPARE(entry->property("commandId").toUInt(), command);
@@ -298,6 +303,7 @@ void TestMainFrame::statusPrompts_data()
     QTest::newRow("Minimize") << 32779u << "Minimize to tray at start";
     QTest::newRow("Disabled list") << 32781u << "Disabled processes's list";
     QTest::newRow("Event log") << 32792u << "Show Event Log";
+    QTest::newRow("Find") << 20401u << "Find a process by its name, PID or path";
     QTest::newRow("Help") << 32797u << "Show user's manual";
     QTest::newRow("About") << 57664u
                            << "Display information about program, version number and copyright";
@@ -507,6 +513,19 @@ void TestMainFrame::acceleratorsActWhileListHasFocus()
     });
     QTest::keyClick(list, Qt::Key_L, Qt::ControlModifier);
     QCOMPARE(opened, QStringLiteral("CLogsViewDlg"));
+
+    // Ctrl+F opens the find bar over the list, Esc closes it and the list has the focus again.
+    QApplication::setActiveWindow(frame.frame.get());
+    QVERIFY(QTest::qWaitForWindowActive(frame.frame.get()));
+    list->setFocus();
+    CFindBar* bar = frame->ProcessList()->FindBar();
+    QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), bar->m_text);
+    QTest::keyClick(bar->m_text, Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), list);
+    QVERIFY(frame->isVisible());
 
     // Alt+X is Exit: the close procedure, and the window goes once the monitor has ended.
     QApplication::setActiveWindow(frame.frame.get());

@@ -2,6 +2,7 @@
 // a running monitor in a temporary program directory, killed through the Delete key and the
 // Disable command, with the Yes/No boxes answered from the test.
 
+#include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
 #include "shell/CProcessListWnd.h"
 #include "Children.h"
@@ -11,6 +12,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -103,6 +106,7 @@ private slots:
     void rightClick();
     void deleteKeyAsksThenKills_data();
     void deleteKeyAsksThenKills();
+    void findSelectsMatchingRowsInPlace();
     void disableAddsNameAndKills();
     void disabledListDialogShowsTheList();
     void closesInTwoPhases();
@@ -363,6 +367,77 @@ void TestProcessList::deleteKeyAsksThenKills()
         QVERIFY(!m_children.Reaped(pid));
         QCOMPARE(::kill(pid, 0), 0);
     }
+    m_wnd->SetSelectionMark(-1);
+}
+
+void TestProcessList::findSelectsMatchingRowsInPlace()
+{
+    // Two copies of sleep under names no other test runs, started one after the other.
+    const QString tag = QStringLiteral("inder-%1-").arg(::getpid());
+    std::vector<pid_t> pids;
+    std::vector<int> rows;
+    for (const QString& name : {"F" + tag + "Alpha", "f" + tag + "beta"}) {
+        const QString program = m_dir.filePath(name);
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+        pids.push_back(m_children.Start(program.toStdString()));
+        QVERIFY(pids.back() > 0);
+        rows.push_back(WaitForRow(pids.back()));
+        QVERIFY2(rows.back() >= 0, qPrintable(name));
+    }
+    const int alpha = rows[0], beta = rows[1];
+    const ProcessTableModel& model = *m_wnd->Model();
+    std::vector<std::string> order;
+    for (int row = 0; row <= beta; ++row)
+        order.push_back(model.CellText(row, ColPid));
+
+    CFindBar* bar = m_wnd->FindBar();
+    m_wnd->SetSelectionMark(-1);
+    m_wnd->OpenFindBar();
+    QVERIFY(bar->isVisible());
+    struct Step {
+        QString text;
+        bool forward;
+        bool matchCase;
+        FindOutcome outcome;
+        int row;
+    };
+    const QString path = m_dir.filePath("F" + tag + "Alpha");
+    const QString any = ("F" + tag).toUpper();
+    const Step steps[] = {
+        {any, true, false, FindOutcome::Found, alpha}, // no mark: from the top
+        {any, true, false, FindOutcome::Found, beta},
+        {any, true, false, FindOutcome::Wrapped, alpha},
+        {any, false, false, FindOutcome::Wrapped, beta},
+        {"F" + tag, true, true, FindOutcome::Wrapped, alpha}, // the only one
+        {path, false, false, FindOutcome::Wrapped, alpha},                    // by path
+        {QStringLiteral("no such process, nowhere"), true, false, FindOutcome::NotFound, alpha},
+    };
+    for (const Step& step : steps) {
+        QCOMPARE(m_wnd->FindRow(step.text, step.forward, step.matchCase), step.outcome);
+        QCOMPARE(m_wnd->GetSelectionMark(), step.row);
+    }
+    // By PID, through the bar: the next row after Alpha that holds those digits, Beta at the
+    // latest (a process between them may hold them too).
+    bar->m_text->setText(QString::number(pids[1]));
+    QTest::keyClick(bar->m_text, Qt::Key_Return);
+    QVERIFY(m_wnd->GetSelectionMark() > alpha && m_wnd->GetSelectionMark() <= beta);
+    QVERIFY(m_wnd->FindRow("f" + tag + "beta", true, true) != FindOutcome::NotFound);
+    QCOMPARE(m_wnd->GetSelectionMark(), beta);
+    QCOMPARE(m_wnd->List()->selectionModel()->selectedRows().front().row(), beta);
+
+    for (int row = 0; row <= beta; ++row)
+        QCOMPARE(model.CellText(row, ColPid), order[static_cast<std::size_t>(row)]);
+    // The mark is what Kill acts on.
+    m_wnd->KillSelected();
+    int signal = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(m_children.Reaped(pids[1], &signal), kWatchTimeoutMs);
+    QVERIFY(!m_children.Reaped(pids[0], &signal));
+
+    QApplication::setActiveWindow(m_wnd.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_wnd.get()));
+    QTest::keyClick(bar->m_text, Qt::Key_Escape);
+    QVERIFY(!bar->isVisible());
     m_wnd->SetSelectionMark(-1);
 }
 

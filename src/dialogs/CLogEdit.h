@@ -1,0 +1,52 @@
+#pragma once
+// The event log's text box: an editing component made for large texts, set up to look and
+// behave like a plain multi-line edit box (no margins, no folding, no colours, the system's
+// fixed-width font, no wrapping, both scroll bars, Tab moves on to the next control).
+//
+// The box holds the file's bytes themselves, not a decoded copy: what SetBytes() gets is
+// what Bytes() gives back until the user types, whatever the bytes are (CR LF, a lone CR or
+// LF, control bytes, invalid UTF-8). Valid UTF-8 is shown as UTF-8, anything else as Latin-1,
+// one character per byte. Typed and pasted text goes in as UTF-8 with CR LF line breaks; in a
+// Latin-1 text, characters that Latin-1 has go in as its single bytes, so that the file keeps
+// one encoding for them.
+
+#include "controls/CFindBar.h"
+#include "dialogs/LogText.h"
+
+#include <Qsci/qsciscintillabase.h>
+
+#include <string_view>
+
+class CLogEdit : public QsciScintillaBase {
+    Q_OBJECT
+public:
+    explicit CLogEdit(QWidget* parent = nullptr);
+
+    // Replaces the text with `bytes` up to their first zero byte; caret at the start, nothing
+    // to undo.
+    void SetBytes(std::string_view bytes);
+    // The text's bytes. Valid until the text changes.
+    std::string_view Bytes() const;
+    // The text as it is shown (tests and small texts: this copies the whole text).
+    QString Text() const;
+    LogEncoding Encoding() const { return m_encoding; }
+    void Clear();
+    int LineCount() const;
+
+    // Selects and shows the next (or previous) occurrence of `text` after (or before) the
+    // selection, going round at the end. Without `matchCase`, letters match either case.
+    FindOutcome Find(const QString& text, bool forward, bool matchCase);
+
+protected:
+    bool focusNextPrevChild(bool next) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
+
+private:
+    class DocumentLoader;
+    void ApplyLook();
+
+    LogEncoding m_encoding = LogEncoding::Utf8;
+};
