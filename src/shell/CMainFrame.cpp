@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSvgRenderer>
@@ -30,6 +31,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -320,17 +322,58 @@ void CMainFrame::RestoreWindowRect()
             resize(screen->availableGeometry().size() * 3 / 4);
         return;
     }
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    const QRect fitted = FitIntoAreas(s.windowLeft, s.windowTop, s.windowRight, s.windowBottom, areas);
+    // The rectangle is the outer one; until the window frame is known it is used for the
+    // client, and FitSavedOuterRect corrects it once the window is on screen.
+    resize(fitted.size());
+    if (!OnWayland())
+        move(fitted.topLeft());
+    m_savedOuterRect = fitted;
+}
+
+QRect CMainFrame::FitIntoAreas(std::int64_t left, std::int64_t top, std::int64_t right,
+                               std::int64_t bottom, const QList<QRect>& areas)
+{
     const auto clampSize = [](std::int64_t size) {
         return static_cast<int>(std::clamp<std::int64_t>(size, 0, QWIDGETSIZE_MAX));
     };
-    const int width = clampSize(std::int64_t{s.windowRight} - s.windowLeft);
-    const int height = clampSize(std::int64_t{s.windowBottom} - s.windowTop);
-    // The rectangle is the outer one; until the window frame is known it is used for the
-    // client, and FitSavedOuterRect corrects it once the window is on screen.
-    resize(width, height);
-    if (!OnWayland())
-        move(s.windowLeft, s.windowTop);
-    m_savedOuterRect = QRect(s.windowLeft, s.windowTop, width, height);
+    const int width = clampSize(right - left);
+    const int height = clampSize(bottom - top);
+    const auto clampPos = [](std::int64_t pos) {
+        return static_cast<int>(std::clamp<std::int64_t>(pos, INT_MIN / 2, INT_MAX / 2));
+    };
+    const QRect saved(clampPos(left), clampPos(top), width, height);
+    if (areas.isEmpty())
+        return saved;
+
+    // A rectangle that lies within the screens' available area, across several screens
+    // included, is kept as saved.
+    QRegion available;
+    for (const QRect& area : areas)
+        available += area;
+    if (left == saved.left() && top == saved.top() && QRegion(saved).subtracted(available).isEmpty())
+        return saved;
+
+    // Otherwise it goes to the screen it covers most (the first one when it covers none): moved
+    // inside first, then shrunk where it is still larger than the screen.
+    QRect area = areas.front();
+    std::int64_t best = 0;
+    for (const QRect& candidate : areas) {
+        const QRect common = candidate.intersected(saved);
+        const std::int64_t covered = std::int64_t{common.width()} * common.height();
+        if (covered > best) {
+            best = covered;
+            area = candidate;
+        }
+    }
+    const int w = std::min(width, area.width());
+    const int h = std::min(height, area.height());
+    const int x = static_cast<int>(std::clamp<std::int64_t>(left, area.left(), std::int64_t{area.right()} + 1 - w));
+    const int y = static_cast<int>(std::clamp<std::int64_t>(top, area.top(), std::int64_t{area.bottom()} + 1 - h));
+    return QRect(x, y, w, h);
 }
 
 void CMainFrame::showEvent(QShowEvent* event)
