@@ -5,6 +5,7 @@
 #include "shell/AskYesNo.h"
 #include "shell/CLockIndicators.h"
 #include "shell/CProcessListWnd.h"
+#include "shell/TellFailure.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 
@@ -590,16 +591,21 @@ void CMainFrame::OnKillProcess()
 
 void CMainFrame::OnDisableProcess()
 {
-    if (AskYesNo(this, IDS_ASK_DISABLE))
-        m_wndProcessList->DisableSelected();
+    if (!AskYesNo(this, IDS_ASK_DISABLE))
+        return;
+    TellFileFailure(this, IDS_ERR_LIST_ADD, m_wndProcessList->Monitor().m_disabledList.m_path,
+                    m_wndProcessList->DisableSelected());
 }
 
 void CMainFrame::OnToggleEventLog()
 {
-    if (m_wndProcessList->Settings().eventLogOn != 0)
+    if (m_wndProcessList->Settings().eventLogOn != 0) {
         m_wndProcessList->StopEventLog();
-    else
-        m_wndProcessList->StartEventLog();
+    } else {
+        const std::error_code error = m_wndProcessList->StartEventLog();
+        UpdateCommandUI(); // no check mark when the log could not be opened
+        TellFileFailure(this, IDS_ERR_LOG_ON, m_wndProcessList->Monitor().m_eventLog.m_path, error);
+    }
     UpdateCommandUI();
 }
 

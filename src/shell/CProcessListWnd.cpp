@@ -145,16 +145,16 @@ void CProcessListWnd::KillSelected()
     m_monitor->KillSelected(m_selectionMark);
 }
 
-void CProcessListWnd::DisableSelected()
+std::error_code CProcessListWnd::DisableSelected()
 {
     if (m_selectionMark < 0)
-        return;
-    m_monitor->DisableSelected(m_selectionMark);
+        return {};
+    return m_monitor->DisableSelected(m_selectionMark);
 }
 
-void CProcessListWnd::StartEventLog()
+std::error_code CProcessListWnd::StartEventLog()
 {
-    m_monitor->StartEventLog();
+    return m_monitor->StartEventLog();
 }
 
 void CProcessListWnd::StopEventLog()

@@ -119,6 +119,24 @@ using ModalWatch = std::unique_ptr<QTimer>;
     });
 }
 
+// Answers every message box while it lives, Yes where there is a Yes, else OK; `texts` gets
+// the text of each box answered.
+[[nodiscard]] ModalWatch AnswerEveryBox(QStringList* texts)
+{
+    auto timer = std::make_unique<QTimer>();
+    auto last = std::make_shared<QPointer<QMessageBox>>();
+    QObject::connect(timer.get(), &QTimer::timeout, [texts, last] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box == *last)
+            return;
+        *last = box;
+        *texts << box->text();
+        (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->button(QMessageBox::Ok))->click();
+    });
+    timer->start(20);
+    return timer;
+}
+
 // A frame over its own program directory, created (its monitor running).
 struct Frame {
     QTemporaryDir dir;
@@ -166,6 +184,8 @@ private slots:
     void contextMenuIsTheProcessMenu();
     void acceleratorsActWhileListHasFocus();
     void switchesSurviveClose();
+    void refusedFilesAreTold_data();
+    void refusedFilesAreTold();
     void placementRoundTrip_data();
     void placementRoundTrip();
     void savedRectangle_data();
@@ -513,6 +533,51 @@ void TestMainFrame::acceleratorsActWhileListHasFocus()
     list->setFocus();
     QVERIFY(frame.CloseAndWait([list] { QTest::keyClick(list, Qt::Key_X, Qt::AltModifier); }));
     QVERIFY(frame->HasClosed());
+}
+
+void TestMainFrame::refusedFilesAreTold_data()
+{
+    QTest::addColumn<QString>("file");    // made a directory, which no write can replace
+    QTest::addColumn<uint>("command");    // 0: none, the failure is the monitor's own
+    QTest::addColumn<QString>("told");
+    QTest::newRow("switching the log on") << "Logs.log" << 32778u << "The event log cannot be written:\n";
+    QTest::newRow("disable process") << "BlackList.log" << 32777u << "The name was not added to the disabled list:\n";
+    QTest::newRow("log entry in the background") << "Logs.log" << 0u << "Event log entry not written: ";
+}
+
+void TestMainFrame::refusedFilesAreTold()
+{
+    QFETCH(QString, file);
+    QFETCH(uint, command);
+    QFETCH(QString, told);
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(file);
+    QVERIFY(QDir().mkdir(path));
+    SettingsRecord settings;
+    settings.eventLogOn = command == 0 ? 1 : 0;
+    WriteSettings(dir.path(), settings);
+    CMainFrame frame(dir.path().toStdString());
+    frame.Create();
+    frame.show();
+    const QString expected = told + path + ": not a regular file";
+
+    Children children;
+    if (command == 32777) {
+        const pid_t pid = children.StartSleep(dir.path(), QStringLiteral("mf-refused-%1").arg(::getpid()));
+        QTRY_VERIFY_WITH_TIMEOUT(LiveRow(frame, pid) >= 0, kWatchTimeoutMs);
+        frame.ProcessList()->SetSelectionMark(LiveRow(frame, pid));
+    }
+    if (command == 0) {
+        QTRY_COMPARE_WITH_TIMEOUT(frame.statusBar()->currentMessage(), expected, kWatchTimeoutMs);
+        return;
+    }
+    QStringList texts;
+    const ModalWatch watch = AnswerEveryBox(&texts);
+    frame.Command(command)->trigger();
+    QVERIFY(!texts.isEmpty());
+    QCOMPARE(texts.last(), expected);
+    QVERIFY(!frame.Command(32778)->isChecked());
+    QCOMPARE(frame.ProcessList()->Settings().eventLogOn, 0);
 }
 
 void TestMainFrame::switchesSurviveClose()

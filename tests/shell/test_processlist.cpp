@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QListView>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cmath>
@@ -409,8 +411,9 @@ void TestProcessList::disabledListDialogShowsTheList()
         auto* dlg = qobject_cast<CDListDlg*>(QApplication::activeModalWidget());
         if (!dlg)
             return;
-        for (int i = 0; i < dlg->m_listBox->count(); ++i)
-            shown << dlg->m_listBox->item(i)->text();
+        const QAbstractItemModel* lines = dlg->m_listBox->model();
+        for (int i = 0; i < lines->rowCount(); ++i)
+            shown << lines->index(i, 0).data().toString();
         dlg->reject();
     });
     m_wnd->ShowDisabledList();

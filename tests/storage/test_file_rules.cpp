@@ -1,7 +1,9 @@
 // The rules every write of the three files follows, tried with hostile or unlucky files:
-// symbolic links of other users, FIFOs, a full disk and kills during a save.
+// symbolic links of other users, FIFOs, a full disk, kills during a save and two copies of the
+// program changing the disabled list in one folder.
 
 #include "storage/CDataFile.h"
+#include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
 #include "storage/FileIo.h"
 
@@ -38,6 +40,12 @@ bool WriteSettings(const std::string& path)
     file.m_path = path;
     return SaveSettings(SettingsRecord{}, file);
 }
+bool WriteList(const std::string& path)
+{
+    CDisabledList list;
+    list.m_path = path;
+    return !list.Add("new");
+}
 bool WriteLog(const std::string& path)
 {
     CEventLogFile log;
@@ -62,7 +70,7 @@ TEST_P(ForeignLinks, WrittenThroughOnlyWhenBothAreTheUsers)
     const LinkCase& c = GetParam();
     if ((!c.linkMine || !c.targetMine) && ::geteuid() != 0)
         GTEST_SKIP() << "needs root to give a file or a link to another user (chown)";
-    for (bool (*write)(const std::string&) : {WriteSettings, WriteLog}) {
+    for (bool (*write)(const std::string&) : {WriteSettings, WriteList, WriteLog}) {
         TempDir dir;
         const std::string target = dir.File("target");
         const std::string link = dir.File("link");
@@ -173,4 +181,47 @@ TEST(FileRules, KillDuringSaveLeavesNothingBehind)
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
             EXPECT_EQ(entry.path().filename(), "BlackList.log") << "round " << round;
     }
+}
+
+TEST(FileRules, TwoCopiesKeepEachOthersEntries)
+{
+    TempDir dir;
+    const std::string path = dir.File("BlackList.log");
+    WriteBytes(path, "orig|");
+    CDisabledList a, b; // two copies of the program, each loaded at its start
+    a.m_path = b.m_path = path;
+    a.Load();
+    b.Load();
+    EXPECT_FALSE(a.Add("avictim"));
+    EXPECT_FALSE(b.Add("bvictim"));
+    EXPECT_EQ(ReadBytes(path), "orig|avictim|bvictim|"s);
+    EXPECT_TRUE(b.Contains("avictim")) << "memory follows the file";
+    a.Refresh();
+    EXPECT_TRUE(a.Contains("bvictim"));
+    EXPECT_FALSE(a.Remove(0));
+    EXPECT_FALSE(b.Remove(2));
+    EXPECT_EQ(ReadBytes(path), "avictim|"s);
+
+    // Many changes at the same moment from two processes: none is lost.
+    constexpr int kEach = 40;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            CDisabledList copy;
+            copy.m_path = path;
+            copy.Load();
+            bool ok = true;
+            for (int i = 0; i < kEach; ++i)
+                ok = !copy.Add("c" + std::to_string(c) + "-" + std::to_string(i)) && ok;
+            ::_exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    a.Refresh();
+    EXPECT_EQ(a.GetSize(), std::size_t{1 + 2 * kEach});
 }
