@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"ZeroByteAfterLastBar", "x|\0y|"s, {"x"}},
         LoadCase{"BlanksCapitalsAndHighBytesAsTheyStand", " NotePad.EXE |\xC3\x84pp|",
                  {" NotePad.EXE ", "\xC3\x84pp"}}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& testInfo) { return std::string(testInfo.param.label); });
 
 TEST(DisabledList, MissingOrEmptyFileLeavesTheEntries)
 {

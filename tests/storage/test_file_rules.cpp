@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Owners, ForeignLinks,
                          ::testing::Values(LinkCase{"OwnLinkOwnFile", true, true},
                                            LinkCase{"OwnLinkOthersFile", true, false},
                                            LinkCase{"OthersLinkOwnFile", false, true}),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.label); });
 
 TEST(FileRules, LogIsOpenedOnlyWhenItIsARegularFile)
 {

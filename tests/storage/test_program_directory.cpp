@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, ProgramPathCut,
                                            CutCase{"a b/(c)/orvane", "a b/(c)"},
                                            CutCase{"orvane", std::nullopt},
                                            CutCase{"", std::nullopt}),
-                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+                         [](const auto& testInfo) { return "Case" + std::to_string(testInfo.index); });
 
 TEST(ProgramDirectory, FilesOfTheRootDirectory)
 {

@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RejectedFile{"Empty", ""s, false},
                       RejectedFile{"ThirtyOneBytes", kRecordBytes.substr(0, 31), true},
                       RejectedFile{"ThirtyThreeBytes", kRecordBytes + "\x01"s, true}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& testInfo) { return std::string(testInfo.param.label); });
 
 TEST(Settings, ThirtyTwoBytesAreTakenWhateverTheyHold)
 {

@@ -36,4 +36,4 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{150, "Warning! All events will be lost! Continue?"},
         TextCase{IDS_DLG_EMAIL_US, "Have any questions? Please EMAIL US!"},
         TextCase{IDS_COL_FINISH_TIME, "Finish time"}, TextCase{0, ""}, TextCase{32786, ""}),
-    [](const auto& info) { return "Id" + std::to_string(info.param.id); });
+    [](const auto& testInfo) { return "Id" + std::to_string(testInfo.param.id); });
