@@ -134,10 +134,10 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
         if (std::error_code error = ReadWholeDescriptor(raw, bytes))
             return error;
         std::vector<std::string> entries = ParseDisabledList(bytes);
-        std::vector<std::string> changed = entries;
-        change(changed);
-        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(changed));
-        m_entries = error ? std::move(entries) : std::move(changed);
+        change(entries);
+        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries));
+        // On failure the list is what the file still holds.
+        m_entries = error ? ParseDisabledList(bytes) : std::move(entries);
         m_stamp = CurrentStamp();
         return error;
     }
