@@ -502,6 +502,17 @@ void CMainFrame::OnTrayOpen()
         showNormal();
     raise();
     activateWindow();
+    // Leaving the minimised state maps the window (X11) before its stay-on-top state is written
+    // for the window manager, which then takes the window back without it now and then; once
+    // the window is back the state is asked for again, the way a mapped window's state is
+    // changed.
+    QTimer::singleShot(0, this, [this] {
+        QWindow* window = windowHandle();
+        if (window == nullptr || !isVisible() || !(windowFlags() & Qt::WindowStaysOnTopHint))
+            return;
+        window->setFlags(window->flags() & ~Qt::WindowStaysOnTopHint);
+        window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+    });
 }
 
 void CMainFrame::OnTrayExit()
