@@ -538,11 +538,12 @@ void TestMainFrame::acceleratorsActWhileListHasFocus()
 void TestMainFrame::refusedFilesAreTold_data()
 {
     QTest::addColumn<QString>("file");    // made a directory, which no write can replace
-    QTest::addColumn<uint>("command");    // 0: none, the failure is the monitor's own
+    QTest::addColumn<uint>("command");    // 0: none, the failure is the monitor's own; 1: close
     QTest::addColumn<QString>("told");
     QTest::newRow("switching the log on") << "Logs.log" << 32778u << "The event log cannot be written:\n";
     QTest::newRow("disable process") << "BlackList.log" << 32777u << "The name was not added to the disabled list:\n";
     QTest::newRow("log entry in the background") << "Logs.log" << 0u << "Event log entry not written: ";
+    QTest::newRow("settings at exit") << "Settings.dat" << 1u << "Settings not saved: ";
 }
 
 void TestMainFrame::refusedFilesAreTold()
@@ -555,7 +556,8 @@ void TestMainFrame::refusedFilesAreTold()
     QVERIFY(QDir().mkdir(path));
     SettingsRecord settings;
     settings.eventLogOn = command == 0 ? 1 : 0;
-    WriteSettings(dir.path(), settings);
+    if (file != QLatin1String("Settings.dat"))
+        WriteSettings(dir.path(), settings);
     CMainFrame frame(dir.path().toStdString());
     frame.Create();
     frame.show();
@@ -567,7 +569,12 @@ void TestMainFrame::refusedFilesAreTold()
         QTRY_VERIFY_WITH_TIMEOUT(LiveRow(frame, pid) >= 0, kWatchTimeoutMs);
         frame.ProcessList()->SetSelectionMark(LiveRow(frame, pid));
     }
-    if (command == 0) {
+    if (command <= 1) {
+        if (command == 1) {
+            QSignalSpy closed(&frame, &CMainFrame::frameClosed);
+            frame.close();
+            QVERIFY(closed.wait(5000));
+        }
         QTRY_COMPARE_WITH_TIMEOUT(frame.statusBar()->currentMessage(), expected, kWatchTimeoutMs);
         return;
     }
