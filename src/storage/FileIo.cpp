@@ -1,14 +1,18 @@
 #include "storage/FileIo.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,11 +155,74 @@ std::string TemporaryName(const std::string& target)
     return name;
 }
 
-// Writes `bytes` into a new file in `dir` and gives it a name there, in `temp`: an unnamed
-// file that is named only once it is complete, or where the filesystem has no unnamed files, a
-// named temporary from the start.
+// The exclusive flock on a directory under which every writer names its temporary and renames
+// it into place (or, without unnamed files, writes its named temporary). A temporary of ours
+// found while holding it was left by a writer killed in between, and can go.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const std::string& dir)
+        : m_fd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0))
+    {
+        int rc = -1;
+        if (m_fd >= 0) {
+            do
+                rc = ::flock(m_fd, LOCK_EX);
+            while (rc != 0 && errno == EINTR);
+        }
+        m_bHeld = rc == 0;
+    }
+    ~DirectoryLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+    int Fd() const { return m_fd; }
+    bool Held() const { return m_bHeld; }
+
+private:
+    int m_fd;
+    bool m_bHeld = false;
+};
+
+// Removes the user's temporaries of `target` ("<name>.tmp-" and six letters or digits) that a
+// killed writer left behind; only under the directory lock, when no writer is between naming
+// and renaming.
+void RemoveStrayTemporaries(const DirectoryLock& lock, const std::string& target)
+{
+    if (!lock.Held())
+        return;
+    const int dupFd = ::fcntl(lock.Fd(), F_DUPFD_CLOEXEC, 0);
+    if (dupFd < 0)
+        return;
+    DIR* dir = ::fdopendir(dupFd);
+    if (dir == nullptr) {
+        ::close(dupFd);
+        return;
+    }
+    const std::string::size_type slash = target.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix)
+            continue;
+        const std::string_view suffix = name.substr(prefix.size());
+        if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            continue;
+        struct stat st {};
+        if (::fstatat(lock.Fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            ::unlinkat(lock.Fd(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Writes `bytes` into a new file beside `target` and gives it a name there, in `temp`, under
+// the directory lock that `lock` then holds: an unnamed file that is named only once it is
+// complete, or where the filesystem has no unnamed files, a named temporary from the start.
 std::error_code WriteNewFile(const std::string& target, std::string_view bytes, mode_t mode,
-                             std::string& temp)
+                             std::string& temp, std::optional<DirectoryLock>& lock)
 {
     const std::string dir = DirectoryOf(target);
     int raw = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
@@ -163,6 +230,8 @@ std::error_code WriteNewFile(const std::string& target, std::string_view bytes, 
     if (!unnamed) {
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return LastError();
+        lock.emplace(dir);
+        RemoveStrayTemporaries(*lock, target);
         temp = target + ".tmp-XXXXXX";
         raw = ::mkostemp(temp.data(), O_CLOEXEC);
         if (raw < 0) {
@@ -175,6 +244,10 @@ std::error_code WriteNewFile(const std::string& target, std::string_view bytes, 
     if (!WriteAllBytes(fd.Get(), bytes) || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
         error = LastError();
     if (!error && unnamed) {
+        // A kill between naming and renaming would leave the name behind: the next writer of
+        // this directory removes it.
+        lock.emplace(dir);
+        RemoveStrayTemporaries(*lock, target);
         const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
         for (int attempt = 0; attempt < 100; ++attempt) {
             temp = TemporaryName(target);
@@ -363,7 +436,8 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
     }
 
     std::string temp;
-    if (std::error_code error = WriteNewFile(target, bytes, mode, temp))
+    std::optional<DirectoryLock> lock;
+    if (std::error_code error = WriteNewFile(target, bytes, mode, temp, lock))
         return error;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::error_code error = LastError();

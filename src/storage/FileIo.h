@@ -51,8 +51,10 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
 
 // Replaces `path` with exactly `bytes`: a new file in the same directory is written, flushed
 // to the disk and put in the old one's place, so a reader sees either the old file or the new
-// one, never a part. The new file is unnamed while it is written (O_TMPFILE), so a kill leaves
-// nothing behind; where the filesystem lacks unnamed files, a named temporary stands in. On
+// one, never a part. The new file is unnamed while it is written (O_TMPFILE) and gets a name
+// only for the rename; where the filesystem lacks unnamed files, a named temporary stands in.
+// Naming and renaming happen under an exclusive flock on the directory, under which a
+// temporary left by a writer killed in between is removed, so none survives the next save. On
 // any failure the old file stays byte for byte as it was. A symbolic link is followed under
 // the rule above, so the link stays and its target is replaced. The new file keeps the old
 // file's permission bits, or gets 0666 less the umask when there was none.
