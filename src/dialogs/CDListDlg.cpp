@@ -1,14 +1,22 @@
 #include "dialogs/CDListDlg.h"
 
 #include "controls/DialogUnits.h"
+#include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/LogText.h"
 #include "storage/CDisabledList.h"
+#include "storage/StringTable.h"
 
+#include <QAbstractListModel>
 #include <QGroupBox>
 #include <QIcon>
-#include <QListWidget>
+#include <QItemSelectionModel>
+#include <QListView>
 #include <QPushButton>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,6 +35,35 @@ QString EntryText(const std::string& entry)
 
 } // namespace
 
+// The lines of the box: a copy of the entries, turned into text only for the lines on screen,
+// so a list of a million names shows at once.
+class DisabledEntriesModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void SetEntries(std::vector<std::string> entries)
+    {
+        beginResetModel();
+        m_entries = std::move(entries);
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() ||
+            static_cast<std::size_t>(index.row()) >= m_entries.size())
+            return {};
+        return EntryText(m_entries[static_cast<std::size_t>(index.row())]);
+    }
+    const std::string& At(std::size_t row) const { return m_entries[row]; }
+
+private:
+    std::vector<std::string> m_entries;
+};
+
 CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_DISABLED_LIST_TITLE));
@@ -36,10 +73,14 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
     m_frame = new QGroupBox(this);
     m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
     m_btnDelete = new QPushButton(Text(IDS_DLG_DELETE), this);
-    m_listBox = new QListWidget(this);
+    m_listBox = new QListView(this);
+    m_model = new DisabledEntriesModel(this);
+    m_listBox->setModel(m_model);
 
     m_btnClose->setDefault(true);
-    m_listBox->setSortingEnabled(false);
+    // Every line is as high as the first: the view never measures the others.
+    m_listBox->setUniformItemSizes(true);
+    m_listBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listBox->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_listBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -59,7 +100,8 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 
     connect(m_btnClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_btnDelete, &QPushButton::clicked, this, &CDListDlg::OnDelete);
-    connect(m_listBox, &QListWidget::itemSelectionChanged, this, &CDListDlg::OnSelChange);
+    connect(m_listBox->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CDListDlg::OnSelChange);
 }
 
 void CDListDlg::showEvent(QShowEvent* event)
@@ -76,15 +118,27 @@ void CDListDlg::OnInitDialog()
 {
     if (m_pList == nullptr)
         return;
-    {
-        const QSignalBlocker blocker(m_listBox);
-        for (std::size_t i = 0; i < m_pList->GetSize(); ++i)
-            m_listBox->addItem(EntryText(m_pList->GetAt(i)));
-        // No line is current, so the first click on a line is a selection change.
-        m_listBox->setCurrentRow(-1);
-    }
+    ShowEntries();
     m_btnDelete->setEnabled(false);
     m_btnClose->setFocus();
+}
+
+void CDListDlg::ShowEntries()
+{
+    std::vector<std::string> entries;
+    {
+        std::unique_lock<std::mutex> lock;
+        if (m_pLock != nullptr)
+            lock = std::unique_lock<std::mutex>(*m_pLock);
+        m_pList->Refresh(); // another copy may have changed the file
+        entries.reserve(m_pList->GetSize());
+        for (std::size_t i = 0; i < m_pList->GetSize(); ++i)
+            entries.push_back(m_pList->GetAt(i));
+    }
+    // No line is current, so the first click on a line is a selection change.
+    const QSignalBlocker blocker(m_listBox->selectionModel());
+    m_model->SetEntries(std::move(entries));
+    m_listBox->setCurrentIndex({});
 }
 
 void CDListDlg::OnSelChange()
@@ -96,22 +150,19 @@ void CDListDlg::OnSelChange()
 void CDListDlg::OnDelete()
 {
     const QModelIndexList selected = m_listBox->selectionModel()->selectedIndexes();
-    if (selected.isEmpty())
+    if (selected.isEmpty() || m_pList == nullptr)
         return;
-    const int i = selected.first().row();
+    const auto i = static_cast<std::size_t>(selected.first().row());
+    std::error_code error;
     {
-        // Only the box changes here; no selection is left behind, so Delete needs a new choice.
-        const QSignalBlocker blocker(m_listBox);
-        delete m_listBox->takeItem(i);
-        m_listBox->setCurrentRow(-1);
-        m_listBox->clearSelection();
+        // The monitor walks the entries by index under this lock.
+        std::unique_lock<std::mutex> lock;
+        if (m_pLock != nullptr)
+            lock = std::unique_lock<std::mutex>(*m_pLock);
+        error = m_pList->Remove(i, m_model->At(i));
     }
-    if (m_pList == nullptr || static_cast<std::size_t>(i) >= m_pList->GetSize())
-        return;
-    // The monitor walks the entries by index under this lock.
-    std::unique_lock<std::mutex> lock;
-    if (m_pLock != nullptr)
-        lock = std::unique_lock<std::mutex>(*m_pLock);
-    m_pList->RemoveAt(static_cast<std::size_t>(i));
-    m_pList->Save();
+    // The lines show the list as the file holds it now; no selection is left behind, so
+    // Delete needs a new choice.
+    ShowEntries();
+    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_pList->m_path, error);
 }

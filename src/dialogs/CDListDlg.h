@@ -1,15 +1,18 @@
 #pragma once
 // The disabled-process list dialog: shows the entries of the list, one line each in list
-// order, and deletes them one at a time. Every deletion is saved at once, so the dialog has
-// nothing left to do however it is closed. It cannot add entries.
+// order, and deletes them one at a time. Every deletion is made on the file at once (under its
+// lock, so another copy's entries stay), so the dialog has nothing left to do however it is
+// closed; a deletion that fails is told, and the lines show what the file holds. It cannot add
+// entries. The lines are a view over a copy of the list (any length shows at once).
 
 #include <QDialog>
 
 #include <mutex>
 
 class CDisabledList;
+class DisabledEntriesModel;
 class QGroupBox;
-class QListWidget;
+class QListView;
 class QPushButton;
 
 class CDListDlg : public QDialog {
@@ -23,7 +26,7 @@ public:
     std::mutex* m_pLock = nullptr;
 
     // Not sorted: line i is entry i, which OnDelete relies on.
-    QListWidget* m_listBox = nullptr;
+    QListView* m_listBox = nullptr;
     QPushButton* m_btnDelete = nullptr;
     QPushButton* m_btnClose = nullptr;
 
@@ -36,7 +39,10 @@ protected:
 
 private:
     void OnInitDialog();
+    // Shows the list's entries as they are now (under m_pLock when set).
+    void ShowEntries();
 
     QGroupBox* m_frame = nullptr;
+    DisabledEntriesModel* m_model = nullptr;
     bool m_bInitialised = false;
 };

@@ -3,10 +3,12 @@
 #include "controls/AskYesNo.h"
 #include "controls/CFindBar.h"
 #include "controls/DialogUnits.h"
+#include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogEdit.h"
 #include "dialogs/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
+#include "storage/StringTable.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -120,18 +122,27 @@ void CLogsViewDlg::showEvent(QShowEvent* event)
 
 void CLogsViewDlg::OnInitDialog()
 {
-    const WaitCursor wait;
-    std::optional<std::string> bytes;
-    if (m_pLog != nullptr)
-        bytes = WithLogClosed([](const std::string& path) { return ReadLogFile(path); });
-    if (!bytes) {
+    if (ShowFile())
+        m_edit->setFocus();
+    else
         m_btnClose->setFocus();
-        return;
+}
+
+bool CLogsViewDlg::ShowFile()
+{
+    const WaitCursor wait;
+    std::string bytes;
+    std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
+    if (m_pLog != nullptr)
+        error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, bytes, m_snapshot); });
+    if (error) {
+        m_snapshot = {};
+        return false;
     }
     // Shown outside the lock: a large log must not hold up the monitor.
-    m_edit->SetBytes(*bytes);
-    bytes.reset();
-    m_edit->setFocus();
+    m_edit->SetBytes(bytes);
+    bytes = std::string();
+    return true;
 }
 
 std::string_view CLogsViewDlg::EditBytes() const
@@ -151,7 +162,12 @@ void CLogsViewDlg::OnClear()
     m_edit->Clear();
     if (m_pLog == nullptr)
         return;
-    WithLogClosed([](const std::string& path) { return TruncateLogFile(path); });
+    const std::error_code error =
+        WithLogClosed([this](const std::string& path) { return TruncateLogFile(path, m_snapshot); });
+    if (error) {
+        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_pLog->m_path, error);
+        ShowFile(); // what the file still holds
+    }
 }
 
 void CLogsViewDlg::OnSave()
@@ -160,7 +176,10 @@ void CLogsViewDlg::OnSave()
         return;
     const WaitCursor wait;
     const std::string_view bytes = EditBytes();
-    WithLogClosed([&bytes](const std::string& path) { return ReplaceLogFile(path, bytes); });
+    // The box keeps the user's text when the file could not take it, so nothing typed is lost.
+    const std::error_code error = WithLogClosed(
+        [&](const std::string& path) { return ReplaceLogFile(path, bytes, m_snapshot); });
+    TellFileFailure(this, IDS_ERR_LOG_SAVE, m_pLog->m_path, error);
 }
 
 void CLogsViewDlg::resizeEvent(QResizeEvent* event)

@@ -1,9 +1,12 @@
 #pragma once
 // The event log dialog: the whole of Logs.log in an editable box, with Clear (empties the file
-// after a question) and Save (replaces the file with the box's text). The log object is
+// after a question) and Save (replaces the file with the box's text, followed by the entries the
+// running log appended since the box was filled). A failure of either is told in a message
+// box with the file's path and the reason. The log object is
 // closed around every file operation and opened again afterwards if it was open, so that
 // the monitor keeps appending to the file that is there afterwards.
 
+#include "dialogs/LogFileAccess.h"
 #include "dialogs/LogText.h"
 
 #include <QDialog>
@@ -47,11 +50,14 @@ protected:
 
 private:
     void OnInitDialog();
+    // Reads the file into the box; false (the box untouched) when it cannot be read.
+    bool ShowFile();
     // Runs `operation` on the log's path with the log closed, under m_pLock when set, and opens
     // the log again afterwards if it was open.
     template <class Operation>
     auto WithLogClosed(Operation&& operation);
 
     QWidget* m_editArea = nullptr; // the box and its find bar
+    LogSnapshot m_snapshot; // the file as the box last read or wrote it
     bool m_bInitialised = false;
 };

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,100 +15,113 @@ namespace {
 class Fd {
 public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    void Reset()
+    ~Fd()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        m_fd = -1;
     }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
 
 private:
     int m_fd;
 };
 
-// O_NONBLOCK so that a FIFO or a device in the log's place cannot hang the dialog; it changes
-// nothing for the regular files that the callers then insist on.
-int OpenRetry(const char* path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do
-        fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 // No sharing: the file is refused while anyone else holds it (another instance's log).
-bool LockExclusive(int fd)
+std::error_code LockExclusive(int fd)
 {
     int rc;
     do
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    if (rc == 0)
+        return {};
+    return errno == EWOULDBLOCK ? std::error_code(FileFault::InUse)
+                                : std::error_code(errno, std::generic_category());
+}
+
+std::size_t Digest(std::string_view bytes)
+{
+    return std::hash<std::string_view>{}(bytes);
+}
+
+LogSnapshot Describe(int fd, std::string_view bytes)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return {};
+    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            bytes.size(), Digest(bytes)};
 }
 
 } // namespace
 
-std::optional<std::string> ReadLogFile(const std::string& path)
+std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot)
 {
-    Fd fd(OpenRetry(path.c_str(), O_RDONLY));
-    if (!fd.Valid() || !LockExclusive(fd.Get()))
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-
-    std::string content;
-    // One byte more than the file holds, so that reaching its end needs no second buffer.
-    content.resize(static_cast<std::size_t>(st.st_size) + 1);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == content.size())
-            content.resize(content.size() + 65536); // the file grew since fstat
-        const ssize_t n = ::read(fd.Get(), content.data() + filled, content.size() - filled);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    content.resize(filled);
-    return content;
+    int raw = -1;
+    if (std::error_code error = OpenForReading(path, raw))
+        return error;
+    Fd fd(raw);
+    if (std::error_code error = LockExclusive(fd.Get()))
+        return error;
+    if (std::error_code error = ReadWholeDescriptor(fd.Get(), bytes))
+        return error;
+    snapshot = Describe(fd.Get(), bytes);
+    return {};
 }
 
-bool TruncateLogFile(const std::string& path)
+std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
 {
     // Not opened with O_TRUNC: the lock must be held before anything is cut.
-    Fd fd(OpenRetry(path.c_str(), O_WRONLY | O_CREAT, 0666));
-    if (!fd.Valid() || !LockExclusive(fd.Get()))
-        return false;
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    return ::ftruncate(fd.Get(), 0) == 0;
+    int raw = -1;
+    if (std::error_code error = OpenForWriting(path, O_WRONLY | O_CREAT, raw))
+        return error;
+    Fd fd(raw);
+    if (std::error_code error = LockExclusive(fd.Get()))
+        return error;
+    if (::ftruncate(fd.Get(), 0) != 0)
+        return std::error_code(errno, std::generic_category());
+    snapshot = Describe(fd.Get(), {});
+    return {};
 }
 
-bool ReplaceLogFile(const std::string& path, std::string_view bytes)
+std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot)
 {
-    if (path.empty())
-        return false;
     // The old file stays locked until the new one has taken its place: a log that another
     // instance is writing is left alone.
-    Fd old(OpenRetry(path.c_str(), O_RDONLY));
-    if (old.Valid()) {
+    int raw = -1;
+    std::error_code error = OpenForReading(path, raw);
+    if (error && error != std::errc::no_such_file_or_directory)
+        return error;
+    Fd old(raw);
+    std::string content(bytes);
+    if (old.Get() >= 0) {
+        if ((error = LockExclusive(old.Get())))
+            return error;
+        // The entries the running log appended since the dialog read the file are kept after
+        // the box's text, as long as the file only grew meanwhile.
         struct stat st {};
-        if (!LockExclusive(old.Get()) || ::fstat(old.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-    } else if (errno != ENOENT) {
-        return false;
+        std::string now;
+        if (snapshot.valid && ::fstat(old.Get(), &st) == 0 &&
+            static_cast<std::uint64_t>(st.st_dev) == snapshot.device &&
+            static_cast<std::uint64_t>(st.st_ino) == snapshot.inode &&
+            static_cast<std::uint64_t>(st.st_size) > snapshot.size &&
+            !ReadWholeDescriptor(old.Get(), now) && now.size() > snapshot.size &&
+            Digest(std::string_view(now).substr(0, snapshot.size)) == snapshot.digest) {
+            if (!content.empty() && content.back() != '\n')
+                content += "\r\n";
+            content.append(now, snapshot.size, std::string::npos);
+        }
     }
-    return ReplaceFileAtomically(path, bytes);
+    if ((error = ReplaceFile(path, content)))
+        return error;
+    raw = -1;
+    if (!OpenForReading(path, raw)) {
+        Fd written(raw);
+        snapshot = Describe(written.Get(), content);
+    } else {
+        snapshot = {};
+    }
+    return {};
 }

@@ -1,7 +1,9 @@
 #include "monitor/CProcessMonitor.h"
 
 #include "monitor/KillProcess.h"
+#include "storage/FileIo.h"
 #include "storage/ProgramDirectory.h"
+#include "storage/StringTable.h"
 
 #include <algorithm>
 #include <charconv>
@@ -101,8 +103,11 @@ void CProcessMonitor::ScanProcesses()
     if (!platform::EnumProcesses(m_pids))
         return;
     TableChanges changes;
+    std::error_code logFailure;
     {
         std::lock_guard lock(m_lock);
+        // Another copy of the program may have changed the list on disk.
+        m_disabledList.Refresh();
         for (std::uint32_t pid : m_pids) {
             if (m_bStop)
                 break;
@@ -112,7 +117,11 @@ void CProcessMonitor::ScanProcesses()
             RefreshRows();
         if (m_onChanges)
             changes = m_table.TakeChanges();
+        logFailure = m_eventLog.TakeFailure();
     }
+    if (logFailure)
+        Notice(NoticeKind::LogWrite, LoadString(IDS_ERR_LOG_WRITE) + " " +
+                                         DescribeFileError(m_eventLog.m_path, logFailure));
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
 }
@@ -325,6 +334,7 @@ void CProcessMonitor::RefreshRow(int row, bool& stopped)
 void CProcessMonitor::PrepareClose()
 {
     if (!m_bThreadEnded) {
+        std::error_code logFailure;
         {
             // A pass may be writing process lines right now.
             std::lock_guard lock(m_lock);
@@ -333,8 +343,15 @@ void CProcessMonitor::PrepareClose()
                     m_eventLog.Write(BuildFinishBanner());
                 m_eventLog.Close();
             }
+            logFailure = m_eventLog.TakeFailure();
         }
-        SaveSettings(m_settings, m_settingsFile);
+        if (logFailure)
+            Notice(NoticeKind::LogWrite, LoadString(IDS_ERR_LOG_WRITE) + " " +
+                                             DescribeFileError(m_eventLog.m_path, logFailure));
+        std::error_code saveFailure;
+        if (!SaveSettings(m_settings, m_settingsFile, &saveFailure) && saveFailure)
+            Notice(NoticeKind::SettingsSave, LoadString(IDS_ERR_SETTINGS_SAVE) + " " +
+                                                 DescribeFileError(m_settingsFile.m_path, saveFailure));
         {
             std::lock_guard pause(m_pauseLock);
             m_bStop = true;
@@ -350,11 +367,17 @@ void CProcessMonitor::PrepareClose()
     m_disabledList.RemoveAll();
 }
 
-void CProcessMonitor::StartEventLog()
+std::error_code CProcessMonitor::StartEventLog()
 {
     std::lock_guard lock(m_lock);
-    m_eventLog.Open();
+    // A log that cannot be opened is not switched on: the caller tells the user why.
+    const std::error_code error = m_eventLog.Open();
+    if (error) {
+        m_eventLog.TakeFailure();
+        return error;
+    }
     m_settings.eventLogOn = 1;
+    return {};
 }
 
 void CProcessMonitor::StopEventLog()
@@ -373,23 +396,21 @@ void CProcessMonitor::KillSelected(int row)
         KillProcess(record->hProcess.get(), m_bNT);
 }
 
-void CProcessMonitor::DisableSelected(int row)
+std::error_code CProcessMonitor::DisableSelected(int row)
 {
     std::lock_guard lock(m_lock);
     if (row < 0 || row >= m_table.GetRowCount())
-        return;
-    m_disabledList.Add(m_table.GetCellText(row, ColName));
+        return {};
+    const std::error_code error = m_disabledList.Add(m_table.GetCellText(row, ColName));
     if (ProcessRecord* record = m_table.GetRecord(row))
         KillProcess(record->hProcess.get(), m_bNT);
+    return error;
 }
 
-void CProcessMonitor::RemoveDisabledAt(std::size_t index)
+std::error_code CProcessMonitor::RemoveDisabledAt(std::size_t index)
 {
     std::lock_guard lock(m_lock);
-    if (index >= m_disabledList.GetSize())
-        return;
-    m_disabledList.RemoveAt(index);
-    m_disabledList.Save();
+    return m_disabledList.Remove(index);
 }
 
 std::string CProcessMonitor::GetProcessBaseName(platform::ProcessHandle* hProcess)

@@ -19,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -59,17 +60,20 @@ public:
     // disabled list emptied in memory. The caller closes only if m_bThreadEnded afterwards.
     void PrepareClose();
 
-    // The event-log switch (no banner either way).
-    void StartEventLog();
+    // The event-log switch (no banner either way). A log that cannot be opened stays off and
+    // the reason is returned.
+    std::error_code StartEventLog();
     void StopEventLog();
 
     // The commands on a row of the table (the window's selection mark), under m_lock; a
     // negative or unknown row, or a row without record, does nothing.
     void KillSelected(int row);
-    void DisableSelected(int row);
+    // DisableSelected returns why the name could not be added to the list on disk (the process
+    // is killed all the same).
+    std::error_code DisableSelected(int row);
 
-    // The disabled-list dialog's Delete: RemoveAt(index) and Save, under m_lock.
-    void RemoveDisabledAt(std::size_t index);
+    // The disabled-list dialog's Delete: CDisabledList::Remove(index), under m_lock.
+    std::error_code RemoveDisabledAt(std::size_t index);
 
     // The monitor's steps (public so that tests can run passes without the thread).
     void MonitorThreadProc();

@@ -3,6 +3,7 @@
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/Picture.h"
+#include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CLockIndicators.h"
@@ -19,6 +20,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -30,6 +33,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -308,17 +312,58 @@ void CMainFrame::RestoreWindowRect()
             resize(screen->availableGeometry().size() * 3 / 4);
         return;
     }
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    const QRect fitted = FitIntoAreas(s.windowLeft, s.windowTop, s.windowRight, s.windowBottom, areas);
+    // The rectangle is the outer one; until the window frame is known it is used for the
+    // client, and FitSavedOuterRect corrects it once the window is on screen.
+    resize(fitted.size());
+    if (!OnWayland())
+        move(fitted.topLeft());
+    m_savedOuterRect = fitted;
+}
+
+QRect CMainFrame::FitIntoAreas(std::int64_t left, std::int64_t top, std::int64_t right,
+                               std::int64_t bottom, const QList<QRect>& areas)
+{
     const auto clampSize = [](std::int64_t size) {
         return static_cast<int>(std::clamp<std::int64_t>(size, 0, QWIDGETSIZE_MAX));
     };
-    const int width = clampSize(std::int64_t{s.windowRight} - s.windowLeft);
-    const int height = clampSize(std::int64_t{s.windowBottom} - s.windowTop);
-    // The rectangle is the outer one; until the window frame is known it is used for the
-    // client, and FitSavedOuterRect corrects it once the window is on screen.
-    resize(width, height);
-    if (!OnWayland())
-        move(s.windowLeft, s.windowTop);
-    m_savedOuterRect = QRect(s.windowLeft, s.windowTop, width, height);
+    const int width = clampSize(right - left);
+    const int height = clampSize(bottom - top);
+    const auto clampPos = [](std::int64_t pos) {
+        return static_cast<int>(std::clamp<std::int64_t>(pos, INT_MIN / 2, INT_MAX / 2));
+    };
+    const QRect saved(clampPos(left), clampPos(top), width, height);
+    if (areas.isEmpty())
+        return saved;
+
+    // A rectangle that lies within the screens' available area, across several screens
+    // included, is kept as saved.
+    QRegion available;
+    for (const QRect& area : areas)
+        available += area;
+    if (left == saved.left() && top == saved.top() && QRegion(saved).subtracted(available).isEmpty())
+        return saved;
+
+    // Otherwise it goes to the screen it covers most (the first one when it covers none): moved
+    // inside first, then shrunk where it is still larger than the screen.
+    QRect area = areas.front();
+    std::int64_t best = 0;
+    for (const QRect& candidate : areas) {
+        const QRect common = candidate.intersected(saved);
+        const std::int64_t covered = std::int64_t{common.width()} * common.height();
+        if (covered > best) {
+            best = covered;
+            area = candidate;
+        }
+    }
+    const int w = std::min(width, area.width());
+    const int h = std::min(height, area.height());
+    const int x = static_cast<int>(std::clamp<std::int64_t>(left, area.left(), std::int64_t{area.right()} + 1 - w));
+    const int y = static_cast<int>(std::clamp<std::int64_t>(top, area.top(), std::int64_t{area.bottom()} + 1 - h));
+    return QRect(x, y, w, h);
 }
 
 void CMainFrame::showEvent(QShowEvent* event)
@@ -446,6 +491,17 @@ void CMainFrame::OnTrayOpen()
         showNormal();
     raise();
     activateWindow();
+    // Leaving the minimised state maps the window (X11) before its stay-on-top state is written
+    // for the window manager, which then takes the window back without it now and then; once
+    // the window is back the state is asked for again, the way a mapped window's state is
+    // changed.
+    QTimer::singleShot(0, this, [this] {
+        QWindow* window = windowHandle();
+        if (window == nullptr || !isVisible() || !(windowFlags() & Qt::WindowStaysOnTopHint))
+            return;
+        window->setFlags(window->flags() & ~Qt::WindowStaysOnTopHint);
+        window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+    });
 }
 
 void CMainFrame::OnTrayExit()
@@ -535,16 +591,21 @@ void CMainFrame::OnKillProcess()
 
 void CMainFrame::OnDisableProcess()
 {
-    if (AskYesNo(this, IDS_ASK_DISABLE))
-        m_wndProcessList->DisableSelected();
+    if (!AskYesNo(this, IDS_ASK_DISABLE))
+        return;
+    TellFileFailure(this, IDS_ERR_LIST_ADD, m_wndProcessList->Monitor().m_disabledList.m_path,
+                    m_wndProcessList->DisableSelected());
 }
 
 void CMainFrame::OnToggleEventLog()
 {
-    if (m_wndProcessList->Settings().eventLogOn != 0)
+    if (m_wndProcessList->Settings().eventLogOn != 0) {
         m_wndProcessList->StopEventLog();
-    else
-        m_wndProcessList->StartEventLog();
+    } else {
+        const std::error_code error = m_wndProcessList->StartEventLog();
+        UpdateCommandUI(); // no check mark when the log could not be opened
+        TellFileFailure(this, IDS_ERR_LOG_ON, m_wndProcessList->Monitor().m_eventLog.m_path, error);
+    }
     UpdateCommandUI();
 }
 

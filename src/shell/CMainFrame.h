@@ -12,8 +12,10 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QList>
 #include <QRect>
 #include <QString>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -79,6 +81,13 @@ public:
     // The path of the user's manual for a program in `executableDirectory`: beside it, or in
     // ../share/orvane/ for an installed copy; beside it when neither exists.
     static QString ManualPath(const QString& executableDirectory);
+
+    // Where a saved outer rectangle (left, top, exclusive right and bottom) is placed among the
+    // screens' available `areas`: as saved when it lies within them, otherwise moved onto the
+    // screen it covers most and shrunk to that screen where it is still too large. A negative
+    // width or height counts as 0.
+    static QRect FitIntoAreas(std::int64_t left, std::int64_t top, std::int64_t right,
+                              std::int64_t bottom, const QList<QRect>& areas);
 
     // Whether the desktop offers a notification area. Platforms without one (offscreen tests)
     // can be told to behave as if they had one; the icon itself then simply has nowhere to go.

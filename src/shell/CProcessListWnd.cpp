@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -152,16 +153,16 @@ void CProcessListWnd::KillSelected()
     m_monitor->KillSelected(m_selectionMark);
 }
 
-void CProcessListWnd::DisableSelected()
+std::error_code CProcessListWnd::DisableSelected()
 {
     if (m_selectionMark < 0)
-        return;
-    m_monitor->DisableSelected(m_selectionMark);
+        return {};
+    return m_monitor->DisableSelected(m_selectionMark);
 }
 
-void CProcessListWnd::StartEventLog()
+std::error_code CProcessListWnd::StartEventLog()
 {
-    m_monitor->StartEventLog();
+    return m_monitor->StartEventLog();
 }
 
 void CProcessListWnd::StopEventLog()
@@ -276,6 +277,23 @@ bool CProcessListWnd::eventFilter(QObject* watched, QEvent* event)
             // a Yes then does nothing.
             if (AskYesNo(this, IDS_ASK_KILL))
                 KillSelected();
+            return true;
+        }
+        if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) &&
+            !(key->modifiers() & ~(Qt::ControlModifier | Qt::KeypadModifier))) {
+            // Home and End, with or without Ctrl, go to the first or last row of the list; the
+            // table's own keys would go to the first or last column and scroll the names away.
+            const int rows = m_model->rowCount();
+            if (rows > 0) {
+                const int row = key->key() == Qt::Key_Home ? 0 : rows - 1;
+                const int column = std::max(m_list->currentIndex().column(), 0);
+                const int across = m_list->horizontalScrollBar()->value();
+                const QModelIndex target = m_model->index(row, column);
+                m_list->selectionModel()->setCurrentIndex(
+                    target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                m_list->scrollTo(target);
+                m_list->horizontalScrollBar()->setValue(across);
+            }
             return true;
         }
     }

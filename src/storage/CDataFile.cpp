@@ -42,19 +42,23 @@ void SettingsRecord::FromBytes(const unsigned char (&bytes)[kSize])
 
 std::size_t CDataFile::ReadAll(std::vector<unsigned char>& buffer) const
 {
+    // One byte more than a record tells a record from any longer file, however long it is.
     std::string bytes;
-    if (!ReadWholeFile(m_path, bytes) || bytes.empty())
+    if (ReadFilePrefix(m_path, SettingsRecord::kSize + 1, bytes) || bytes.empty())
         return 0;
     buffer.assign(bytes.begin(), bytes.end());
     return buffer.size();
 }
 
-bool CDataFile::WriteAll(const void* data, std::size_t size) const
+bool CDataFile::WriteAll(const void* data, std::size_t size, std::error_code* error) const
 {
     if (m_path.empty() || data == nullptr || size == 0)
         return false;
-    return ReplaceFileAtomically(m_path,
-                                 std::string_view(static_cast<const char*>(data), size));
+    const std::error_code result =
+        ReplaceFile(m_path, std::string_view(static_cast<const char*>(data), size));
+    if (error != nullptr)
+        *error = result;
+    return !result;
 }
 
 std::optional<SettingsRecord> ParseSettings(std::string_view bytes)
@@ -82,13 +86,14 @@ void LoadSettings(SettingsRecord& settings, const CDataFile& file)
     if (std::optional<SettingsRecord> record = ParseSettings(bytes))
         settings = *record;
     // The word carries no meaning; it is refreshed after every load that found a file.
-    // The generator is never seeded, so its sequence is the same in every run.
-    settings.randomWord = std::rand();
+    // The generator is never seeded, so its sequence is the same in every run. The word takes
+    // the 0 to 32767 that every C library's rand() gives.
+    settings.randomWord = std::rand() % 32768;
 }
 
-bool SaveSettings(const SettingsRecord& settings, const CDataFile& file)
+bool SaveSettings(const SettingsRecord& settings, const CDataFile& file, std::error_code* error)
 {
     unsigned char bytes[SettingsRecord::kSize];
     settings.ToBytes(bytes);
-    return file.WriteAll(bytes, sizeof bytes);
+    return file.WriteAll(bytes, sizeof bytes, error);
 }

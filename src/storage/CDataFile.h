@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 struct SettingsRecord {
     std::int32_t eventLogOn = 0;      // 0 off, non-zero on
-    std::int32_t randomWord = 0;      // no meaning; rand() after every load that read a byte
+    std::int32_t randomWord = 0;      // no meaning; 0 to 32767 from rand() after every load that read a byte
     std::int32_t windowLeft = 0;
     std::int32_t windowTop = 0;
     std::int32_t windowRight = 0;     // exclusive
@@ -27,13 +28,15 @@ class CDataFile {
 public:
     std::string m_path; // full path of Settings.dat; empty: nothing is read or written
 
-    // Reads the whole file into `buffer`; returns the number of bytes read, 0 when the path
-    // is empty, the file is missing, unreadable or empty.
+    // Reads the file into `buffer`, at most kSize + 1 bytes (enough to tell a record from any
+    // other file); returns the number of bytes read, 0 when the path is empty, the file is
+    // missing, unreadable, empty or not a regular file.
     std::size_t ReadAll(std::vector<unsigned char>& buffer) const;
     // Writes `size` bytes to a temporary file beside m_path, flushes it and renames it over
     // the old file; a failure leaves the old file whole. Nothing for an empty path, null
-    // data or size 0. Returns whether the file was replaced.
-    bool WriteAll(const void* data, std::size_t size) const;
+    // data or size 0. Returns whether the file was replaced; `error`, when given, gets the
+    // reason it was not.
+    bool WriteAll(const void* data, std::size_t size, std::error_code* error = nullptr) const;
 };
 
 // The record held by a Settings.dat content: only exactly 32 bytes are a record, whatever
@@ -41,7 +44,8 @@ public:
 std::optional<SettingsRecord> ParseSettings(std::string_view bytes);
 
 // Fills `settings` from `file`: fields other than randomWord to 0; exactly 32 bytes read are
-// copied over the whole record; after any read of at least one byte randomWord = rand().
+// copied over the whole record; after any read of at least one byte randomWord = rand() % 32768.
 void LoadSettings(SettingsRecord& settings, const CDataFile& file);
 // Writes all 32 bytes of `settings` through `file`.
-bool SaveSettings(const SettingsRecord& settings, const CDataFile& file);
+bool SaveSettings(const SettingsRecord& settings, const CDataFile& file,
+                  std::error_code* error = nullptr);

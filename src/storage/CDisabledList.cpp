@@ -3,6 +3,12 @@
 #include "storage/FileIo.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,26 +63,113 @@ std::string NormalizeDisabledName(std::string_view name)
 void CDisabledList::Load()
 {
     std::string bytes;
+    const Stamp stamp = CurrentStamp();
     if (!ReadWholeFile(m_path, bytes) || bytes.empty())
         return;
     m_entries = ParseDisabledList(bytes);
+    m_stamp = stamp;
 }
 
 bool CDisabledList::Save()
 {
     if (m_path.empty())
         return false;
-    return ReplaceFileAtomically(m_path, SerializeDisabledList(m_entries));
+    if (!ReplaceFileAtomically(m_path, SerializeDisabledList(m_entries)))
+        return false;
+    m_stamp = CurrentStamp();
+    return true;
 }
 
-void CDisabledList::Add(const std::string& name)
+CDisabledList::Stamp CDisabledList::CurrentStamp() const
+{
+    struct stat st {};
+    if (m_path.empty() || ::stat(m_path.c_str(), &st) != 0)
+        return {};
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            static_cast<unsigned long long>(st.st_size),
+            static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                static_cast<unsigned long long>(st.st_mtim.tv_nsec)};
+}
+
+void CDisabledList::Refresh()
+{
+    const Stamp stamp = CurrentStamp();
+    if (stamp == Stamp{} || stamp == m_stamp)
+        return;
+    std::string bytes;
+    if (!ReadWholeFile(m_path, bytes))
+        return;
+    m_entries = ParseDisabledList(bytes);
+    m_stamp = stamp;
+}
+
+template <class Change>
+std::error_code CDisabledList::ChangeOnDisk(Change change)
+{
+    if (m_path.empty())
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    // The lock is held on the file itself, which a change replaces: a copy that got the lock
+    // on a file that has meanwhile been replaced lets it go and locks the new one.
+    for (;;) {
+        int raw = -1;
+        std::error_code opened = OpenForWriting(m_path, O_RDWR | O_CREAT, raw);
+        if (opened == std::errc::permission_denied) // a read-only file can still be replaced
+            opened = OpenForWriting(m_path, O_RDONLY, raw);
+        if (opened)
+            return opened;
+        const std::unique_ptr<int, void (*)(int*)> fd(&raw, [](int* p) { ::close(*p); });
+        int rc;
+        do
+            rc = ::flock(raw, LOCK_EX);
+        while (rc != 0 && errno == EINTR);
+        if (rc != 0)
+            return std::error_code(errno, std::generic_category());
+        struct stat held {}, now {};
+        if (::fstat(raw, &held) != 0)
+            return std::error_code(errno, std::generic_category());
+        if (::stat(m_path.c_str(), &now) != 0 || now.st_dev != held.st_dev || now.st_ino != held.st_ino)
+            continue;
+
+        std::string bytes;
+        if (std::error_code error = ReadWholeDescriptor(raw, bytes))
+            return error;
+        std::vector<std::string> entries = ParseDisabledList(bytes);
+        change(entries);
+        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries));
+        // On failure the list is what the file still holds.
+        m_entries = error ? ParseDisabledList(bytes) : std::move(entries);
+        m_stamp = CurrentStamp();
+        return error;
+    }
+}
+
+std::error_code CDisabledList::Add(const std::string& name)
 {
     std::string entry = NormalizeDisabledName(name);
     if (entry.empty() || entry.find('|') != std::string::npos ||
         entry.find('\0') != std::string::npos)
-        return;
-    m_entries.push_back(std::move(entry));
-    Save();
+        return {};
+    return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
+}
+
+std::error_code CDisabledList::Remove(std::size_t index)
+{
+    if (index >= m_entries.size())
+        return {};
+    return Remove(index, std::string(m_entries[index]));
+}
+
+std::error_code CDisabledList::Remove(std::size_t index, const std::string& name)
+{
+    return ChangeOnDisk([&](std::vector<std::string>& entries) {
+        if (index < entries.size() && entries[index] == name) {
+            entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+            return;
+        }
+        const auto it = std::find(entries.begin(), entries.end(), name);
+        if (it != entries.end())
+            entries.erase(it);
+    });
 }
 
 bool CDisabledList::Contains(const std::string& name) const

@@ -1,10 +1,13 @@
 #pragma once
 // The disabled-process list and its file BlackList.log: each entry's bytes followed by one
-// "|", nothing else. Loaded once at start; rewritten whole (atomically) after every change.
+// "|", nothing else. Loaded at start; every change is made on the file under an exclusive lock
+// (read, change, write back whole), so that copies of the program sharing the file never lose
+// each other's entries, and the list in memory follows the file.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 // The entries of a BlackList.log content: every piece before a "|", in order, taken as it
@@ -28,10 +31,23 @@ public:
     // Writes every entry and its "|" to a temporary file beside m_path and renames it over
     // the old file; on any failure the old file stays whole. Returns whether it was written.
     bool Save();
-    // Trims C-locale white space at both ends, lower-cases, appends and saves. An empty
+    // Trims C-locale white space at both ends, lower-cases and appends the name to the file:
+    // under an exclusive flock on the file, its entries as they are now are read, the name
+    // appended and the whole written back; the list in memory becomes the result. An empty
     // result, or a name containing "|" or a zero byte (the next load would split or cut it,
-    // losing the entries after it), is not added. No check for duplicates.
-    void Add(const std::string& name);
+    // losing the entries after it), is not added. No check for duplicates. On failure the file
+    // keeps what it held, the list in memory becomes that (when it can be read), and the
+    // reason is returned.
+    std::error_code Add(const std::string& name);
+    // Removes entry `index` of the list in memory from the file, the same way: the entry at that
+    // place on disk when it is still the same name, else the first entry of that name, else
+    // nothing (another copy removed it already). The list in memory then follows the file.
+    std::error_code Remove(std::size_t index);
+    // The same for the entry `name` shown at `index` in a copy of the list (a dialog's lines).
+    std::error_code Remove(std::size_t index, const std::string& name);
+    // Reads the file again when it has changed since this object last read or wrote it (a
+    // change made by another copy of the program); an empty file is an empty list here.
+    void Refresh();
     // Trims and lower-cases a copy of `name` and compares it exactly with each entry; an
     // empty probe is never held.
     bool Contains(const std::string& name) const;
@@ -41,5 +57,15 @@ public:
     const std::string& GetAt(std::size_t index) const;
 
 private:
+    struct Stamp {
+        unsigned long long device = 0, inode = 0, size = 0, modified = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // The file's stamp now; nothing when it cannot be had.
+    Stamp CurrentStamp() const;
+    template <class Change>
+    std::error_code ChangeOnDisk(Change change);
+
     std::vector<std::string> m_entries;
+    Stamp m_stamp; // of the file as last read or written
 };

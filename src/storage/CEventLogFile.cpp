@@ -1,59 +1,83 @@
 #include "storage/CEventLogFile.h"
 
+#include "storage/FileIo.h"
 #include "storage/StringTable.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 CEventLogFile::~CEventLogFile()
 {
     Close();
 }
 
-void CEventLogFile::Open()
+std::error_code CEventLogFile::Open()
 {
     if (m_path.empty() || m_fd >= 0)
-        return;
+        return {};
     // O_APPEND keeps every write at the current end, also after the event log dialog has
-    // truncated or rewritten the file through another descriptor.
-    // O_NONBLOCK only for the open itself: a FIFO without a reader in the log's place fails at
-    // once instead of hanging the window's thread.
-    int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                    0644);
-    if (fd < 0)
-        return;
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // truncated or rewritten the file through another descriptor. Only a regular file: a FIFO
+    // in the log's place would hold the monitor in its writes (and a reader that goes away
+    // would end the program).
+    int fd = -1;
+    std::error_code error = OpenForWriting(m_path, O_WRONLY | O_CREAT | O_APPEND, fd);
     // The exclusive hold: a second instance of the program finds the log taken and logs
     // nothing, as it would on a file opened without sharing.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!error && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? std::error_code(FileFault::InUse)
+                                     : std::error_code(errno, std::generic_category());
         ::close(fd);
-        return;
+    }
+    m_openError = error;
+    if (error) {
+        if (!m_failure)
+            m_failure = error;
+        return error;
     }
     m_fd = fd;
+    return {};
 }
 
-void CEventLogFile::Write(const std::string& text)
+std::error_code CEventLogFile::Write(const std::string& text)
 {
-    if (text.empty() || m_fd < 0)
-        return;
-    // Each entry goes out in one call; only a short write (a full disk) is continued, so an
-    // entry is never left half written when the rest can still be placed.
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(m_fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        left -= static_cast<std::size_t>(n);
+    if (text.empty())
+        return {};
+    std::error_code error;
+    if (m_fd < 0) {
+        error = m_openError;
+    } else {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) {
+            error = std::error_code(errno, std::generic_category());
+        } else {
+            const std::string entry = m_bLineBroken ? "\r\n" + text : text;
+            // One call for the entry; a short write (a full disk) is continued, and when the
+            // rest cannot be placed the part that went out is taken back.
+            std::size_t done = 0;
+            while (done < entry.size()) {
+                const ssize_t n = ::write(m_fd, entry.data() + done, entry.size() - done);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    error = std::error_code(n < 0 ? errno : ENOSPC, std::generic_category());
+                    break;
+                }
+                done += static_cast<std::size_t>(n);
+            }
+            if (!error)
+                m_bLineBroken = false;
+            else if (done > 0 && ::ftruncate(m_fd, st.st_size) != 0)
+                m_bLineBroken = true;
+        }
     }
+    if (error && !m_failure)
+        m_failure = error;
+    return error;
 }
 
 void CEventLogFile::Close()
@@ -67,6 +91,11 @@ void CEventLogFile::Close()
 bool CEventLogFile::IsOpen() const
 {
     return m_fd >= 0;
+}
+
+std::error_code CEventLogFile::TakeFailure()
+{
+    return std::exchange(m_failure, std::error_code());
 }
 
 std::string FormatBannerTime(const std::tm& local)

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <system_error>
 
 class CEventLogFile {
 public:
@@ -14,17 +15,26 @@ public:
     CEventLogFile(const CEventLogFile&) = delete;
     CEventLogFile& operator=(const CEventLogFile&) = delete;
 
-    // Opens m_path for appending (created when missing) with flock(LOCK_EX | LOCK_NB); when
-    // the file cannot be opened or is locked by another holder, stays closed. An object
-    // that is already open stays open on its file.
-    void Open();
-    // Writes all bytes of `text` at the end in one write call; nothing when empty or closed.
-    void Write(const std::string& text);
+    // Opens m_path for appending (created when missing) with flock(LOCK_EX | LOCK_NB); only a
+    // regular file, and through a symbolic link only under the rule of FileIo.h. When the file
+    // cannot be opened or is locked by another holder, stays closed and returns the reason
+    // (also kept for the failures of Write). An object that is already open stays open.
+    std::error_code Open();
+    // Appends `text` as one entry: it reaches the file whole or not at all (on a short write the
+    // file is cut back to its length before the entry; where even that fails, the next entry
+    // starts on a line of its own). Nothing for an empty text; a closed log whose last open
+    // failed returns that failure. A failure is also kept for TakeFailure.
+    std::error_code Write(const std::string& text);
     void Close();
     bool IsOpen() const;
+    // The first failure of Open or Write since the last call (empty when there was none).
+    std::error_code TakeFailure();
 
 private:
     int m_fd = -1;
+    std::error_code m_openError;   // why the last Open failed
+    std::error_code m_failure;     // not yet taken
+    bool m_bLineBroken = false;    // a cut-short entry could not be taken back
 };
 
 // "\r\n" + 141 "Orvane started" + " " + T + "\r\n\r\n", T the current local time as

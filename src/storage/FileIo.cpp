@@ -1,15 +1,44 @@
 #include "storage/FileIo.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
+#include <optional>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+class FileFaultCategoryImpl : public std::error_category {
+public:
+    const char* name() const noexcept override { return "orvane-file"; }
+    std::string message(int value) const override
+    {
+        switch (static_cast<FileFault>(value)) {
+        case FileFault::NotRegularFile:
+            return "not a regular file";
+        case FileFault::ForeignLink:
+            return "a symbolic link that is not yours, or that leads to another user's file";
+        case FileFault::InUse:
+            return "in use by another running copy of the program";
+        }
+        return "unknown file fault";
+    }
+};
+
+std::error_code LastError()
+{
+    return std::error_code(errno, std::generic_category());
+}
 
 // RAII owner of a file descriptor; close errors are of no use here (reads) or are caught by
 // fsync before the rename (writes).
@@ -71,92 +100,361 @@ mode_t CurrentUmask()
     return mask;
 }
 
-// The file that a replacement must land on: the target of a symbolic link, so that a link
-// the user made keeps pointing at the data.
-std::string ResolveTarget(const std::string& path)
+std::string DirectoryOf(const std::string& path)
 {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+         : slash == 0                 ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+int OpenRetry(const char* path, int flags, mode_t mode)
+{
+    int fd;
+    do
+        fd = ::open(path, flags, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the already resolved `target` (no link may stand there by now: O_NOFOLLOW) without
+// blocking and keeps it only when it is a regular file; `followed` says whether `target` is the
+// end of a link, whose owner is checked again on the open file.
+std::error_code OpenRegular(const std::string& target, int flags, bool followed, int& fd)
+{
+    fd = -1;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr)
-        return path; // a dangling link: replace the link itself
-    return resolved;
+    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return FileFault::NotRegularFile; // refused before a FIFO could be opened at all
+    FileDescriptor file(OpenRetry(target.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666));
+    if (file.Get() < 0)
+        return errno == ELOOP ? std::error_code(FileFault::ForeignLink) : LastError();
+    if (::fstat(file.Get(), &st) != 0)
+        return LastError();
+    if (!S_ISREG(st.st_mode))
+        return FileFault::NotRegularFile;
+    if (followed && st.st_uid != ::geteuid())
+        return FileFault::ForeignLink;
+    const int status = ::fcntl(file.Get(), F_GETFL);
+    if (status == -1 || ::fcntl(file.Get(), F_SETFL, status & ~O_NONBLOCK) != 0)
+        return LastError();
+    fd = file.Release();
+    return {};
+}
+
+// A name beside `target` that did not exist a moment ago, for the instant between linking the
+// finished file and renaming it into place.
+std::string TemporaryName(const std::string& target)
+{
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    thread_local std::minstd_rand generator(static_cast<unsigned>(::getpid()) ^
+                                            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&target)));
+    std::string name = target + ".tmp-";
+    for (int i = 0; i < 6; ++i)
+        name += kDigits[generator() % 36];
+    return name;
+}
+
+// The exclusive flock on a directory under which every writer names its temporary and renames
+// it into place (or, without unnamed files, writes its named temporary). A temporary of ours
+// found while holding it was left by a writer killed in between, and can go.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const std::string& dir)
+        : m_fd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0))
+    {
+        int rc = -1;
+        if (m_fd >= 0) {
+            do
+                rc = ::flock(m_fd, LOCK_EX);
+            while (rc != 0 && errno == EINTR);
+        }
+        m_bHeld = rc == 0;
+    }
+    ~DirectoryLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+    int Fd() const { return m_fd; }
+    bool Held() const { return m_bHeld; }
+
+private:
+    int m_fd;
+    bool m_bHeld = false;
+};
+
+// Removes the user's temporaries of `target` ("<name>.tmp-" and six letters or digits) that a
+// killed writer left behind; only under the directory lock, when no writer is between naming
+// and renaming.
+void RemoveStrayTemporaries(const DirectoryLock& lock, const std::string& target)
+{
+    if (!lock.Held())
+        return;
+    const int dupFd = ::fcntl(lock.Fd(), F_DUPFD_CLOEXEC, 0);
+    if (dupFd < 0)
+        return;
+    DIR* dir = ::fdopendir(dupFd);
+    if (dir == nullptr) {
+        ::close(dupFd);
+        return;
+    }
+    const std::string::size_type slash = target.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix)
+            continue;
+        const std::string_view suffix = name.substr(prefix.size());
+        if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            continue;
+        struct stat st {};
+        if (::fstatat(lock.Fd(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            ::unlinkat(lock.Fd(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Writes `bytes` into a new file beside `target` and gives it a name there, in `temp`, under
+// the directory lock that `lock` then holds: an unnamed file that is named only once it is
+// complete, or where the filesystem has no unnamed files, a named temporary from the start.
+std::error_code WriteNewFile(const std::string& target, std::string_view bytes, mode_t mode,
+                             std::string& temp, std::optional<DirectoryLock>& lock)
+{
+    const std::string dir = DirectoryOf(target);
+    int raw = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const bool unnamed = raw >= 0;
+    if (!unnamed) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return LastError();
+        lock.emplace(dir);
+        RemoveStrayTemporaries(*lock, target);
+        temp = target + ".tmp-XXXXXX";
+        raw = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (raw < 0) {
+            temp.clear();
+            return LastError();
+        }
+    }
+    FileDescriptor fd(raw);
+    std::error_code error;
+    if (!WriteAllBytes(fd.Get(), bytes) || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
+        error = LastError();
+    if (!error && unnamed) {
+        // A kill between naming and renaming would leave the name behind: the next writer of
+        // this directory removes it.
+        lock.emplace(dir);
+        RemoveStrayTemporaries(*lock, target);
+        const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temp = TemporaryName(target);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                break;
+            error = LastError();
+            temp.clear();
+            if (errno != EEXIST)
+                break;
+        }
+        if (!temp.empty())
+            error.clear();
+    }
+    if (::close(fd.Release()) != 0 && !error)
+        error = LastError();
+    if (error && !temp.empty()) {
+        ::unlink(temp.c_str());
+        temp.clear();
+    }
+    return error;
 }
 
 void SyncDirectoryOf(const std::string& path)
 {
-    std::string::size_type slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".")
-                    : slash == 0                 ? std::string("/")
-                                                 : path.substr(0, slash);
-    FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor fd(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Get() >= 0)
         ::fsync(fd.Get());
 }
 
 } // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
+const std::error_category& FileFaultCategory()
+{
+    static const FileFaultCategoryImpl category;
+    return category;
+}
+
+std::error_code make_error_code(FileFault fault)
+{
+    return std::error_code(static_cast<int>(fault), FileFaultCategory());
+}
+
+std::error_code ResolveWritablePath(const std::string& path, std::string& target)
 {
     if (path.empty())
-        return false;
-    // O_NONBLOCK: a FIFO put in the file's place must not hang the caller in open(); it is
-    // then refused as not a regular file.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.Get() < 0)
-        return false;
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    const uid_t self = ::geteuid();
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return LastError();
+            target = current; // missing: a write creates it here
+            return {};
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            if (hop > 0 && st.st_uid != self)
+                return FileFault::ForeignLink;
+            target = current;
+            return {};
+        }
+        if (st.st_uid != self)
+            return FileFault::ForeignLink;
+        std::string next(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), next.data(), next.size());
+        if (n < 0)
+            return LastError();
+        if (static_cast<std::size_t>(n) >= next.size())
+            return std::make_error_code(std::errc::filename_too_long);
+        next.resize(static_cast<std::size_t>(n));
+        if (next.empty())
+            return std::make_error_code(std::errc::no_such_file_or_directory);
+        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
+    }
+    return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+}
 
+std::error_code OpenForWriting(const std::string& path, int flags, int& fd)
+{
+    fd = -1;
+    std::string target;
+    if (std::error_code error = ResolveWritablePath(path, target))
+        return error;
+    return OpenRegular(target, flags, target != path, fd);
+}
+
+std::error_code OpenForReading(const std::string& path, int& fd)
+{
+    fd = -1;
+    if (path.empty())
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    FileDescriptor file(OpenRetry(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+    if (file.Get() < 0)
+        return LastError();
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0)
+        return LastError();
+    if (!S_ISREG(st.st_mode))
+        return FileFault::NotRegularFile;
+    fd = file.Release();
+    return {};
+}
+
+std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return LastError();
     std::string content;
     try {
-        content.reserve(static_cast<std::size_t>(st.st_size));
-        char chunk[65536];
+        // One byte more than the file holds, so that reaching its end needs no second buffer.
+        content.resize(static_cast<std::size_t>(st.st_size) + 1);
+        std::size_t filled = 0;
         for (;;) {
-            ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
+            if (filled == content.size())
+                content.resize(content.size() + 65536); // the file grew since fstat
+            const ssize_t n = ::pread(fd, content.data() + filled, content.size() - filled,
+                                      static_cast<off_t>(filled));
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return false;
+                return LastError();
             }
             if (n == 0)
                 break;
-            content.append(chunk, static_cast<std::size_t>(n));
+            filled += static_cast<std::size_t>(n);
         }
+        content.resize(filled);
     } catch (const std::bad_alloc&) {
-        return false; // a file too large to hold is treated as unreadable
+        return std::make_error_code(std::errc::not_enough_memory);
     }
     bytes = std::move(content);
-    return true;
+    return {};
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    int raw = -1;
+    if (OpenForReading(path, raw))
+        return false;
+    FileDescriptor fd(raw);
+    return !ReadWholeDescriptor(fd.Get(), bytes);
+}
+
+std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes)
+{
+    int raw = -1;
+    if (std::error_code error = OpenForReading(path, raw))
+        return error;
+    FileDescriptor fd(raw);
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return LastError();
+    std::string content(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 1), '\0');
+    std::size_t filled = 0;
+    while (filled < content.size()) {
+        const ssize_t n = ::read(fd.Get(), content.data() + filled, content.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastError();
+        }
+        if (n == 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    content.resize(filled);
+    bytes = std::move(content);
+    return {};
+}
+
+std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
+{
+    std::string target;
+    if (std::error_code error = ResolveWritablePath(path, target))
+        return error;
+
+    mode_t mode = 0666 & ~CurrentUmask();
+    struct stat old {};
+    if (::lstat(target.c_str(), &old) == 0) {
+        if (!S_ISREG(old.st_mode))
+            return FileFault::NotRegularFile;
+        mode = old.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return LastError();
+    }
+
+    std::string temp;
+    std::optional<DirectoryLock> lock;
+    if (std::error_code error = WriteNewFile(target, bytes, mode, temp, lock))
+        return error;
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const std::error_code error = LastError();
+        ::unlink(temp.c_str());
+        return error;
+    }
+    SyncDirectoryOf(target);
+    return {};
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes)
 {
-    if (path.empty())
-        return false;
-    const std::string target = ResolveTarget(path);
+    return !ReplaceFile(path, bytes);
+}
 
-    mode_t mode = 0666 & ~CurrentUmask();
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0)
-        mode = old.st_mode & 07777;
-
-    std::string temp = target + ".tmp-XXXXXX";
-    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        return false;
-
-    bool ok = WriteAllBytes(fd.Get(), bytes) && ::fchmod(fd.Get(), mode) == 0 &&
-              ::fsync(fd.Get()) == 0;
-    int raw = fd.Release();
-    if (::close(raw) != 0)
-        ok = false;
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) {
-        SyncDirectoryOf(target);
-        return true;
-    }
-    ::unlink(temp.c_str());
-    return false;
+std::string DescribeFileError(const std::string& path, std::error_code error)
+{
+    return path + ": " + error.message();
 }

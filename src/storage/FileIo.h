@@ -1,19 +1,66 @@
 #pragma once
-// Whole-file reads and atomic whole-file replacement for the files of the program directory
-// (the settings, the disabled list, and the event log when its dialog saves it).
+// Opening, reading and atomic whole-file replacement for the files of the program directory
+// (the settings, the disabled list and the event log).
+//
+// The rules every write follows:
+// - A symbolic link is written through only when every link on the way and the file it ends at
+//   belong to the user running the program; any other link is a file that cannot be opened
+//   for writing (FileFault::ForeignLink). The user's own links keep working.
+// - Only regular files are read or written: the open never blocks (a FIFO or a device in a
+//   file's place neither hangs the caller nor receives anything; FileFault::NotRegularFile).
+// Failures are values: an empty std::error_code is success; otherwise the system's reason (or
+// one of the FileFault reasons), which callers show with the file's path.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <system_error>
+
+// Reasons that have no system error number.
+enum class FileFault {
+    NotRegularFile = 1, // a directory, FIFO, socket or device stands where a file should be
+    ForeignLink,        // a symbolic link that is not the user's, or that leads to another's file
+    InUse,              // locked by another running copy of the program
+};
+const std::error_category& FileFaultCategory();
+std::error_code make_error_code(FileFault fault);
+template <>
+struct std::is_error_code_enum<FileFault> : std::true_type {};
+
+// The path a write to `path` lands on: `path` itself, or when it is a symbolic link, the end
+// of its chain of links, provided the rule above allows it. A dangling link of the user's
+// own names the file that a write would create.
+std::error_code ResolveWritablePath(const std::string& path, std::string& target);
+
+// Opens `path` for writing: `flags` holds O_WRONLY or O_RDWR and any of O_CREAT, O_APPEND (a
+// file is created with 0666 less the umask). Only a regular file under the link rule; the
+// descriptor (close-on-exec, blocking writes) goes to `fd`, which stays -1 on failure.
+std::error_code OpenForWriting(const std::string& path, int flags, int& fd);
+// Opens a regular file for reading; `fd` as above. A missing file gives ENOENT.
+std::error_code OpenForReading(const std::string& path, int& fd);
 
 // Reads every byte of the regular file `path` into `bytes`. False (and `bytes` untouched)
 // when the file is missing, cannot be opened or read, or its content cannot be held in
 // memory; an empty file gives true and an empty `bytes`.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Reads every byte from the start of the open descriptor `fd` into `bytes`.
+std::error_code ReadWholeDescriptor(int fd, std::string& bytes);
+// Reads at most `limit` bytes from the start of the regular file `path`: enough to tell a file
+// of a fixed size from any other, whatever the file's real length.
+std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes);
 
-// Replaces `path` with exactly `bytes`: a temporary file in the same directory is written,
-// flushed to the disk and renamed over `path`, so a reader sees either the old file or the
-// new one, never a part. On any failure the temporary file is removed, the old file stays
-// byte for byte as it was, and false is returned. A symbolic link at `path` is followed, so
-// the link stays and its target is replaced. The new file keeps the old file's permission
-// bits, or gets 0666 less the umask when there was none.
+// Replaces `path` with exactly `bytes`: a new file in the same directory is written, flushed
+// to the disk and put in the old one's place, so a reader sees either the old file or the new
+// one, never a part. The new file is unnamed while it is written (O_TMPFILE) and gets a name
+// only for the rename; where the filesystem lacks unnamed files, a named temporary stands in.
+// Naming and renaming happen under an exclusive flock on the directory, under which a
+// temporary left by a writer killed in between is removed, so none survives the next save. On
+// any failure the old file stays byte for byte as it was. A symbolic link is followed under
+// the rule above, so the link stays and its target is replaced. The new file keeps the old
+// file's permission bits, or gets 0666 less the umask when there was none.
+std::error_code ReplaceFile(const std::string& path, std::string_view bytes);
+// The same, as a yes or no.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+// "<path>: <reason>", the form in which a failure on a file is shown.
+std::string DescribeFileError(const std::string& path, std::error_code error);

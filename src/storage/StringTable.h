@@ -44,6 +44,15 @@ enum StringId : unsigned {
     IDS_COL_FINISH_TIME = 20103, // "Finish time"
     IDS_COL_CPU = 20104,         // "CPU"
     IDS_COL_FILE = 20105,        // "File"
+    // Failures on the program's files, each followed by the file's path and the reason.
+    IDS_ERR_LOG_WRITE = 20200,     // "Event log entry not written:"
+    IDS_ERR_SETTINGS_SAVE = 20201, // "Settings not saved:"
+    IDS_ERR_LOG_ON = 20202,        // "The event log cannot be written:"
+    IDS_ERR_LOG_READ = 20203,      // "The event log cannot be read:"
+    IDS_ERR_LOG_SAVE = 20204,      // "The event log was not saved:"
+    IDS_ERR_LOG_CLEAR = 20205,     // "The event log was not cleared:"
+    IDS_ERR_LIST_ADD = 20206,      // "The name was not added to the disabled list:"
+    IDS_ERR_LIST_DELETE = 20207,   // "The entry was not deleted from the disabled list:"
     // Find, in the main window's menu and in the find bar of the list and of the event log.
     IDS_MENU_FIND = 20400,           // "Find...\tCtrl+F"
     IDS_CMD_FIND = 20401,            // the Find command's status-bar prompt

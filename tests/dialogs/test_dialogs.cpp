@@ -11,7 +11,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QListWidget>
+#include <QListView>
+#include <QPointer>
 #include <QMessageBox>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -76,42 +77,81 @@ void WriteBytes(const std::string& path, std::string_view bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Answers the next message box that becomes the active modal widget, as a user would.
+// Answers the message boxes that become the active modal widget, in turn, as a user would:
+// the first with the first answer, and so on.
 class QuestionAnswerer : public QObject {
 public:
-    explicit QuestionAnswerer(QMessageBox::StandardButton answer) : m_answer(answer)
+    explicit QuestionAnswerer(QMessageBox::StandardButton answer) : QuestionAnswerer({answer}) {}
+    explicit QuestionAnswerer(std::initializer_list<QMessageBox::StandardButton> answers)
+        : m_answers(answers)
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr)
+            if (box == nullptr || box == m_last || !box->button(m_answers.front()))
                 return;
+            m_last = box;
+            m_texts << box->text();
             m_text = box->text();
             m_caption = box->windowTitle();
-            m_timer.stop();
-            box->button(m_answer)->click();
+            const QMessageBox::StandardButton answer = m_answers.takeFirst();
+            if (m_answers.isEmpty())
+                m_timer.stop();
+            box->button(answer)->click();
         });
         m_timer.start(10);
     }
-    QString m_text;
+    QString m_text; // of the last box answered
     QString m_caption;
+    QStringList m_texts; // of every box answered
 
 private:
-    QMessageBox::StandardButton m_answer;
+    QList<QMessageBox::StandardButton> m_answers;
+    QPointer<QMessageBox> m_last;
     QTimer m_timer;
 };
 
-void ClickRow(QListWidget* box, int row)
+void ClickRow(QListView* box, int row)
 {
-    QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, box->visualItemRect(box->item(row)).center());
+    QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, box->visualRect(box->model()->index(row, 0)).center());
 }
 
-QStringList Lines(const QListWidget* box)
+QStringList Lines(const QListView* box)
 {
     QStringList lines;
-    for (int i = 0; i < box->count(); ++i)
-        lines << box->item(i)->text();
+    for (int i = 0; i < box->model()->rowCount(); ++i)
+        lines << box->model()->index(i, 0).data().toString();
     return lines;
 }
+
+bool NothingSelected(const QListView* box)
+{
+    return box->selectionModel()->selectedIndexes().isEmpty();
+}
+
+// Lowers the file-size limit for the life of the object, so that writes fail part way as on a
+// full disk (for root as well).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = m_saved;
+        small.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved {};
+    void (*m_previous)(int) = nullptr;
+};
 
 // A day of the event log as the program writes it.
 std::string SampleLog()
@@ -160,7 +200,7 @@ private slots:
         CDListDlg dlg;
         dlg.m_pList = &list;
         dlg.show();
-        QCOMPARE(dlg.m_listBox->count(), 0);
+        QCOMPARE(dlg.m_listBox->model()->rowCount(), 0);
         QVERIFY(!dlg.m_btnDelete->isEnabled());
         QTest::mouseClick(dlg.m_listBox->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
         QVERIFY(!dlg.m_btnDelete->isEnabled());
@@ -177,11 +217,11 @@ private slots:
         const QStringList expected{"notepad.exe", "b", "Zed.exe", "", "a??b", QString::fromUtf8("café.exe")};
         QCOMPARE(Lines(dlg.m_listBox), expected);
         QVERIFY(!dlg.m_btnDelete->isEnabled());
-        QVERIFY(dlg.m_listBox->selectedItems().isEmpty());
+        QVERIFY(NothingSelected(dlg.m_listBox));
 
         // The empty line is a line like the others: it can be clicked and deleted.
-        const QRect empty = dlg.m_listBox->visualItemRect(dlg.m_listBox->item(3));
-        QCOMPARE(empty.height(), dlg.m_listBox->visualItemRect(dlg.m_listBox->item(0)).height());
+        const QRect empty = dlg.m_listBox->visualRect(dlg.m_listBox->model()->index(3, 0));
+        QCOMPARE(empty.height(), dlg.m_listBox->visualRect(dlg.m_listBox->model()->index(0, 0)).height());
         ClickRow(dlg.m_listBox, 3);
         QVERIFY(dlg.m_btnDelete->isEnabled());
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
@@ -203,10 +243,10 @@ private slots:
         QCOMPARE(ReadBytes(list.m_path), "calc.exe|"s);
 
         // Nothing is selected after a deletion: Delete stays enabled but does nothing.
-        QVERIFY(dlg.m_listBox->selectedItems().isEmpty());
+        QVERIFY(NothingSelected(dlg.m_listBox));
         QVERIFY(dlg.m_btnDelete->isEnabled());
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
-        QCOMPARE(dlg.m_listBox->count(), 1);
+        QCOMPARE(dlg.m_listBox->model()->rowCount(), 1);
         QCOMPARE(ReadBytes(list.m_path), "calc.exe|"s);
     }
 
@@ -242,7 +282,7 @@ private slots:
         QTest::keyClick(dlg.m_listBox, Qt::Key_Down); // the keyboard selects as well
         QVERIFY(dlg.m_btnDelete->isEnabled());
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
-        QCOMPARE(dlg.m_listBox->count(), 0);
+        QCOMPARE(dlg.m_listBox->model()->rowCount(), 0);
         QCOMPARE(list.GetSize(), std::size_t{0});
         QCOMPARE(ReadBytes(list.m_path), ""s);
     }
@@ -277,6 +317,32 @@ private slots:
         QCOMPARE(duringPass, "a|b|"s);
         QCOMPARE(sizeDuringPass, std::size_t{2});
         QCOMPARE(ReadBytes(list.m_path), "b|"s);
+    }
+
+    void failedDeleteIsToldAndTheLinesFollowTheFile()
+    {
+        CDisabledList list;
+        LoadList(list, "keep.exe|gone.exe|");
+        CDisabledList other; // another copy of the program in the same folder
+        other.m_path = list.m_path;
+        CDListDlg dlg;
+        dlg.m_pList = &list;
+        dlg.show();
+        QVERIFY(!other.Add("theirs.exe"));
+        ClickRow(dlg.m_listBox, 1);
+        {
+            const FileSizeLimit limit(8);
+            QuestionAnswerer answerer(QMessageBox::Ok);
+            QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
+            QCOMPARE(answerer.m_text, QStringLiteral("The entry was not deleted from the disabled list:\n%1: File too large")
+                                          .arg(QString::fromStdString(list.m_path)));
+        }
+        QCOMPARE(ReadBytes(list.m_path), "keep.exe|gone.exe|theirs.exe|"s);
+        QCOMPARE(Lines(dlg.m_listBox), QStringList({"keep.exe", "gone.exe", "theirs.exe"}));
+        ClickRow(dlg.m_listBox, 1);
+        QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
+        QCOMPARE(ReadBytes(list.m_path), "keep.exe|theirs.exe|"s);
+        QCOMPARE(Lines(dlg.m_listBox), QStringList({"keep.exe", "theirs.exe"}));
     }
 
     // --- Event log --------------------------------------------------------------------------
@@ -531,18 +597,17 @@ private slots:
         dlg.show();
         dlg.m_edit->SetBytes(std::string(64 * 1024, 'x'));
 
-        // A file-size limit makes the write fail part way, as a full disk would.
-        rlimit saved {};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-
+        // A file-size limit makes the write fail part way, as a full disk would: the user is
+        // told which file and why, and the box keeps the text.
+        {
+            const FileSizeLimit limit(4096);
+            QuestionAnswerer answerer(QMessageBox::Ok);
+            QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+            QCOMPARE(answerer.m_text, QStringLiteral("The event log was not saved:\n%1: File too large")
+                                          .arg(QString::fromStdString(log.m_path)));
+        }
         QCOMPARE(ReadBytes(log.m_path), old);
+        QCOMPARE(Shown(dlg), std::string(64 * 1024, 'x'));
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
@@ -598,16 +663,24 @@ private slots:
         CLogsViewDlg dlg;
         dlg.m_pLog = &log;
         dlg.show();
-        // An entry the monitor appends while the dialog is open is lost by Save.
-        log.Write("lost\r\n");
+        // An entry the monitor appends while the dialog is open follows the box's text, on a
+        // line of its own.
+        log.Write("kept\r\n");
         GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "b");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QVERIFY(log.IsOpen());
-        QCOMPARE(ReadBytes(log.m_path), "a\r\nb"s);
-        // The log was reopened on the file that replaced the old one.
-        log.Write("\r\nnext\r\n");
-        QCOMPARE(ReadBytes(log.m_path), "a\r\nb\r\nnext\r\n"s);
+        QCOMPARE(ReadBytes(log.m_path), "a\r\nb\r\nkept\r\n"s);
+        // The log was reopened on the file that replaced the old one; a second Save knows it.
+        log.Write("next\r\n");
+        QTest::keyClicks(dlg.m_edit, "c");
+        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nnext\r\n"s);
+        // A file that did not only grow (rewritten by someone else) is not mixed in.
+        log.Close();
+        WriteBytes(log.m_path, "other\r\n");
+        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc"s);
     }
 
     void loggingOffStaysOff()
@@ -670,9 +743,15 @@ private slots:
         dlg.show();
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "mine");
-        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        QuestionAnswerer answerer(QMessageBox::Yes);
+        {
+            QuestionAnswerer answerer(QMessageBox::Ok);
+            QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+            QVERIFY(answerer.m_text.endsWith(": in use by another running copy of the program"));
+        }
+        QuestionAnswerer answerer({QMessageBox::Yes, QMessageBox::Ok});
         QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
+        QCOMPARE(answerer.m_texts.size(), 2);
+        QVERIFY(answerer.m_texts[1].startsWith("The event log was not cleared:\n"));
         QCOMPARE(ReadBytes(path), "theirs\r\n"s);
         other.Write("more\r\n");
         QCOMPARE(ReadBytes(path), "theirs\r\nmore\r\n"s);
@@ -688,9 +767,14 @@ private slots:
         dlg.show(); // must not wait for a writer
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "text");
-        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        QuestionAnswerer answerer(QMessageBox::Yes);
+        {
+            QuestionAnswerer answerer(QMessageBox::Ok);
+            QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+            QVERIFY(answerer.m_text.endsWith(": not a regular file"));
+        }
+        QuestionAnswerer answerer({QMessageBox::Yes, QMessageBox::Ok});
         QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
+        QCOMPARE(answerer.m_texts.size(), 2);
         struct stat st {};
         QCOMPARE(::lstat(log.m_path.c_str(), &st), 0);
         QVERIFY(S_ISFIFO(st.st_mode));
@@ -725,7 +809,7 @@ private slots:
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         pass.join();
         QCOMPARE(duringPass, "a\r\npass\r\n"s);
-        QCOMPARE(ReadBytes(log.m_path), "xa\r\n"s);
+        QCOMPARE(ReadBytes(log.m_path), "xa\r\npass\r\n"s);
         QVERIFY(log.IsOpen());
     }
 

@@ -121,6 +121,24 @@ using ModalWatch = std::unique_ptr<QTimer>;
     });
 }
 
+// Answers every message box while it lives, Yes where there is a Yes, else OK; `texts` gets
+// the text of each box answered.
+[[nodiscard]] ModalWatch AnswerEveryBox(QStringList* texts)
+{
+    auto timer = std::make_unique<QTimer>();
+    auto last = std::make_shared<QPointer<QMessageBox>>();
+    QObject::connect(timer.get(), &QTimer::timeout, [texts, last] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box == *last)
+            return;
+        *last = box;
+        *texts << box->text();
+        (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->button(QMessageBox::Ok))->click();
+    });
+    timer->start(20);
+    return timer;
+}
+
 // A frame over its own program directory, created (its monitor running).
 struct Frame {
     QTemporaryDir dir;
@@ -168,10 +186,14 @@ private slots:
     void contextMenuIsTheProcessMenu();
     void acceleratorsActWhileListHasFocus();
     void switchesSurviveClose();
+    void refusedFilesAreTold_data();
+    void refusedFilesAreTold();
     void placementRoundTrip_data();
     void placementRoundTrip();
     void savedRectangle_data();
     void savedRectangle();
+    void fitIntoAreas_data();
+    void fitIntoAreas();
     void savedRectangleIsTheOuterOne();
     void trayHideAndRestore_data();
     void trayHideAndRestore();
@@ -535,6 +557,58 @@ void TestMainFrame::acceleratorsActWhileListHasFocus()
     QVERIFY(frame->HasClosed());
 }
 
+void TestMainFrame::refusedFilesAreTold_data()
+{
+    QTest::addColumn<QString>("file");    // made a directory, which no write can replace
+    QTest::addColumn<uint>("command");    // 0: none, the failure is the monitor's own; 1: close
+    QTest::addColumn<QString>("told");
+    QTest::newRow("switching the log on") << "Logs.log" << 32778u << "The event log cannot be written:\n";
+    QTest::newRow("disable process") << "BlackList.log" << 32777u << "The name was not added to the disabled list:\n";
+    QTest::newRow("log entry in the background") << "Logs.log" << 0u << "Event log entry not written: ";
+    QTest::newRow("settings at exit") << "Settings.dat" << 1u << "Settings not saved: ";
+}
+
+void TestMainFrame::refusedFilesAreTold()
+{
+    QFETCH(QString, file);
+    QFETCH(uint, command);
+    QFETCH(QString, told);
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(file);
+    QVERIFY(QDir().mkdir(path));
+    SettingsRecord settings;
+    settings.eventLogOn = command == 0 ? 1 : 0;
+    if (file != QLatin1String("Settings.dat"))
+        WriteSettings(dir.path(), settings);
+    CMainFrame frame(dir.path().toStdString());
+    frame.Create();
+    frame.show();
+    const QString expected = told + path + ": not a regular file";
+
+    Children children;
+    if (command == 32777) {
+        const pid_t pid = children.StartSleep(dir.path(), QStringLiteral("mf-refused-%1").arg(::getpid()));
+        QTRY_VERIFY_WITH_TIMEOUT(LiveRow(frame, pid) >= 0, kWatchTimeoutMs);
+        frame.ProcessList()->SetSelectionMark(LiveRow(frame, pid));
+    }
+    if (command <= 1) {
+        if (command == 1) {
+            QSignalSpy closed(&frame, &CMainFrame::frameClosed);
+            frame.close();
+            QVERIFY(closed.wait(5000));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(frame.statusBar()->currentMessage(), expected, kWatchTimeoutMs);
+        return;
+    }
+    QStringList texts;
+    const ModalWatch watch = AnswerEveryBox(&texts);
+    frame.Command(command)->trigger();
+    QVERIFY(!texts.isEmpty());
+    QCOMPARE(texts.last(), expected);
+    QVERIFY(!frame.Command(32778)->isChecked());
+    QCOMPARE(frame.ProcessList()->Settings().eventLogOn, 0);
+}
+
 void TestMainFrame::switchesSurviveClose()
 {
     SettingsRecord settings;
@@ -647,11 +721,13 @@ void TestMainFrame::savedRectangle_data()
     QTest::addColumn<int>("right");
     QTest::addColumn<int>("bottom");
     QTest::addColumn<bool>("applied");
-    QTest::newRow("all zero") << 0 << 0 << 0 << 0 << false;
-    QTest::newRow("adds up to 0") << -100 << 0 << 100 << 0 << false;
-    QTest::newRow("adds up to 0 with wrap-around") << INT_MAX << INT_MAX << 1 << 1 << false;
-    QTest::newRow("adds up to 1") << -100 << 0 << 100 << 1 << true;
-    QTest::newRow("ordinary") << 30 << 40 << 530 << 440 << true;
+    QTest::addColumn<QPoint>("position"); // where an applied rectangle lands
+    QTest::newRow("all zero") << 0 << 0 << 0 << 0 << false << QPoint();
+    QTest::newRow("adds up to 0") << -100 << 0 << 100 << 0 << false << QPoint();
+    QTest::newRow("adds up to 0 with wrap-around") << INT_MAX << INT_MAX << 1 << 1 << false << QPoint();
+    QTest::newRow("adds up to 1, moved onto the screen") << -100 << 0 << 100 << 1 << true << QPoint(0, 0);
+    QTest::newRow("ordinary") << 30 << 40 << 530 << 440 << true << QPoint(30, 40);
+    QTest::newRow("huge") << INT_MIN << -5 << INT_MAX << INT_MAX << true << QPoint(0, 0);
 }
 
 void TestMainFrame::savedRectangle()
@@ -661,21 +737,48 @@ void TestMainFrame::savedRectangle()
     QFETCH(int, right);
     QFETCH(int, bottom);
     QFETCH(bool, applied);
+    QFETCH(QPoint, position);
     SettingsRecord settings;
     settings.windowLeft = left;
     settings.windowTop = top;
     settings.windowRight = right;
     settings.windowBottom = bottom;
     Frame frame(settings);
+    const QRect screen = frame->screen()->availableGeometry();
     if (applied) {
-        QCOMPARE(frame->pos(), QPoint(left, top));
-        if (right - left >= 400) // wide enough for the bars
+        QCOMPARE(frame->pos(), position);
+        QVERIFY2(screen.contains(frame->geometry()), "the window lies within the screen");
+        if (std::int64_t{right} - left >= 400 && std::int64_t{right} - left <= screen.width())
             QCOMPARE(frame->width(), right - left);
     } else {
         // The default size of a new window, wherever the system puts it.
-        QCOMPARE(frame->size(), frame->screen()->availableGeometry().size() * 3 / 4);
+        QCOMPARE(frame->size(), screen.size() * 3 / 4);
     }
     QCOMPARE(frame->windowTitle(), QStringLiteral("Orvane v 1.1 XP"));
+}
+
+void TestMainFrame::fitIntoAreas_data()
+{
+    QTest::addColumn<QRect>("saved"); // left, top and the exclusive right and bottom as a QRect
+    QTest::addColumn<QRect>("fitted");
+    QTest::newRow("within a screen: kept") << QRect(QPoint(10, 20), QPoint(509, 419)) << QRect(10, 20, 500, 400);
+    QTest::newRow("across both screens: kept") << QRect(QPoint(900, 0), QPoint(1099, 99)) << QRect(900, 0, 200, 100);
+    QTest::newRow("off to the left: moved") << QRect(QPoint(-50, 10), QPoint(49, 109)) << QRect(0, 10, 100, 100);
+    QTest::newRow("mostly on the second: moved there") << QRect(QPoint(1900, 600), QPoint(2099, 699)) << QRect(1800, 600, 200, 100);
+    QTest::newRow("off every screen: first screen") << QRect(QPoint(5000, 5000), QPoint(5099, 5099)) << QRect(900, 700, 100, 100);
+    QTest::newRow("larger than the screen: shrunk") << QRect(QPoint(100, 100), QPoint(1399, 999)) << QRect(0, 0, 1000, 800);
+    QTest::newRow("inverted: no size") << QRect(QPoint(100, 100), QPoint(49, 49)) << QRect(100, 100, 0, 0);
+}
+
+void TestMainFrame::fitIntoAreas()
+{
+    QFETCH(QRect, saved);
+    QFETCH(QRect, fitted);
+    const QList<QRect> areas{QRect(0, 0, 1000, 800), QRect(1000, 0, 1000, 700)};
+    QCOMPARE(CMainFrame::FitIntoAreas(saved.left(), saved.top(), saved.right() + 1, saved.bottom() + 1, areas), fitted);
+    // The extremes a file can hold end on a screen too.
+    const QRect huge = CMainFrame::FitIntoAreas(INT_MIN, -5, INT_MAX, INT_MAX, areas);
+    QVERIFY(areas.front().contains(huge));
 }
 
 void TestMainFrame::savedRectangleIsTheOuterOne()

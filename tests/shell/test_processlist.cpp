@@ -14,12 +14,15 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QListView>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cmath>
@@ -102,6 +105,8 @@ private slots:
 
     void columnWidthsAtStart();
     void focusGoesToWindowThenListOnClick();
+    void homeAndEndKeepTheNamesInView_data();
+    void homeAndEndKeepTheNamesInView();
     void forkedSleepAppears();
     void rightClick();
     void deleteKeyAsksThenKills_data();
@@ -280,6 +285,35 @@ void TestProcessList::focusGoesToWindowThenListOnClick()
     QTRY_COMPARE(QApplication::focusWidget(), m_wnd.get());
     QTest::mouseClick(m_wnd->List()->viewport(), Qt::LeftButton, {}, QPoint(1100, 5));
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m_wnd->List()));
+    m_wnd->SetSelectionMark(-1);
+}
+
+void TestProcessList::homeAndEndKeepTheNamesInView_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("last"); // the last row, else the first
+    QTest::newRow("End") << int(Qt::Key_End) << int(Qt::NoModifier) << true;
+    QTest::newRow("Ctrl+End") << int(Qt::Key_End) << int(Qt::ControlModifier) << true;
+    QTest::newRow("Home") << int(Qt::Key_Home) << int(Qt::NoModifier) << false;
+    QTest::newRow("Ctrl+Home") << int(Qt::Key_Home) << int(Qt::ControlModifier) << false;
+}
+
+void TestProcessList::homeAndEndKeepTheNamesInView()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, last);
+    QTRY_VERIFY_WITH_TIMEOUT(m_wnd->Model()->rowCount() > 1, kWatchTimeoutMs);
+    m_wnd->resize(400, 300); // narrower than the columns
+    QTableView* list = m_wnd->List();
+    list->setFocus();
+    list->horizontalScrollBar()->setValue(0);
+    m_wnd->SetSelectionMark(last ? 0 : m_wnd->Model()->rowCount() - 1);
+    QTest::keyClick(list, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(list->horizontalScrollBar()->value(), 0);
+    QCOMPARE(m_wnd->GetSelectionMark(), last ? m_wnd->Model()->rowCount() - 1 : 0);
+    m_wnd->resize(1200, 400);
     m_wnd->SetSelectionMark(-1);
 }
 
@@ -484,8 +518,9 @@ void TestProcessList::disabledListDialogShowsTheList()
         auto* dlg = qobject_cast<CDListDlg*>(QApplication::activeModalWidget());
         if (!dlg)
             return;
-        for (int i = 0; i < dlg->m_listBox->count(); ++i)
-            shown << dlg->m_listBox->item(i)->text();
+        const QAbstractItemModel* lines = dlg->m_listBox->model();
+        for (int i = 0; i < lines->rowCount(); ++i)
+            shown << lines->index(i, 0).data().toString();
         dlg->reject();
     });
     m_wnd->ShowDisabledList();

@@ -67,16 +67,16 @@ inline std::size_t EntryCount(const std::string& dir)
     return n;
 }
 
-// Runs `action` in a child process whose files may grow to `limit` bytes at most (writes
-// past it fail with EFBIG instead of killing the child). Returns the action's result.
+// Runs `action` in a child process under the resource limit `limit` (RLIMIT_FSIZE: writes past
+// it fail with EFBIG instead of killing the child). Returns the action's result.
 template <typename Action>
-bool RunWithFileSizeLimit(rlim_t limit, Action action)
+bool RunWithLimit(int resource, rlim_t limit, Action action)
 {
     pid_t pid = ::fork();
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit rl {limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
+        if (::setrlimit(resource, &rl) != 0)
             ::_exit(3);
         ::_exit(action() ? 0 : 1);
     }
@@ -85,6 +85,12 @@ bool RunWithFileSizeLimit(rlim_t limit, Action action)
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 3) << "setrlimit failed in the child";
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+template <typename Action>
+bool RunWithFileSizeLimit(rlim_t limit, Action action)
+{
+    return RunWithLimit(RLIMIT_FSIZE, limit, action);
 }
 
 // Sets an environment variable for the life of the object and puts back the old value.

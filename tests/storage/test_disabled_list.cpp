@@ -192,7 +192,7 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     EXPECT_EQ(ReadBytes(list.m_path), "c|") << "RemoveAll does not touch the file";
 }
 
-TEST(DisabledList, FailedSaveKeepsTheOldFileAndTheChangeInMemory)
+TEST(DisabledList, FailedAddIsToldAndTheListFollowsTheFile)
 {
     TempDir dir;
     CDisabledList list;
@@ -201,26 +201,20 @@ TEST(DisabledList, FailedSaveKeepsTheOldFileAndTheChangeInMemory)
     list.Load();
     const std::string longName(4000, 'x');
 
-    // The new content outgrows the file size limit: the write fails part-way.
-    const bool saved = storage_test::RunWithFileSizeLimit(100, [&] {
-        list.Add(longName);
-        return list.Save();
+    // The new content outgrows the file size limit: the write fails part-way, the reason is
+    // returned, and the list in memory is what the file holds.
+    const bool told = storage_test::RunWithFileSizeLimit(100, [&] {
+        return list.Add(longName) == std::errc::file_too_large && list.GetSize() == 1;
     });
 
-    EXPECT_FALSE(saved);
+    EXPECT_TRUE(told);
     EXPECT_EQ(ReadBytes(list.m_path), "old.exe|");
     EXPECT_EQ(EntryCount(dir.Path()), 1u) << "the temporary file must be removed";
 
-    // A directory that does not exist: nothing can be created, the entry stays in memory.
+    // A directory that does not exist: nothing can be created, nothing is added.
     list.m_path = dir.File("gone/BlackList.log");
-    list.Add("kept.exe");
-    EXPECT_EQ(list.GetAt(list.GetSize() - 1), "kept.exe");
-    EXPECT_FALSE(list.Save());
-
-    // The next save that can write puts every entry in the file.
-    list.m_path = dir.File("BlackList.log");
-    ASSERT_TRUE(list.Save());
-    EXPECT_EQ(ReadBytes(list.m_path), "old.exe|kept.exe|");
+    EXPECT_EQ(list.Add("kept.exe"), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(list.GetSize(), 1u);
 }
 
 TEST(DisabledList, SaveReplacesTheTargetOfALink)

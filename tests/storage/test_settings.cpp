@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -52,11 +53,11 @@ void ExpectDefaults(const SettingsRecord& r)
     EXPECT_EQ(r.minimizeAtStart, 0);
 }
 
-// The value the next rand() will give, without using it up.
+// The value the next load will draw for randomWord (0 to 32767), without using it up.
 int NextRand(unsigned seed)
 {
     std::srand(seed);
-    int value = std::rand();
+    int value = std::rand() % 32768;
     std::srand(seed);
     return value;
 }
@@ -116,6 +117,24 @@ TEST(Settings, ThirtyTwoBytesAreTakenWhateverTheyHold)
     EXPECT_EQ(settings.maximized, 1);
     EXPECT_EQ(settings.minimizeAtStart, -1);
     EXPECT_EQ(settings.randomWord, expectedRandom) << "the file's word is replaced by rand()";
+}
+
+TEST(Settings, HugeSparseFileIsReadOnlyAsFarAsARecordNeeds)
+{
+    TempDir dir;
+    CDataFile file;
+    file.m_path = dir.File("Settings.dat");
+    WriteBytes(file.m_path, kRecordBytes);
+    std::filesystem::resize_file(file.m_path, std::uintmax_t{2} << 30);
+
+    // In a child whose memory could not hold the file: only 33 bytes are ever read.
+    EXPECT_TRUE(storage_test::RunWithLimit(RLIMIT_AS, rlim_t{512} << 20, [&] {
+        std::vector<unsigned char> buffer;
+        return file.ReadAll(buffer) == SettingsRecord::kSize + 1;
+    }));
+    SettingsRecord settings = SampleRecord();
+    LoadSettings(settings, file);
+    ExpectDefaults(settings);
 }
 
 TEST(Settings, SavedAsExactly32LittleEndianBytes)

@@ -1,0 +1,16 @@
+#include "controls/TellFailure.h"
+
+#include "storage/FileIo.h"
+#include "storage/StringTable.h"
+
+#include <QMessageBox>
+
+void TellFileFailure(QWidget* parent, unsigned stringId, const std::string& path, std::error_code error)
+{
+    if (!error)
+        return;
+    const std::string text = LoadString(stringId) + "\n" + DescribeFileError(path, error);
+    QMessageBox box(QMessageBox::Warning, QString::fromStdString(LoadString(IDS_APP_TITLE)),
+                    QString::fromStdString(text), QMessageBox::Ok, parent);
+    box.exec();
+}
