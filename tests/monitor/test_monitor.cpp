@@ -250,12 +250,12 @@ TEST_F(MonitorTest, ReusedIdentifierGetsASecondRow)
     for (int attempt = 0; attempt < 20 && again != first; ++attempt) {
         int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY);
         if (fd < 0)
-            GTEST_SKIP() << "cannot write /proc/sys/kernel/ns_last_pid: identifiers cannot be reused on demand";
+            GTEST_SKIP() << "needs root to write /proc/sys/kernel/ns_last_pid (identifiers reused on demand)";
         std::string last = std::to_string(first - 1);
         bool written = write(fd, last.data(), last.size()) == static_cast<ssize_t>(last.size());
         close(fd);
         if (!written)
-            GTEST_SKIP() << "ns_last_pid refused the write: identifiers cannot be reused on demand";
+            GTEST_SKIP() << "needs root: ns_last_pid refused the write (identifiers reused on demand)";
         again = Spawn(second);
         if (again != first)
             KillAndReap(again);
