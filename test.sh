@@ -4,6 +4,8 @@
 #   build-asan/   the unit tests (core and widgets) under Address- and UndefinedBehaviorSanitizer
 #   build-tsan/   the core under ThreadSanitizer, for the monitor's stress test
 #   build-fuzz/   the file loaders under libFuzzer and AddressSanitizer (clang)
+# The core and end-to-end tests of build/ run a second time as an unprivileged user with a
+# desktop session's descriptor limits (tests/run-as-user.sh).
 # Warnings are errors in every tree.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
@@ -13,6 +15,7 @@ jobs="$(nproc)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+./tests/run-as-user.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON \
     -DORVANE_SANITIZE=address,undefined

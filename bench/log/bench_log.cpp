@@ -109,8 +109,9 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     {
-        const auto bytes = ReadLogFile(log.m_path);
-        if (!bytes || bytes->size() != size)
+        std::string bytes;
+        LogSnapshot snapshot;
+        if (ReadLogFile(log.m_path, bytes, snapshot) || bytes.size() != size)
             return std::fprintf(stderr, "cannot read %s\n", log.m_path.c_str()), 1;
     }
     const double readSeconds = timer.nsecsElapsed() / 1e9;
@@ -154,8 +155,9 @@ int main(int argc, char** argv)
     timer.restart();
     dlg.m_btnSave->click();
     const double saveSeconds = timer.nsecsElapsed() / 1e9;
-    const auto saved = ReadLogFile(log.m_path);
-    if (!saved || saved->size() != size)
+    std::string saved;
+    LogSnapshot savedSnapshot;
+    if (ReadLogFile(log.m_path, saved, savedSnapshot) || saved.size() != size)
         return std::fprintf(stderr, "Save changed the file's size\n"), 1;
 
     const char* scale = megabytes == 100 ? "100mb" : "";

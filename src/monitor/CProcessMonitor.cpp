@@ -124,6 +124,19 @@ void CProcessMonitor::ScanProcesses()
                                          DescribeFileError(m_eventLog.m_path, logFailure));
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
+    if (platform::DescriptorsRanShort())
+        NoticeDescriptorsShort();
+}
+
+void CProcessMonitor::NoticeDescriptorsShort()
+{
+    const unsigned bit = 1u << static_cast<unsigned>(NoticeKind::DescriptorsShort);
+    if (m_noticesTold.load() & bit)
+        return;
+    std::string text = LoadString(IDS_MSG_DESCRIPTORS_SHORT);
+    if (auto at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, std::to_string(platform::FileLimit()));
+    Notice(NoticeKind::DescriptorsShort, text);
 }
 
 int CProcessMonitor::ImageFor(const std::string& path)
@@ -161,12 +174,14 @@ void CProcessMonitor::Reactivate(int row)
 void CProcessMonitor::TrackProcess(std::uint32_t pid)
 {
     m_table.RowsToVisit(pid, m_visit);
-    // A live row with its own name ends the scan without looking at the process, so the
-    // process is opened only when a row's name must be read again or no live row exists.
+    // A live row with its own name ends the scan with no more than a look at the command name,
+    // so the process is opened only when a row's name must be read again or no live row exists.
     if (m_visit.size() == 1 && m_table.FindLiveRow(pid) == m_visit[0]) {
         const std::string& name = m_table.GetCellText(m_visit[0], ColName);
-        if (name != kUnknown && name != kSystem)
+        if (name != kUnknown && name != kSystem) {
+            FollowExec(m_visit[0]);
             return;
+        }
     }
 
     std::unique_ptr<platform::ProcessHandle> handle = platform::ProcessHandle::Open(pid);
@@ -177,7 +192,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
         if (m_bStop)
             return;
         const std::string& current = m_table.GetCellText(row, ColName);
-        if (current == kUnknown || current == kSystem) {
+        const bool named = current != kUnknown && current != kSystem;
+        if (!named) {
             std::string name, path;
             ReadNameAndPath(handle.get(), name, path);
             if (m_disabledList.Contains(name)) {
@@ -194,18 +210,61 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             m_table.SetCellText(row, ColFile, std::move(path));
             Reactivate(row);
         }
-        if (m_table.FindLiveRow(pid) == row)
+        if (m_table.FindLiveRow(pid) == row) {
+            if (named)
+                FollowExec(row);
             return;
+        }
     }
 
     std::string name, path;
     ReadNameAndPath(handle.get(), name, path);
+    MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+void CProcessMonitor::FollowExec(int row)
+{
+    // The command name is read every pass; the executable only when that name changed.
+    ProcessRecord* record = m_table.GetRecord(row);
+    if (!record || !record->hProcess || !record->hProcess->CommandNameChanged())
+        return;
+    std::string name, path;
+    ReadNameAndPath(record->hProcess.get(), name, path);
+    // The same executable under a new name is a rename (prctl), not a new program. Where the
+    // executable could be read neither before nor now, nothing tells the two apart: the row
+    // stays.
+    if (path == m_table.GetCellText(row, ColFile))
+        return;
+    platform::ProcessTimes times;
+    if (!record->hProcess->GetTimes(times) || times.exit != 0)
+        return; // ended meanwhile: the row's refresh finishes it
+
+    // The row's program ended when the change was seen; its handle passes to the new program
+    // and the row keeps the final times. Its refresh then finds the finish written.
+    const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
+    times.exit = seen;
+    std::unique_ptr<platform::ProcessHandle> handle = std::move(record->hProcess);
+    record->hProcess = platform::ProcessHandle::Ended(handle->Pid(), times);
+    std::string finish = FormatFileDateTime(seen);
+    const std::string& oldName = m_table.GetCellText(row, ColName);
+    if (m_settings.eventLogOn != 0 && oldName != kUnknown)
+        m_eventLog.Write(BuildFinishedLine(oldName, finish));
+    m_table.SetCellText(row, ColFinish, std::move(finish));
+
+    handle->BeganProgram(seen);
+    MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name,
+                                  std::string path)
+{
     if (name == kOwnName)
         return;
     if (m_disabledList.Contains(name)) {
         KillProcess(handle.get(), m_bNT);
         return;
     }
+    const std::uint32_t pid = handle->Pid();
     std::string pidText = std::to_string(pid);
     auto record = std::make_unique<ProcessRecord>();
     record->pid = pid;

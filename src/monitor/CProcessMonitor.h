@@ -103,6 +103,12 @@ public:
     static constexpr const char* kOwnName = "orvane";
 
 private:
+    // A live row whose process runs another executable than the row names (exec keeps the
+    // identifier) is finished, and the new program is met as at first sight.
+    void FollowExec(int row);
+    // First sight of a program: killed when its name is disabled, else given a new row.
+    void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
+    void NoticeDescriptorsShort();
     void RefreshRow(int row, bool& stopped);
     int ImageFor(const std::string& path);
     void Reactivate(int row);
