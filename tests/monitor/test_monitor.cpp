@@ -170,8 +170,6 @@ TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsIt
     std::size_t at = 0;
     for (int row = 0; row < table.GetRowCount(); ++row) {
         std::uint32_t pid = table.GetRecord(row)->pid;
-        if (std::find(order.begin(), order.end(), pid) == order.end())
-            continue; // ended between the pass and the second listing
         auto found = std::find(order.begin() + at, order.end(), pid);
         if (found != order.end()) {
             at = found - order.begin();
