@@ -15,7 +15,7 @@
 #include "controls/CFindBar.h"
 #include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "dialogs/LogFileAccess.h"
+#include "storage/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
 
 #include <QApplication>

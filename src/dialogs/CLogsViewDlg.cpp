@@ -6,7 +6,7 @@
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogEdit.h"
-#include "dialogs/LogFileAccess.h"
+#include "storage/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
 #include "storage/StringTable.h"
 

@@ -6,7 +6,7 @@
 // closed around every file operation and opened again afterwards if it was open, so that
 // the monitor keeps appending to the file that is there afterwards.
 
-#include "dialogs/LogFileAccess.h"
+#include "storage/LogFileAccess.h"
 #include "dialogs/LogText.h"
 
 #include <QDialog>

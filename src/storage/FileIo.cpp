@@ -1,5 +1,7 @@
 #include "storage/FileIo.h"
 
+#include "storage/FileDescriptor.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -39,30 +41,6 @@ std::error_code LastError()
 {
     return std::error_code(errno, std::generic_category());
 }
-
-// RAII owner of a file descriptor; close errors are of no use here (reads) or are caught by
-// fsync before the rename (writes).
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-    int Release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 bool WriteAllBytes(int fd, std::string_view bytes)
 {

@@ -1,7 +1,7 @@
 #include "platform/linux/DesktopEntryIndex.h"
 
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcFiles.h"
+#include "storage/FileIo.h"
 
 #include <algorithm>
 #include <climits>
@@ -200,8 +200,10 @@ void DesktopEntryIndex::ReadDirectory(const std::string& root, const std::string
 
 bool ReadDesktopEntry(const std::string& path, DesktopEntry& out)
 {
+    // Read as the program's own files are: a regular file only (a FIFO named like an entry
+    // must not hang the caller), and no further than any entry can reach.
     std::string text;
-    if (!procfs::ReadWholeFile(path.c_str(), text) || text.size() > kMaxEntrySize)
+    if (ReadFilePrefix(path, kMaxEntrySize + 1, text) || text.size() > kMaxEntrySize)
         return false;
 
     out = DesktopEntry{};

@@ -1,5 +1,6 @@
-#include "dialogs/LogFileAccess.h"
+#include "storage/LogFileAccess.h"
 
+#include "storage/FileDescriptor.h"
 #include "storage/FileIo.h"
 
 #include <cerrno>
@@ -10,23 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Owns one descriptor.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // No sharing: the file is refused while anyone else holds it (another instance's log).
 std::error_code LockExclusive(int fd)
@@ -62,7 +46,7 @@ std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnap
     int raw = -1;
     if (std::error_code error = OpenForReading(path, raw))
         return error;
-    Fd fd(raw);
+    FileDescriptor fd(raw);
     if (std::error_code error = LockExclusive(fd.Get()))
         return error;
     if (std::error_code error = ReadWholeDescriptor(fd.Get(), bytes))
@@ -77,7 +61,7 @@ std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
     int raw = -1;
     if (std::error_code error = OpenForWriting(path, O_WRONLY | O_CREAT, raw))
         return error;
-    Fd fd(raw);
+    FileDescriptor fd(raw);
     if (std::error_code error = LockExclusive(fd.Get()))
         return error;
     if (::ftruncate(fd.Get(), 0) != 0)
@@ -94,7 +78,7 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
     std::error_code error = OpenForReading(path, raw);
     if (error && error != std::errc::no_such_file_or_directory)
         return error;
-    Fd old(raw);
+    FileDescriptor old(raw);
     std::string content(bytes);
     if (old.Get() >= 0) {
         if ((error = LockExclusive(old.Get())))
@@ -118,7 +102,7 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
         return error;
     raw = -1;
     if (!OpenForReading(path, raw)) {
-        Fd written(raw);
+        FileDescriptor written(raw);
         snapshot = Describe(written.Get(), content);
     } else {
         snapshot = {};
