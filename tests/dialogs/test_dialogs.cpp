@@ -813,34 +813,6 @@ private slots:
         QVERIFY(log.IsOpen());
     }
 
-    void twentyMegabyteLog()
-    {
-        std::string big;
-        big.reserve(21 * 1024 * 1024);
-        for (int i = 0; big.size() < 20 * 1024 * 1024; ++i) {
-            big += BuildStartedLine("process-" + std::to_string(i), "12/06/2021 09:06:41");
-            big += BuildFinishedLine("process-" + std::to_string(i), "12/06/2021 09:06:42");
-        }
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, big);
-
-        CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
-        QElapsedTimer timer;
-        timer.start();
-        dlg.show();
-        QCoreApplication::processEvents();
-        const qint64 openMs = timer.elapsed();
-        QCOMPARE(dlg.m_edit->LineCount(), int(std::count(big.begin(), big.end(), '\n')) + 1);
-        timer.restart();
-        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        const qint64 saveMs = timer.elapsed();
-        qInfo("20 MB log (%zu bytes, %d lines): opened in %lld ms, saved in %lld ms", big.size(),
-              dlg.m_edit->LineCount() - 1, static_cast<long long>(openMs), static_cast<long long>(saveMs));
-        QVERIFY(ReadBytes(log.m_path) == big);
-    }
-
     void editGrowsWithTheDialog()
     {
         CLogsViewDlg dlg;
