@@ -172,7 +172,7 @@ void CProcessListWnd::StopEventLog()
 
 void CProcessListWnd::ShowDisabledList()
 {
-    CDListDlg dlg(nullptr);
+    CDListDlg dlg(window()); // owned by the main window
     dlg.m_pList = &m_monitor->m_disabledList;
     dlg.m_pLock = &m_monitor->m_lock;
     dlg.exec();

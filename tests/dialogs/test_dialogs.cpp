@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QListView>
 #include <QPointer>
 #include <QMessageBox>

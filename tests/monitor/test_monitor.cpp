@@ -404,8 +404,10 @@ TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSetting
         CProcessMonitor monitor(m_dir.string());
         EXPECT_EQ(monitor.m_settings.eventLogOn, 1);
         monitor.Start([&](TableChanges&&) { ++batches; }, [&] { ++ended; });
-        while (batches == 0)
+        const auto firstBatch = std::chrono::steady_clock::now() + 10s;
+        while (batches == 0 && std::chrono::steady_clock::now() < firstBatch)
             std::this_thread::sleep_for(10ms);
+        ASSERT_GT(batches, 0) << "no pass within 10 s";
 
         monitor.PrepareClose();
         monitor.PrepareClose(); // a second request while the thread ends: no second banner
