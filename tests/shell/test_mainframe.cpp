@@ -216,23 +216,23 @@ void TestMainFrame::menuBar_data()
     QTest::addColumn<bool>("image");
     QTest::addColumn<QKeySequence>("shortcut");
 
-    QTest::newRow("Exit") << 0 << 0 << "Exit\tAlt+X" << 57665u << true
+    QTest::newRow("Exit") << 0 << 0 << "Exit\tAlt+X" << uint(ID_APP_EXIT) << true
                           << QKeySequence(Qt::ALT | Qt::Key_X);
-    QTest::newRow("Kill") << 1 << 0 << "Kill process\tDel" << 32772u << true << QKeySequence();
-    QTest::newRow("Disable") << 1 << 1 << "Disable process" << 32777u << true << QKeySequence();
-    QTest::newRow("Disabled list") << 1 << 2 << "Disabled processes\tCtrl+D" << 32781u << true
+    QTest::newRow("Kill") << 1 << 0 << "Kill process\tDel" << uint(ID_PROCESS_KILL) << true << QKeySequence();
+    QTest::newRow("Disable") << 1 << 1 << "Disable process" << uint(ID_PROCESS_DISABLE) << true << QKeySequence();
+    QTest::newRow("Disabled list") << 1 << 2 << "Disabled processes\tCtrl+D" << uint(ID_PROCESS_DISABLEDLIST) << true
                                    << QKeySequence(Qt::CTRL | Qt::Key_D);
-    QTest::newRow("Event log") << 1 << 3 << "View Event Log\tCtrl+L" << 32792u << true
+    QTest::newRow("Event log") << 1 << 3 << "View Event Log\tCtrl+L" << uint(ID_PROCESS_EVENTLOG) << true
                                << QKeySequence(Qt::CTRL | Qt::Key_L);
     // Find comes after the Process menu's own entries (and a separator, entry 4).
     QTest::newRow("Find") << 1 << 5 << "Find...\tCtrl+F" << 20401u << false
                           << QKeySequence(Qt::CTRL | Qt::Key_F);
-    QTest::newRow("ToolBar") << 2 << 0 << "Show ToolBar" << 59392u << false << QKeySequence();
-    QTest::newRow("StatusBar") << 2 << 1 << "Show StatusBar" << 59393u << false << QKeySequence();
-    QTest::newRow("Write log") << 3 << 0 << "Write Event Log" << 32778u << false << QKeySequence();
-    QTest::newRow("Minimize") << 3 << 1 << "Minimize at start" << 32779u << false << QKeySequence();
-    QTest::newRow("Help") << 4 << 0 << "Help\tF1" << 32797u << true << QKeySequence(Qt::Key_F1);
-    QTest::newRow("About") << 4 << 1 << "About Orvane..." << 57664u << true << QKeySequence();
+    QTest::newRow("ToolBar") << 2 << 0 << "Show ToolBar" << uint(ID_VIEW_TOOLBAR) << false << QKeySequence();
+    QTest::newRow("StatusBar") << 2 << 1 << "Show StatusBar" << uint(ID_VIEW_STATUS_BAR) << false << QKeySequence();
+    QTest::newRow("Write log") << 3 << 0 << "Write Event Log" << uint(ID_SETTINGS_EVENTLOG) << false << QKeySequence();
+    QTest::newRow("Minimize") << 3 << 1 << "Minimize at start" << uint(ID_SETTINGS_MINIMIZE) << false << QKeySequence();
+    QTest::newRow("Help") << 4 << 0 << "Help\tF1" << uint(ID_HELP_MANUAL) << true << QKeySequence(Qt::Key_F1);
+    QTest::newRow("About") << 4 << 1 << "About Orvane..." << uint(ID_APP_ABOUT) << true << QKeySequence();
 }
 
 void TestMainFrame::menuBar()
@@ -318,22 +318,22 @@ void TestMainFrame::statusPrompts_data()
 {
     QTest::addColumn<uint>("command");
     QTest::addColumn<QString>("prompt");
-    QTest::newRow("Exit") << 57665u << "Exit Orvane";
-    QTest::newRow("Kill") << 32772u << "Kill process";
-    QTest::newRow("Disable") << 32777u << "Disable process";
-    QTest::newRow("Write log") << 32778u << "On/Off Event Log";
-    QTest::newRow("Minimize") << 32779u << "Minimize to tray at start";
-    QTest::newRow("Disabled list") << 32781u << "Disabled processes's list";
-    QTest::newRow("Event log") << 32792u << "Show Event Log";
+    QTest::newRow("Exit") << uint(ID_APP_EXIT) << "Exit Orvane";
+    QTest::newRow("Kill") << uint(ID_PROCESS_KILL) << "Kill process";
+    QTest::newRow("Disable") << uint(ID_PROCESS_DISABLE) << "Disable process";
+    QTest::newRow("Write log") << uint(ID_SETTINGS_EVENTLOG) << "On/Off Event Log";
+    QTest::newRow("Minimize") << uint(ID_SETTINGS_MINIMIZE) << "Minimize to tray at start";
+    QTest::newRow("Disabled list") << uint(ID_PROCESS_DISABLEDLIST) << "Disabled processes's list";
+    QTest::newRow("Event log") << uint(ID_PROCESS_EVENTLOG) << "Show Event Log";
     QTest::newRow("Find") << 20401u << "Find a process by its name, PID or path";
-    QTest::newRow("Help") << 32797u << "Show user's manual";
-    QTest::newRow("About") << 57664u
+    QTest::newRow("Help") << uint(ID_HELP_MANUAL) << "Show user's manual";
+    QTest::newRow("About") << uint(ID_APP_ABOUT)
                            << "Display information about program, version number and copyright";
-    QTest::newRow("ToolBar") << 59392u << "Show/Hide ToolBar";
-    QTest::newRow("StatusBar") << 59393u << "Show/Hide StatusBar";
-    QTest::newRow("tray Exit") << 32786u << "";
-    QTest::newRow("tray Open") << 32787u << "";
-    QTest::newRow("tray list") << 32788u << "";
+    QTest::newRow("ToolBar") << uint(ID_VIEW_TOOLBAR) << "Show/Hide ToolBar";
+    QTest::newRow("StatusBar") << uint(ID_VIEW_STATUS_BAR) << "Show/Hide StatusBar";
+    QTest::newRow("tray Exit") << uint(ID_TRAY_EXIT) << "";
+    QTest::newRow("tray Open") << uint(ID_TRAY_OPEN) << "";
+    QTest::newRow("tray list") << uint(ID_TRAY_DISABLEDLIST) << "";
 }
 
 void TestMainFrame::statusPrompts()
@@ -562,8 +562,8 @@ void TestMainFrame::refusedFilesAreTold_data()
     QTest::addColumn<QString>("file");    // made a directory, which no write can replace
     QTest::addColumn<uint>("command");    // 0: none, the failure is the monitor's own; 1: close
     QTest::addColumn<QString>("told");
-    QTest::newRow("switching the log on") << "Logs.log" << 32778u << "The event log cannot be written:\n";
-    QTest::newRow("disable process") << "BlackList.log" << 32777u << "The name was not added to the disabled list:\n";
+    QTest::newRow("switching the log on") << "Logs.log" << uint(ID_SETTINGS_EVENTLOG) << "The event log cannot be written:\n";
+    QTest::newRow("disable process") << "BlackList.log" << uint(ID_PROCESS_DISABLE) << "The name was not added to the disabled list:\n";
     QTest::newRow("log entry in the background") << "Logs.log" << 0u << "Event log entry not written: ";
     QTest::newRow("settings at exit") << "Settings.dat" << 1u << "Settings not saved: ";
 }
@@ -586,7 +586,7 @@ void TestMainFrame::refusedFilesAreTold()
     const QString expected = told + path + ": not a regular file";
 
     Children children;
-    if (command == 32777) {
+    if (command == ID_PROCESS_DISABLE) {
         const pid_t pid = children.StartSleep(dir.path(), QStringLiteral("mf-refused-%1").arg(::getpid()));
         QTRY_VERIFY_WITH_TIMEOUT(LiveRow(frame, pid) >= 0, kWatchTimeoutMs);
         frame.ProcessList()->SetSelectionMark(LiveRow(frame, pid));
@@ -605,7 +605,7 @@ void TestMainFrame::refusedFilesAreTold()
     frame.Command(command)->trigger();
     QVERIFY(!texts.isEmpty());
     QCOMPARE(texts.last(), expected);
-    QVERIFY(!frame.Command(32778)->isChecked());
+    QVERIFY(!frame.Command(ID_SETTINGS_EVENTLOG)->isChecked());
     QCOMPARE(frame.ProcessList()->Settings().eventLogOn, 0);
 }
 
