@@ -23,26 +23,6 @@ QString DecodeUtf8OrLatin1(std::string_view bytes, LogEncoding* encoding)
     return text;
 }
 
-DecodedLog DecodeLogBytes(std::string_view bytes)
-{
-    const std::size_t zero = bytes.find('\0');
-    if (zero != std::string_view::npos)
-        bytes = bytes.substr(0, zero);
-    DecodedLog result;
-    result.text = DecodeUtf8OrLatin1(bytes, &result.encoding);
-    // One pass in place: QString::replace takes seconds on a log of many megabytes.
-    QChar* chars = result.text.data();
-    const qsizetype size = result.text.size();
-    qsizetype kept = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        if (chars[i] == u'\r' && i + 1 < size && chars[i + 1] == u'\n')
-            continue;
-        chars[kept++] = chars[i];
-    }
-    result.text.truncate(kept);
-    return result;
-}
-
 namespace {
 
 void AppendUtf8(std::string& out, QStringView text)
@@ -129,19 +109,4 @@ std::string EncodeText(QStringView text, LogEncoding encoding)
     else
         AppendLatin1(encoded, text);
     return encoded;
-}
-
-std::string EncodeLogText(const QString& text, LogEncoding encoding)
-{
-    const std::string encoded = EncodeText(text, encoding);
-
-    // "\n" is one byte in both encodings and never part of a longer sequence.
-    std::string out;
-    out.reserve(encoded.size() + static_cast<std::size_t>(text.count(u'\n')));
-    for (const char c : encoded) {
-        if (c == '\n')
-            out.push_back('\r');
-        out.push_back(c);
-    }
-    return out;
 }

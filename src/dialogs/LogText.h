@@ -12,11 +12,6 @@
 
 enum class LogEncoding { Utf8, Latin1 };
 
-struct DecodedLog {
-    QString text; // lines separated by "\n" alone
-    LogEncoding encoding = LogEncoding::Utf8;
-};
-
 // Whether `bytes` are valid UTF-8 under the same strict rules as the decoding below: no
 // overlong forms, no surrogates, nothing beyond U+10FFFF. Runs through ASCII eight bytes at a
 // time, for logs of many megabytes.
@@ -28,10 +23,3 @@ std::string EncodeText(QStringView text, LogEncoding encoding);
 
 // `bytes` as UTF-8 when they are valid UTF-8, otherwise as Latin-1; `encoding` receives which.
 QString DecodeUtf8OrLatin1(std::string_view bytes, LogEncoding* encoding = nullptr);
-
-// The text of `bytes` up to the first zero byte, decoded, with each CR LF made one "\n".
-DecodedLog DecodeLogBytes(std::string_view bytes);
-
-// `text` with every "\n" written as CR LF, encoded as `encoding`. Under Latin-1, a character
-// beyond U+00FF (typed by the user) is written as its UTF-8 bytes rather than dropped.
-std::string EncodeLogText(const QString& text, LogEncoding encoding);
