@@ -1,8 +1,6 @@
 #include "monitor/ProcessTable.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -27,15 +25,6 @@ void EraseFrom(std::unordered_map<std::uint32_t, std::vector<int>>& index, std::
         rows.erase(at);
     if (rows.empty())
         index.erase(it);
-}
-
-void CopyTruncated(const char* text, char* buffer, std::size_t capacity)
-{
-    if (!buffer || capacity == 0)
-        return;
-    std::size_t length = std::min(std::strlen(text), capacity - 1);
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
 }
 
 } // namespace
@@ -233,37 +222,4 @@ TableChanges ProcessTable::TakeChanges()
     changes.iconNames.assign(m_images.begin() + m_reportedImages, m_images.end());
     m_reportedImages = GetImageCount();
     return changes;
-}
-
-bool FormatFileDate(platform::FileTime time, char* buffer, std::size_t capacity)
-{
-    platform::LocalTime local{};
-    if (!platform::FileTimeToLocal(time, local))
-        return false;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u/%02u/%04u", local.month, local.day, local.year);
-    CopyTruncated(text, buffer, capacity);
-    return true;
-}
-
-bool FormatFileTime(platform::FileTime time, char* buffer, std::size_t capacity)
-{
-    platform::LocalTime local{};
-    if (!platform::FileTimeToLocal(time, local))
-        return false;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", local.hour, local.minute, local.second);
-    CopyTruncated(text, buffer, capacity);
-    return true;
-}
-
-std::string FormatFileDateTime(platform::FileTime time)
-{
-    platform::LocalTime local{};
-    if (time == 0 || !platform::FileTimeToLocal(time, local))
-        return " ";
-    char text[64];
-    std::snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u", local.month, local.day,
-                  local.year, local.hour, local.minute, local.second);
-    return text;
 }

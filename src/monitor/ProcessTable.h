@@ -5,6 +5,7 @@
 // Not locked by itself: every access from the monitor thread happens under the owner's
 // m_lock (CProcessMonitor), and so does every access from the window's thread.
 
+#include "monitor/TimeText.h"
 #include "platform/ProcessServices.h"
 
 #include <array>
@@ -127,11 +128,3 @@ private:
 // True when `text` holds nothing but C-locale white space: a "Finish time" that is blank
 // this way marks a live row.
 bool IsBlankText(const std::string& text);
-
-// Time texts, local time with the UTC offset in force now. Each returns false and leaves the
-// buffer untouched when the conversion fails; otherwise writes at most capacity-1 characters
-// and a terminator. Date "%02u/%02u/%04u" (month, day, year), time "%02u:%02u:%02u".
-bool FormatFileDate(platform::FileTime time, char* buffer, std::size_t capacity);
-bool FormatFileTime(platform::FileTime time, char* buffer, std::size_t capacity);
-// Date and time joined as "%s %s"; a zero time gives a single blank.
-std::string FormatFileDateTime(platform::FileTime time);
