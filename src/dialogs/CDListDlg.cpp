@@ -64,7 +64,7 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 
 void CDListDlg::showEvent(QShowEvent* event)
 {
-    // The creator sets m_pList after construction, so the list is read when the dialog shows.
+    // The creator sets m_entries after construction, so the list is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
@@ -74,12 +74,10 @@ void CDListDlg::showEvent(QShowEvent* event)
 
 void CDListDlg::OnInitDialog()
 {
-    if (m_pList == nullptr)
-        return;
     {
         const QSignalBlocker blocker(m_listBox);
-        for (std::size_t i = 0; i < m_pList->GetSize(); ++i)
-            m_listBox->addItem(EntryText(m_pList->GetAt(i)));
+        for (const std::string& entry : m_entries)
+            m_listBox->addItem(EntryText(entry));
         // No line is current, so the first click on a line is a selection change.
         m_listBox->setCurrentRow(-1);
     }
@@ -106,12 +104,9 @@ void CDListDlg::OnDelete()
         m_listBox->setCurrentRow(-1);
         m_listBox->clearSelection();
     }
-    if (m_pList == nullptr || static_cast<std::size_t>(i) >= m_pList->GetSize())
+    if (static_cast<std::size_t>(i) >= m_entries.size())
         return;
-    // The monitor walks the entries by index under this lock.
-    std::unique_lock<std::mutex> lock;
-    if (m_pLock != nullptr)
-        lock = std::unique_lock<std::mutex>(*m_pLock);
-    m_pList->RemoveAt(static_cast<std::size_t>(i));
-    m_pList->Save();
+    m_entries.erase(m_entries.begin() + i);
+    if (m_removeAt)
+        m_removeAt(static_cast<std::size_t>(i));
 }

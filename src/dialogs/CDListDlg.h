@@ -5,9 +5,10 @@
 
 #include <QDialog>
 
-#include <mutex>
+#include <functional>
+#include <string>
+#include <vector>
 
-class CDisabledList;
 class QGroupBox;
 class QListWidget;
 class QPushButton;
@@ -17,10 +18,10 @@ class CDListDlg : public QDialog {
 public:
     explicit CDListDlg(QWidget* parent = nullptr);
 
-    // Set by the creator before the dialog is shown; neither is owned. m_pLock, when set, is
-    // the lock under which the monitor looks names up in the list.
-    CDisabledList* m_pList = nullptr;
-    std::mutex* m_pLock = nullptr;
+    // Set by the creator before the dialog is shown: the entries in list order, and the
+    // deletion of entry i (which saves the list: the monitor's RemoveDisabledAt).
+    std::vector<std::string> m_entries;
+    std::function<void(std::size_t)> m_removeAt;
 
     // Not sorted: line i is entry i, which OnDelete relies on.
     QListWidget* m_listBox = nullptr;

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTextDocument>
 
+#include <optional>
+
 namespace {
 
 // Reopens the log at the end of an operation, also when the operation throws.
@@ -87,21 +89,30 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     connect(m_btnSave, &QPushButton::clicked, this, &CLogsViewDlg::OnSave);
 }
 
+CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* lock)
+{
+    return [&log, lock](const std::function<void(const std::string& path)>& operation) {
+        // Held across close, operation and reopen, so that writes under the same lock wait
+        // for the log instead of being dropped while it is closed.
+        std::unique_lock<std::mutex> held;
+        if (lock != nullptr)
+            held = std::unique_lock<std::mutex>(*lock);
+        const ReopenLog reopen(log);
+        operation(log.m_path);
+    };
+}
+
 template <class Operation>
 auto CLogsViewDlg::WithLogClosed(Operation&& operation)
 {
-    // Held across close, operation and reopen, so that the monitor's writes wait for the log
-    // instead of being dropped while it is closed.
-    std::unique_lock<std::mutex> lock;
-    if (m_pLock != nullptr)
-        lock = std::unique_lock<std::mutex>(*m_pLock);
-    const ReopenLog reopen(*m_pLog);
-    return operation(m_pLog->m_path);
+    std::optional<decltype(operation(std::string()))> result;
+    m_runWithLogClosed([&](const std::string& path) { result.emplace(operation(path)); });
+    return std::move(*result);
 }
 
 void CLogsViewDlg::showEvent(QShowEvent* event)
 {
-    // The creator sets m_pLog after construction, so the file is read when the dialog shows.
+    // The creator sets m_runWithLogClosed after construction, so the file is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
@@ -113,7 +124,7 @@ void CLogsViewDlg::OnInitDialog()
 {
     const WaitCursor wait;
     std::optional<std::string> bytes;
-    if (m_pLog != nullptr)
+    if (m_runWithLogClosed)
         bytes = WithLogClosed([](const std::string& path) { return ReadLogFile(path); });
     if (!bytes) {
         m_btnClose->setFocus();
@@ -142,14 +153,14 @@ void CLogsViewDlg::OnClear()
     m_edit->clear();
     // Nothing read from the file is left in the box.
     m_encoding = LogEncoding::Utf8;
-    if (m_pLog == nullptr)
+    if (!m_runWithLogClosed)
         return;
     WithLogClosed([](const std::string& path) { return TruncateLogFile(path); });
 }
 
 void CLogsViewDlg::OnSave()
 {
-    if (m_pLog == nullptr)
+    if (!m_runWithLogClosed)
         return;
     const WaitCursor wait;
     const std::string bytes = EncodeLogText(EditText(), m_encoding);

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -20,10 +21,13 @@ class CLogsViewDlg : public QDialog {
 public:
     explicit CLogsViewDlg(QWidget* parent = nullptr);
 
-    // Set by the creator before the dialog is shown; neither is owned. m_pLock, when set, is
-    // the lock under which the monitor writes to the log.
-    CEventLogFile* m_pLog = nullptr;
-    std::mutex* m_pLock = nullptr;
+    // Runs an operation on the log's path with the log closed, and opens the log again after
+    // it if it was open (the monitor's RunWithLogClosed, under its lock).
+    using LogRunner = std::function<void(const std::function<void(const std::string& path)>&)>;
+    // Set by the creator before the dialog is shown; unset, the dialog shows nothing.
+    LogRunner m_runWithLogClosed;
+    // A runner over a log of one's own, under `lock` when given (neither is owned).
+    static LogRunner ForLog(CEventLogFile& log, std::mutex* lock = nullptr);
 
     QPlainTextEdit* m_edit = nullptr;
     QPushButton* m_btnClose = nullptr;
@@ -44,8 +48,7 @@ protected:
 
 private:
     void OnInitDialog();
-    // Runs `operation` on the log's path with the log closed, under m_pLock when set, and opens
-    // the log again afterwards if it was open.
+    // Runs `operation` through m_runWithLogClosed and returns what it returned.
     template <class Operation>
     auto WithLogClosed(Operation&& operation);
 

@@ -307,7 +307,7 @@ void CMainFrame::CreateTrayMenu()
 
 void CMainFrame::RestoreWindowRect()
 {
-    const SettingsRecord& s = m_wndProcessList->Settings();
+    const SettingsRecord s = m_wndProcessList->Settings();
     // The four values add up with 32-bit wrap-around; a sum of 0 means "no saved rectangle".
     const std::uint32_t sum = static_cast<std::uint32_t>(s.windowLeft) +
                               static_cast<std::uint32_t>(s.windowTop) +
@@ -364,7 +364,7 @@ void CMainFrame::UpdateCommandUI()
     const bool hasSelection = m_wndProcessList->GetSelectionMark() != -1;
     Command(ID_PROCESS_KILL)->setEnabled(hasSelection);
     Command(ID_PROCESS_DISABLE)->setEnabled(hasSelection);
-    const SettingsRecord& s = m_wndProcessList->Settings();
+    const SettingsRecord s = m_wndProcessList->Settings();
     Command(ID_SETTINGS_EVENTLOG)->setChecked(s.eventLogOn != 0);
     Command(ID_SETTINGS_MINIMIZE)->setChecked(s.minimizeAtStart != 0);
     Command(ID_VIEW_TOOLBAR)->setChecked(m_wndToolBar && !m_wndToolBar->isHidden());
@@ -468,7 +468,7 @@ void CMainFrame::OnTrayExit()
 
 void CMainFrame::CapturePlacement()
 {
-    SettingsRecord& s = m_wndProcessList->Settings();
+    SettingsRecord s = m_wndProcessList->Settings();
     if (isMinimized() || IsInTray()) {
         // In the tray: the icon goes now; the rectangle and the maximised flag stay as loaded.
         m_trayIcon->hide();
@@ -478,6 +478,7 @@ void CMainFrame::CapturePlacement()
         return; // never shown: there is no placement to keep
     if (isMaximized()) {
         s.maximized = 1;
+        m_wndProcessList->SetSettings(s);
         return;
     }
     const QRect outer = frameGeometry();
@@ -492,6 +493,7 @@ void CMainFrame::CapturePlacement()
         s.windowBottom = outer.top() + outer.height();
     }
     s.maximized = 0;
+    m_wndProcessList->SetSettings(s);
 }
 
 bool CMainFrame::OnClose()
@@ -562,8 +564,9 @@ void CMainFrame::OnToggleEventLog()
 
 void CMainFrame::OnToggleMinimizeAtStart()
 {
-    SettingsRecord& s = m_wndProcessList->Settings();
+    SettingsRecord s = m_wndProcessList->Settings();
     s.minimizeAtStart = s.minimizeAtStart == 0 ? 1 : 0;
+    m_wndProcessList->SetSettings(s);
     UpdateCommandUI();
 }
 
@@ -576,8 +579,9 @@ void CMainFrame::OnEventLog()
 {
     CLogsViewDlg dialog(this);
     CProcessMonitor& monitor = m_wndProcessList->Monitor();
-    dialog.m_pLog = &monitor.m_eventLog;
-    dialog.m_pLock = &monitor.m_lock;
+    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) {
+        monitor.RunWithLogClosed(operation);
+    };
     dialog.exec();
 }
 

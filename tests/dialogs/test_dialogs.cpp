@@ -116,6 +116,21 @@ private:
         list.Load();
     }
 
+    // The dialog over `list` as the monitor offers it: its entries, and a deletion that
+    // removes and saves under `lock` when given.
+    static void Attach(CDListDlg& dlg, CDisabledList& list, std::mutex* lock = nullptr)
+    {
+        for (std::size_t i = 0; i < list.GetSize(); ++i)
+            dlg.m_entries.push_back(list.GetAt(i));
+        dlg.m_removeAt = [&list, lock](std::size_t index) {
+            std::unique_lock<std::mutex> held;
+            if (lock != nullptr)
+                held = std::unique_lock<std::mutex>(*lock);
+            list.RemoveAt(index);
+            list.Save();
+        };
+    }
+
 private slots:
     void init()
     {
@@ -131,7 +146,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         QCOMPARE(dlg.m_listBox->count(), 0);
         QVERIFY(!dlg.m_btnDelete->isEnabled());
@@ -145,7 +160,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "notepad.exe|b|Zed.exe||a\r\nb|caf\xe9.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         const QStringList expected{"notepad.exe", "b", "Zed.exe", "", "a??b", QString::fromUtf8("café.exe")};
         QCOMPARE(Lines(dlg.m_listBox), expected);
@@ -167,7 +182,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "calc.exe|calc.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         ClickRow(dlg.m_listBox, 1);
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
@@ -188,7 +203,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "a|b|c|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         ClickRow(dlg.m_listBox, 1);
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
@@ -210,7 +225,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "solo.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         QTest::keyClick(dlg.m_listBox, Qt::Key_Down); // the keyboard selects as well
         QVERIFY(dlg.m_btnDelete->isEnabled());
@@ -226,8 +241,7 @@ private slots:
         LoadList(list, "a|b|");
         std::mutex lock;
         CDListDlg dlg;
-        dlg.m_pList = &list;
-        dlg.m_pLock = &lock;
+        Attach(dlg, list, &lock);
         dlg.show();
         ClickRow(dlg.m_listBox, 0);
 
@@ -289,7 +303,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, file.toStdString());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
         QVERIFY(!dlg.EditText().contains(u'\r'));
@@ -304,7 +318,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "first\r\nsecond\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(dlg.focusWidget(), dlg.m_edit);
@@ -331,7 +345,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "caf\xe9\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.Encoding(), LogEncoding::Latin1);
         dlg.m_edit->moveCursor(QTextCursor::End);
@@ -350,7 +364,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::symlink(real.c_str(), log.m_path.c_str()), 0);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         dlg.m_edit->moveCursor(QTextCursor::End);
         QTest::keyClicks(dlg.m_edit, "new");
@@ -372,7 +386,7 @@ private slots:
         const std::string old = SampleLog();
         WriteBytes(log.m_path, old);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         dlg.m_edit->setPlainText(QString(64 * 1024, u'x'));
 
@@ -397,7 +411,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         const QString shown = dlg.EditText();
         QuestionAnswerer answerer(QMessageBox::No);
@@ -416,7 +430,7 @@ private slots:
         log.Open();
         QVERIFY(log.IsOpen());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QVERIFY(log.IsOpen());
         QCOMPARE(dlg.EditText(), QString::fromStdString(SampleLog()).replace("\r\n", "\n"));
@@ -441,7 +455,7 @@ private slots:
         WriteBytes(log.m_path, "a\r\n");
         log.Open();
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         // An entry the monitor appends while the dialog is open is lost by Save.
         log.Write("lost\r\n");
@@ -461,7 +475,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "a\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.EditText(), QStringLiteral("a\n"));
         QVERIFY(!log.IsOpen());
@@ -481,7 +495,7 @@ private slots:
         log.m_path = Path("Logs.log");
         {
             CLogsViewDlg dlg;
-            dlg.m_pLog = &log;
+            dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowActive(&dlg));
             QCOMPARE(dlg.EditText(), QString());
@@ -492,7 +506,7 @@ private slots:
         }
         QVERIFY(QFile::remove(QString::fromStdString(log.m_path)));
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "typed");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -511,7 +525,7 @@ private slots:
         CEventLogFile log;
         log.m_path = path;
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.EditText(), QString());
         QTest::keyClicks(dlg.m_edit, "mine");
@@ -529,7 +543,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::mkfifo(log.m_path.c_str(), 0600), 0);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show(); // must not wait for a writer
         QCOMPARE(dlg.EditText(), QString());
         QTest::keyClicks(dlg.m_edit, "text");
@@ -549,8 +563,7 @@ private slots:
         log.Open();
         std::mutex lock;
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
-        dlg.m_pLock = &lock;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log, &lock);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "x");
 
@@ -587,7 +600,7 @@ private slots:
         WriteBytes(log.m_path, big);
 
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         QElapsedTimer timer;
         timer.start();
         dlg.show();
@@ -625,7 +638,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "xmrig|teamviewer|steam.exe|anydesk|minerd|");
         CDListDlg listDlg;
-        listDlg.m_pList = &list;
+        Attach(listDlg, list);
         listDlg.show();
         ClickRow(listDlg.m_listBox, 1);
         QVERIFY(!listDlg.windowIcon().pixmap(32).isNull());
@@ -637,7 +650,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
         CLogsViewDlg logDlg;
-        logDlg.m_pLog = &log;
+        logDlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         logDlg.show();
         QVERIFY(!logDlg.windowIcon().pixmap(32).isNull());
         const QPixmap logShot = logDlg.grab();

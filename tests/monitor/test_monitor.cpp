@@ -1,5 +1,6 @@
 // The monitor cycle against real processes, in a temporary program directory.
 
+#include "MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
 #include "storage/CDataFile.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -106,9 +108,9 @@ protected:
     static std::vector<int> RowsOf(CProcessMonitor& monitor, pid_t pid)
     {
         std::vector<int> rows;
-        std::lock_guard lock(monitor.m_lock);
-        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
-            if (monitor.m_table.GetCellText(row, ColPid) == std::to_string(pid))
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row)
+            if (MonitorTestAccess::Table(monitor).CellText(row, ColPid) == std::to_string(pid))
                 rows.push_back(row);
         return rows;
     }
@@ -131,28 +133,26 @@ TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsIt
     std::string log = ReadFile(m_dir / "Logs.log");
     ASSERT_EQ(log.rfind("\r\nOrvane started ", 0), 0u);
 
-    std::lock_guard lock(monitor.m_lock);
-    ProcessTable& table = monitor.m_table;
+    std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+    ProcessTable& table = MonitorTestAccess::Table(monitor);
     ASSERT_GT(table.GetRowCount(), 1);
     std::size_t named = 0;
     // Rows follow the enumeration order: each row's pid comes later in it than the previous one.
     std::size_t at = 0;
     for (int row = 0; row < table.GetRowCount(); ++row) {
-        std::uint32_t pid = table.GetRecord(row)->pid;
+        std::uint32_t pid = table.Pid(row);
         auto found = std::find(order.begin() + at, order.end(), pid);
         ASSERT_NE(found, order.end()) << "row " << row << " pid " << pid;
         at = found - order.begin();
-        EXPECT_EQ(table.GetCellText(row, ColPid), std::to_string(pid));
-        EXPECT_NE(table.GetCellText(row, ColName), "orvane");
+        EXPECT_EQ(table.CellText(row, ColPid), std::to_string(pid));
+        EXPECT_NE(table.CellText(row, ColName), "orvane");
 
-        const std::string& name = table.GetCellText(row, ColName);
+        const std::string& name = table.CellText(row, ColName);
         if (name == "unknown")
             continue;
         ++named;
-        platform::ProcessTimes times;
-        ASSERT_TRUE(table.GetRecord(row)->hProcess->GetTimes(times));
-        std::string start = FormatFileDateTime(times.creation);
-        EXPECT_EQ(table.GetCellText(row, ColStart), start);
+        std::string start = FormatFileDateTime(table.Rows().Row(row).creation);
+        EXPECT_EQ(table.CellText(row, ColStart), start);
         EXPECT_GE(Count(log, "Started process \t\t" + name + " \t\t" + start + "\r\n"), 1u) << name;
     }
     // One line per named row; a row named "unknown" gets its line one pass later.
@@ -179,10 +179,10 @@ TEST_F(MonitorTest, LaterProcessGetsARowThenOneFinishedLineAndZeroLoad)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
     {
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "late sleep (x)");
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFile), (m_dir / "late sleep (x)").string());
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish), "");
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColName), "late sleep (x)");
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFile), (m_dir / "late sleep (x)").string());
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish), "");
     }
 
     KillAndReap(pid);
@@ -191,11 +191,11 @@ TEST_F(MonitorTest, LaterProcessGetsARowThenOneFinishedLineAndZeroLoad)
     monitor.ScanProcesses();
     std::string finish;
     {
-        std::lock_guard lock(monitor.m_lock);
-        finish = monitor.m_table.GetCellText(rows[0], ColFinish);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        finish = MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish);
         EXPECT_EQ(finish.size(), 19u);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColCpu), "0 %");
-        EXPECT_EQ(monitor.m_table.GetRecord(rows[0])->hProcess->DescriptorCount(), 0);
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColCpu), "0 %");
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).GetRecord(rows[0]), nullptr); // no handle kept
     }
     EXPECT_EQ(RowsOf(monitor, pid).size(), 1u); // the row stays, nothing new for a dead pid
 
@@ -236,12 +236,12 @@ TEST_F(MonitorTest, ReusedIdentifierGetsASecondRow)
     monitor.ScanProcesses(); // the new process gets its own row
     auto rows = RowsOf(monitor, first);
     ASSERT_EQ(rows.size(), 2u);
-    std::lock_guard lock(monitor.m_lock);
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "reuse-a");
-    EXPECT_NE(monitor.m_table.GetCellText(rows[0], ColFinish), "");
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColName), "reuse-b");
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColFinish), "");
-    EXPECT_EQ(monitor.m_table.FindLiveRow(first), rows[1]);
+    std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColName), "reuse-a");
+    EXPECT_NE(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish), "");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[1], ColName), "reuse-b");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[1], ColFinish), "");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).FindLiveRow(first), rows[1]);
 }
 
 TEST_F(MonitorTest, DisabledNameIsKilledAtFirstSightWithoutRowOrLine)
@@ -274,8 +274,8 @@ TEST_F(MonitorTest, WithLoggingOffTheTableUpdatesAndNothingIsWritten)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
     {
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish).size(), 19u);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish).size(), 19u);
     }
     EXPECT_FALSE(fs::exists(m_dir / "Logs.log"));
 }
@@ -324,6 +324,7 @@ TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
     if (static_cast<int>(std::thread::hardware_concurrency()) < threads)
         GTEST_SKIP() << "needs " << threads << " processors";
     CProcessMonitor monitor(m_dir.string());
+    monitor.SetVisibleRows(0, std::numeric_limits<int>::max()); // every row on screen
     pid_t pid = SpinChild(threads);
     ASSERT_GT(pid, 0);
     m_children.push_back(pid);
@@ -344,8 +345,8 @@ TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
     ASSERT_EQ(rows.size(), 1u);
     std::string text;
     {
-        std::lock_guard lock(monitor.m_lock);
-        text = monitor.m_table.GetCellText(rows[0], ColCpu);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        text = MonitorTestAccess::Table(monitor).CellText(rows[0], ColCpu);
     }
     ASSERT_GE(text.size(), 3u);
     EXPECT_EQ(text.substr(text.size() - 2), " %");
@@ -366,7 +367,7 @@ TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSetting
     std::atomic<int> batches{0};
     {
         CProcessMonitor monitor(m_dir.string());
-        EXPECT_EQ(monitor.m_settings.eventLogOn, 1);
+        EXPECT_EQ(monitor.GetSettings().eventLogOn, 1);
         monitor.Start([&](TableChanges&&) { ++batches; }, [&] { ++ended; });
         while (batches == 0)
             std::this_thread::sleep_for(10ms);
@@ -374,16 +375,16 @@ TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSetting
         monitor.PrepareClose();
         monitor.PrepareClose(); // a second request while the thread ends: no second banner
         auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!monitor.m_bThreadEnded && std::chrono::steady_clock::now() < deadline)
+        while (!monitor.ThreadEnded() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(monitor.m_bThreadEnded);
+        ASSERT_TRUE(monitor.ThreadEnded());
         EXPECT_EQ(ended, 1);
         monitor.PrepareClose(); // phase 2: joins the thread, frees the records
-        EXPECT_FALSE(monitor.m_hThread.joinable());
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_disabledList.GetSize(), 0u);
-        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
-            EXPECT_EQ(monitor.m_table.GetRecord(row), nullptr);
+        EXPECT_FALSE(MonitorTestAccess::ThreadJoinable(monitor));
+        EXPECT_TRUE(monitor.DisabledEntries().empty());
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row)
+            EXPECT_EQ(MonitorTestAccess::Table(monitor).GetRecord(row), nullptr);
     }
     std::string log = ReadFile(m_dir / "Logs.log");
     EXPECT_EQ(Count(log, "\r\nOrvane finished "), 1u);

@@ -34,14 +34,14 @@ namespace {
 
 constexpr int kWatchTimeoutMs = 20000;
 
-RowSnapshot MakeRow(int row, const std::string& name, const std::string& pid,
-                    const std::string& cpu = "0 %", int image = 0)
+// Appends an ended-looking row as the monitor would: named, start shown, load measured.
+int AddRow(ProcessTable& table, const std::string& name, std::uint32_t pid, int image = 0)
 {
-    RowSnapshot snapshot;
-    snapshot.row = row;
-    snapshot.image = image;
-    snapshot.cells = {name, pid, "01/02/2024 10:00:00", " ", cpu, "/usr/bin/" + name};
-    return snapshot;
+    const int row = table.AppendRow(pid, platform::GetSystemTimeAsFileTime(), image, name,
+                                    "/usr/bin/" + name);
+    table.ShowStart(row);
+    table.SetLoad(row, 0);
+    return row;
 }
 
 // The live row of `pid` in the model, -1 when there is none (yet).
@@ -158,11 +158,10 @@ void TestProcessList::modelTitlesAndAlignment()
     QFETCH(QString, title);
     QFETCH(int, horizontal);
 
-    ProcessTableModel model;
-    TableChanges changes;
-    changes.rowCount = 1;
-    changes.rows.push_back(MakeRow(0, "bash", "7"));
-    model.Apply(std::move(changes));
+    ProcessTable table;
+    AddRow(table, "bash", 7);
+    ProcessTableModel model(table.Rows());
+    model.Apply(table.TakeChanges());
 
     QCOMPARE(model.columnCount(), 6);
     QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), title);
@@ -175,30 +174,27 @@ void TestProcessList::modelTitlesAndAlignment()
 
 void TestProcessList::modelAppendsThenChangesOneRow()
 {
-    ProcessTableModel model;
+    ProcessTable table;
+    ProcessTableModel model(table.Rows());
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
 
-    TableChanges first;
-    first.rowCount = 3;
     for (int row = 0; row < 3; ++row)
-        first.rows.push_back(MakeRow(row, "p" + std::to_string(row), std::to_string(100 + row)));
-    model.Apply(std::move(first));
+        AddRow(table, "p" + std::to_string(row), static_cast<std::uint32_t>(100 + row));
+    model.Apply(table.TakeChanges());
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.at(0).at(1).toInt(), 0);
     QCOMPARE(inserted.at(0).at(2).toInt(), 2);
     QCOMPARE(changed.count(), 0);
 
-    // Row 0 comes again unchanged, row 1 with a new load, and one row is appended.
-    TableChanges second;
-    second.rowCount = 4;
-    second.rows.push_back(MakeRow(0, "p0", "100"));
-    second.rows.push_back(MakeRow(1, "p1", "101", "12 %"));
-    second.rows.push_back(MakeRow(3, "p3", "103"));
-    model.Apply(std::move(second));
+    // Row 0 is given the same load again, row 1 a new load, and one row is appended.
+    table.SetLoad(0, 0);
+    table.SetLoad(1, 12);
+    AddRow(table, "p3", 103);
+    model.Apply(table.TakeChanges());
 
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
@@ -215,15 +211,12 @@ void TestProcessList::modelAppendsThenChangesOneRow()
 
 void TestProcessList::modelKeepsBytesAndFallsBackToDefaultIcon()
 {
-    ProcessTableModel model;
-    TableChanges changes;
-    changes.rowCount = 2;
-    changes.firstNewImage = 1;
-    changes.iconNames = {"orvane-no-such-icon"};
+    ProcessTable table;
     const std::string odd = "a b) (c|d \xC3\xA9";
-    changes.rows.push_back(MakeRow(0, odd, "1", "0 %", 1));
-    changes.rows.push_back(MakeRow(1, "plain", "2"));
-    model.Apply(std::move(changes));
+    AddRow(table, odd, 1, table.AddImage("orvane-no-such-icon"));
+    AddRow(table, "plain", 2);
+    ProcessTableModel model(table.Rows());
+    model.Apply(table.TakeChanges()); // the first batch names image 0 too
 
     QCOMPARE(model.CellText(0, ColName), odd);
     QCOMPARE(model.data(model.index(0, ColName)).toString(), QString::fromUtf8(odd.c_str()));
@@ -289,7 +282,8 @@ void TestProcessList::forkedSleepAppears()
     QCOMPARE(model.CellText(row, ColName), std::string("sleep"));
     QCOMPARE(model.CellText(row, ColPid), std::to_string(pid));
     QVERIFY(model.CellText(row, ColFile).ends_with("/sleep"));
-    // Its start time and load come with the same or the next pass.
+    // Its start time and load come with the same or the next pass once it is on screen.
+    m_wnd->List()->scrollTo(model.index(row, 0));
     QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColStart).size() == 19, kWatchTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColCpu).ends_with(" %"), kWatchTimeoutMs);
 }

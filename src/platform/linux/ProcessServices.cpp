@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -189,6 +190,8 @@ ProcessHandle::~ProcessHandle()
 
 std::uint32_t ProcessHandle::Pid() const { return m_pid; }
 
+FileTime ProcessHandle::CreationTime() const { return m_times.creation; }
+
 bool ProcessHandle::HasEnded() const { return m_ended; }
 
 int ProcessHandle::DescriptorCount() const { return (m_pidfd >= 0) + (m_statfd >= 0); }
@@ -297,6 +300,54 @@ bool ProcessHandle::Kill(bool privilegedRetry)
     if (errno != EPERM || !privilegedRetry)
         return false;
     return caps::WithCapabilityRaised(CAP_KILL, [this] { return PidfdKill(m_pidfd); });
+}
+
+std::unique_ptr<ExitWatch> ExitWatch::Create()
+{
+    const int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::unique_ptr<ExitWatch> watch(new ExitWatch);
+    watch->m_epoll = fd;
+    return watch;
+}
+
+ExitWatch::~ExitWatch()
+{
+    if (m_epoll >= 0)
+        close(m_epoll);
+}
+
+bool ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
+{
+    if (handle.m_ended || handle.m_pidfd < 0)
+        return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = key;
+    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, handle.m_pidfd, &event) != 0)
+        return false;
+    ++m_watched;
+    return true;
+}
+
+void ExitWatch::Remove(const ProcessHandle& handle)
+{
+    if (handle.m_pidfd >= 0 && epoll_ctl(m_epoll, EPOLL_CTL_DEL, handle.m_pidfd, nullptr) == 0)
+        --m_watched;
+}
+
+void ExitWatch::TakeEnded(std::vector<std::uint64_t>& keys)
+{
+    // Level-triggered: an ended process stays ready until removed, so one call with room for
+    // every watched process reports each of them once.
+    m_events.resize(std::max<std::size_t>(m_watched, 1));
+    int n;
+    do {
+        n = epoll_wait(m_epoll, m_events.data(), static_cast<int>(m_events.size()), 0);
+    } while (n < 0 && errno == EINTR);
+    for (int i = 0; i < n; ++i)
+        keys.push_back(m_events[static_cast<std::size_t>(i)].data.u64);
 }
 
 FileTime GetSystemTimeAsFileTime()
