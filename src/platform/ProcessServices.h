@@ -33,10 +33,13 @@ struct ProcessTimes {
 // Returns false, with `pids` empty, when the list cannot be read at all.
 bool EnumProcesses(std::vector<std::uint32_t>& pids);
 
-// A handle on one process: owns a pidfd and a descriptor of /proc/<pid>/stat, both checked
-// at open to name the same process (the same start time), so a reused identifier never
-// mixes two processes. While the process lives, it holds exactly two descriptors; once its
-// exit has been seen it releases both and keeps only its last times.
+// A handle on one process: its start time, checked on every read, so a reused identifier
+// never mixes two processes. While descriptors are plentiful the handle keeps three: a pidfd
+// and descriptors of /proc/<pid>/stat and /proc/<pid>/comm, all checked at open to name the
+// same process. When the program runs short of descriptors (see DescriptorsRanShort) the
+// handle keeps none: it reads those files by path and proves each read by the start time,
+// and opens a pidfd only for the moment it needs one. Both kinds behave alike. Once the exit
+// has been seen the handle releases its descriptors and keeps only its last times.
 //
 // Not thread-safe by itself: the owner serialises calls on one handle.
 class ProcessHandle {
@@ -66,8 +69,19 @@ public:
     // True once the exit has been seen (descriptors released).
     bool HasEnded() const;
 
-    // Number of descriptors the handle holds now (2 while live, 0 once ended).
+    // Number of descriptors the handle holds now: 3 while live (2 for kthreadd), 0 once
+    // ended or when it was opened short of descriptors.
     int DescriptorCount() const;
+
+    // Whether the kernel's command name (/proc/<pid>/comm) differs from the one it had at
+    // the previous call (at the first call: at open). Cheap enough for every pass: one read.
+    // A new name may mean a new program (exec) or only a rename (prctl); the executable tells
+    // which. False for an ended handle, kthreadd, or a name that cannot be read now.
+    bool CommandNameChanged();
+
+    // The process has begun another program (exec keeps the identifier) at `seen`: from now
+    // on the creation time reads `seen`, as the start of that program.
+    void BeganProgram(FileTime seen);
 
     // Base name of the executable: last component of /proc/<pid>/exe (without a trailing
     // " (deleted)"); for a user-space process whose link cannot be read, /proc/<pid>/comm;
@@ -79,7 +93,8 @@ public:
     // bytes read as '?'; empty when it cannot be read.
     std::string FilePath() const;
 
-    // Terminates the process with SIGKILL through its pidfd, never by bare identifier. On
+    // Terminates the process with SIGKILL through its pidfd (one opened for the moment and
+    // checked by the start time, on a handle that keeps none), never by bare identifier. On
     // EPERM, if CAP_KILL is permitted but not effective, raises it for one more attempt and
     // drops it again at once. Returns whether the signal was delivered; callers may ignore it
     // (the program reports nothing). Does nothing for an ended handle.
@@ -97,12 +112,16 @@ private:
     ProcessHandle() = default;
     void MarkEnded();
     bool StillSameProcess() const;
+    bool Exited() const; // the whole thread group has exited (asked when stat shows a zombie)
+    int OpenPidfdForMoment() const;
     // Kept small and inline: an ended row keeps its handle for the rest of the run.
     std::uint32_t m_pid = 0;
     int m_pidfd = -1;
     int m_statfd = -1;
+    int m_commfd = -1;
     bool m_ended = false;
     bool m_kthreadd = false;
+    char m_comm[16] = {};           // command name last read (the kernel keeps at most 15 bytes)
     std::uint64_t m_startTicks = 0; // (22) starttime, identity check
     ProcessTimes m_times;           // last times read
 };
@@ -152,7 +171,15 @@ long CurrentUtcOffset();
 // that executable. Empty when none. Looked up once per path (cached; thread-safe).
 std::string FindIconName(const std::string& executablePath);
 
-// Raises the soft RLIMIT_NOFILE to the hard limit (each live process holds two descriptors).
+// Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps three
+// descriptors). The program calls it once at start.
 void RaiseFileLimit();
+
+// The soft RLIMIT_NOFILE in force now (UINT64_MAX when unlimited).
+std::uint64_t FileLimit();
+
+// True once a handle or the kernel-thread registry has had to do without kept descriptors
+// for lack of them (stays true for the rest of the run).
+bool DescriptorsRanShort();
 
 } // namespace platform

@@ -81,7 +81,7 @@ TEST(ProcessServices, SleepIsEnumeratedAndReadThroughItsHandle)
     EXPECT_EQ(handle->Pid(), pid);
     EXPECT_EQ(handle->BaseName(), "sleep");
     EXPECT_EQ(handle->FilePath(), kSleep);
-    EXPECT_EQ(handle->DescriptorCount(), 2);
+    EXPECT_EQ(handle->DescriptorCount(), 3);
 
     ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
@@ -344,6 +344,75 @@ TEST(ProcessServices, KernelThreadsAreFoldedIntoKthreadd)
     ASSERT_TRUE(handle->GetTimes(again));
     EXPECT_GE(again.user + again.kernel, times.user + times.kernel); // never goes back
 }
+
+std::string CommOf(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(file, name);
+    return name;
+}
+
+// Short of descriptors a handle keeps none and reads by path; it must serve in every way the
+// handle with kept descriptors does: name, path, times, a new program, the kill, the zombie.
+class HandleKinds : public ::testing::TestWithParam<rlim_t> {};
+
+TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    if (GetParam() != 0)
+        lowered.rlim_cur = std::min(GetParam(), saved.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    struct Restore {
+        rlimit limit;
+        ~Restore() { setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{saved};
+
+    int go[2];
+    ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+    ChildProcess child; // a shell that waits for a line, then becomes sleep
+    ASSERT_TRUE(child.Start({"/bin/sh", "-c", "read x; exec " + kSleep + " 1000"},
+                            [&] { return dup2(go[0], 0) == 0; }));
+    close(go[0]);
+    auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->DescriptorCount(), GetParam() == 0 ? 3 : 0);
+    if (GetParam() != 0) {
+        EXPECT_TRUE(platform::DescriptorsRanShort());
+    }
+    EXPECT_EQ(handle->FilePath(), std::filesystem::canonical("/bin/sh").string());
+    EXPECT_FALSE(handle->CommandNameChanged());
+    ProcessTimes times;
+    ASSERT_TRUE(handle->GetTimes(times));
+    EXPECT_EQ(times.exit, 0u);
+
+    ASSERT_EQ(write(go[1], "\n", 1), 1);
+    close(go[1]);
+    for (int i = 0; i < 500 && CommOf(child.Pid()) != "sleep"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(handle->CommandNameChanged());
+    EXPECT_FALSE(handle->CommandNameChanged()); // told once
+    EXPECT_EQ(handle->BaseName(), "sleep");
+    const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
+    handle->BeganProgram(seen);
+    ASSERT_TRUE(handle->GetTimes(times));
+    EXPECT_EQ(times.creation, seen);
+
+    EXPECT_TRUE(handle->Kill());
+    ASSERT_TRUE(child.WaitEnded(5000)); // a zombie until reaped below
+    ASSERT_TRUE(handle->GetTimes(times));
+    EXPECT_TRUE(handle->HasEnded());
+    EXPECT_NE(times.exit, 0u);
+    EXPECT_EQ(handle->DescriptorCount(), 0);
+    EXPECT_FALSE(handle->Kill());
+    const int status = child.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+// 0: the limit as it is; 64: all of it left to the rest of the program.
+INSTANTIATE_TEST_SUITE_P(KeptAndByPath, HandleKinds, ::testing::Values(rlim_t{0}, rlim_t{64}));
 
 TEST(ProcessServices, EndedHandleHoldsOnlyItsTimes)
 {

@@ -1,5 +1,6 @@
 #include "platform/linux/KernelThreadRegistry.h"
 
+#include "platform/linux/DescriptorBudget.h"
 #include "platform/linux/ProcFiles.h"
 
 #include <algorithm>
@@ -13,10 +14,22 @@ KernelThreadRegistry& KernelThreadRegistry::Instance()
     return registry;
 }
 
+namespace {
+
+void CloseKept(int statfd)
+{
+    if (statfd >= 0) {
+        close(statfd);
+        ReleaseDescriptors(1);
+    }
+}
+
+} // namespace
+
 KernelThreadRegistry::~KernelThreadRegistry()
 {
     for (auto& [pid, entry] : m_entries)
-        close(entry.statfd);
+        CloseKept(entry.statfd);
 }
 
 void KernelThreadRegistry::Add(std::uint32_t pid, int statfd, std::uint64_t starttime,
@@ -31,7 +44,11 @@ void KernelThreadRegistry::Add(std::uint32_t pid, int statfd, std::uint64_t star
     if (!inserted) { // the old thread has gone and its identifier was reused
         m_retiredUtime += it->second.utime;
         m_retiredStime += it->second.stime;
-        close(it->second.statfd);
+        CloseKept(it->second.statfd);
+    }
+    if (!TryHoldDescriptors(1)) {
+        close(statfd);
+        statfd = -1;
     }
     it->second = Entry{statfd, starttime, utime, stime};
 }
@@ -41,17 +58,22 @@ void KernelThreadRegistry::SweepLocked()
     char buffer[kStatBufferSize];
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         Entry& entry = it->second;
-        bool readFailed = false;
-        auto stat = ReadStat(entry.statfd, buffer, readFailed);
+        bool gone = false;
+        auto stat = entry.statfd >= 0 ? ReadStat(entry.statfd, buffer, gone)
+                                      : ReadStatByPath(it->first, buffer, gone);
         if (stat && stat->starttime == entry.starttime) {
             entry.utime = stat->utime;
             entry.stime = stat->stime;
             ++it;
             continue;
         }
+        if (!stat && !gone && entry.statfd < 0) { // no descriptor free now: asked again later
+            ++it;
+            continue;
+        }
         m_retiredUtime += entry.utime;
         m_retiredStime += entry.stime;
-        close(entry.statfd);
+        CloseKept(entry.statfd);
         it = m_entries.erase(it);
     }
     m_sweptSinceEnumeration = true;

@@ -20,7 +20,8 @@ public:
     KernelThreadRegistry& operator=(const KernelThreadRegistry&) = delete;
 
     // Takes over `statfd` (a descriptor of the thread's stat file) with the values just read
-    // through it. A thread already registered keeps its entry and `statfd` is closed.
+    // through it; closes it at once when descriptors are short. A thread already registered
+    // keeps its entry and `statfd` is closed.
     void Add(std::uint32_t pid, int statfd, std::uint64_t starttime, std::uint64_t utime,
              std::uint64_t stime);
 
@@ -40,7 +41,7 @@ private:
     KernelThreadRegistry() = default;
 
     struct Entry {
-        int statfd = -1;
+        int statfd = -1; // -1: read by path
         std::uint64_t starttime = 0;
         std::uint64_t utime = 0;
         std::uint64_t stime = 0;

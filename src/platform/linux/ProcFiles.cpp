@@ -1,6 +1,9 @@
 #include "platform/linux/ProcFiles.h"
 
+#include "platform/linux/DescriptorBudget.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <string_view>
 #include <unistd.h>
@@ -15,6 +18,35 @@ std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& 
     } while (n < 0 && errno == EINTR);
     readFailed = n <= 0;
     if (readFailed)
+        return std::nullopt;
+    return ParseProcStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+}
+
+long ReadSmallFile(const char* path, char* buffer, std::size_t size, bool& gone)
+{
+    gone = false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        gone = errno == ENOENT || errno == ESRCH;
+        if (errno == EMFILE || errno == ENFILE)
+            NoteDescriptorShortage();
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = pread(fd, buffer, size, 0);
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    gone = n <= 0;
+    return n;
+}
+
+std::optional<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize], bool& gone)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+    long n = ReadSmallFile(path, buffer, sizeof buffer, gone);
+    if (n <= 0)
         return std::nullopt;
     return ParseProcStat(std::string_view(buffer, static_cast<std::size_t>(n)));
 }

@@ -19,6 +19,16 @@ constexpr std::size_t kStatBufferSize = 1024;
 // process is gone), as opposed to a line that did not parse.
 std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed);
 
+// Reads a small file of /proc by path into `buffer` (one read, from its start) and returns the
+// byte count, or -1. Sets `gone` when the file's process no longer exists (no such entry, or
+// the read failed); an open that failed otherwise leaves it clear, and a failure for lack of
+// descriptors is noted as a shortage.
+long ReadSmallFile(const char* path, char* buffer, std::size_t size, bool& gone);
+
+// Reads and parses /proc/<pid>/stat by path; `gone` as for ReadSmallFile. The identifier may
+// name a newer process than the caller meant: callers compare the start time.
+std::optional<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize], bool& gone);
+
 // Clock ticks per second of the tick counts in stat files.
 long ClockTicksPerSecond();
 

@@ -3,6 +3,7 @@
 #include "platform/ProcessServices.h"
 
 #include "platform/linux/Capabilities.h"
+#include "platform/linux/DescriptorBudget.h"
 #include "platform/linux/KernelThreadRegistry.h"
 #include "platform/linux/ProcFiles.h"
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -90,6 +92,30 @@ bool PidfdKill(int pidfd)
     return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u) == 0;
 }
 
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+void CloseIfOpen(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+// The stat of the process that a handle names: through its descriptor where it keeps one,
+// otherwise by path, where the identifier may have passed to a newer process (a different
+// start time), which means that the handle's process has gone.
+std::optional<procfs::ProcStat> ReadOwnStat(std::uint32_t pid, int statfd, std::uint64_t startTicks,
+                                            char (&buffer)[kStatBufferSize], bool& gone)
+{
+    if (statfd >= 0)
+        return procfs::ReadStat(statfd, buffer, gone);
+    auto stat = procfs::ReadStatByPath(pid, buffer, gone);
+    if (stat && stat->starttime != startTicks) {
+        gone = true;
+        return std::nullopt;
+    }
+    return stat;
+}
+
 } // namespace
 
 bool EnumProcesses(std::vector<std::uint32_t>& pids)
@@ -122,8 +148,11 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
     int statfd = open(path, O_RDONLY | O_CLOEXEC);
-    if (statfd < 0)
+    if (statfd < 0) {
+        if (OutOfDescriptors(errno))
+            procfs::NoteDescriptorShortage();
         return nullptr;
+    }
 
     char buffer[kStatBufferSize];
     bool readFailed = false;
@@ -139,31 +168,55 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
         return nullptr;
     }
 
+    // kthreadd's name never changes: it needs no comm descriptor.
+    const int wanted = kernelThread ? 2 : 3;
+    bool keep = procfs::TryHoldDescriptors(wanted);
+    int commfd = -1;
+    if (keep && !kernelThread) {
+        std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
+        commfd = open(path, O_RDONLY | O_CLOEXEC);
+    }
     // The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
     // process it was opened on and fails once that one has been reaped; so a read through it
     // after pidfd_open that still shows the same start time proves that the process held the
-    // identifier throughout, and both descriptors name it.
+    // identifier throughout, and every descriptor opened meanwhile names it.
     int pidfd = PidfdOpen(pid);
-    if (pidfd < 0) {
-        close(statfd);
-        return nullptr;
-    }
+    const bool pidGone = pidfd < 0 && errno == ESRCH;
     auto after = procfs::ReadStat(statfd, buffer, readFailed);
     // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
-    // back as a new process once its row has been given a finish time.
-    if (!after || after->starttime != before->starttime
-        || (IsExited(after->state) && PidfdReadable(pidfd))) {
-        close(pidfd);
+    // back as a new process once its row has been given a finish time. Without a pidfd to
+    // ask, it is taken for ended and met again on a later pass.
+    if (!after || after->starttime != before->starttime || pidGone
+        || (IsExited(after->state) && (pidfd < 0 || PidfdReadable(pidfd)))) {
+        CloseIfOpen(pidfd);
+        CloseIfOpen(commfd);
         close(statfd);
+        if (keep)
+            procfs::ReleaseDescriptors(wanted);
         return nullptr;
+    }
+    if (keep && (pidfd < 0 || (!kernelThread && commfd < 0))) {
+        procfs::NoteDescriptorShortage(); // the limit is shared with the rest of the program
+        procfs::ReleaseDescriptors(wanted);
+        keep = false;
     }
 
     std::unique_ptr<ProcessHandle> handle(new ProcessHandle);
     handle->m_pid = pid;
-    handle->m_pidfd = pidfd;
-    handle->m_statfd = statfd;
+    if (keep) {
+        handle->m_pidfd = pidfd;
+        handle->m_statfd = statfd;
+        handle->m_commfd = commfd;
+    } else {
+        // Kept none: every later read goes by path and is proven by the start time.
+        CloseIfOpen(pidfd);
+        CloseIfOpen(commfd);
+        close(statfd);
+    }
     handle->m_kthreadd = kernelThread;
     handle->m_startTicks = after->starttime;
+    const std::size_t commLength = std::min(after->comm.size(), sizeof handle->m_comm - 1);
+    std::memcpy(handle->m_comm, after->comm.data(), commLength);
     const FileTime boot = procfs::BootTime();
     handle->m_times.creation = boot ? boot + procfs::TicksToFileTime(after->starttime) : 0;
     handle->m_times.kernel = procfs::TicksToFileTime(after->stime);
@@ -182,10 +235,12 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Ended(std::uint32_t pid, const Pro
 
 ProcessHandle::~ProcessHandle()
 {
-    if (m_pidfd >= 0)
-        close(m_pidfd);
-    if (m_statfd >= 0)
-        close(m_statfd);
+    if (const int kept = DescriptorCount()) {
+        CloseIfOpen(m_pidfd);
+        CloseIfOpen(m_statfd);
+        CloseIfOpen(m_commfd);
+        procfs::ReleaseDescriptors(kept);
+    }
 }
 
 std::uint32_t ProcessHandle::Pid() const { return m_pid; }
@@ -194,16 +249,55 @@ FileTime ProcessHandle::CreationTime() const { return m_times.creation; }
 
 bool ProcessHandle::HasEnded() const { return m_ended; }
 
-int ProcessHandle::DescriptorCount() const { return (m_pidfd >= 0) + (m_statfd >= 0); }
+int ProcessHandle::DescriptorCount() const
+{
+    return (m_pidfd >= 0) + (m_statfd >= 0) + (m_commfd >= 0);
+}
 
 void ProcessHandle::MarkEnded()
 {
     m_times.exit = GetSystemTimeAsFileTime();
-    close(m_pidfd);
-    close(m_statfd);
+    if (const int kept = DescriptorCount()) {
+        CloseIfOpen(m_pidfd);
+        CloseIfOpen(m_statfd);
+        CloseIfOpen(m_commfd);
+        procfs::ReleaseDescriptors(kept);
+    }
     m_pidfd = -1;
     m_statfd = -1;
+    m_commfd = -1;
     m_ended = true;
+}
+
+bool ProcessHandle::Exited() const
+{
+    if (m_pidfd >= 0)
+        return PidfdReadable(m_pidfd);
+    const int pidfd = PidfdOpen(m_pid);
+    if (pidfd < 0)
+        return errno == ESRCH; // collected meanwhile
+    // Should the identifier have passed to a newer process since the stat read, its pidfd is
+    // not readable: the next read by path finds the other start time.
+    const bool exited = PidfdReadable(pidfd);
+    close(pidfd);
+    return exited;
+}
+
+int ProcessHandle::OpenPidfdForMoment() const
+{
+    const int pidfd = PidfdOpen(m_pid);
+    if (pidfd < 0) {
+        if (OutOfDescriptors(errno))
+            procfs::NoteDescriptorShortage();
+        return -1;
+    }
+    // As at open: a read after pidfd_open that still shows the start time proves that the
+    // pidfd names this process.
+    if (!StillSameProcess()) {
+        close(pidfd);
+        return -1;
+    }
+    return pidfd;
 }
 
 bool ProcessHandle::GetTimes(ProcessTimes& out)
@@ -213,11 +307,11 @@ bool ProcessHandle::GetTimes(ProcessTimes& out)
         return true;
     }
     char buffer[kStatBufferSize];
-    bool readFailed = false;
-    auto stat = procfs::ReadStat(m_statfd, buffer, readFailed);
+    bool gone = false;
+    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
     if (!stat) {
-        // A failed read means the process has been reaped; the pidfd confirms it.
-        if (!readFailed || !PidfdReadable(m_pidfd))
+        // A failed read means the process has been reaped; a kept pidfd confirms it.
+        if (!gone || (m_pidfd >= 0 && !PidfdReadable(m_pidfd)))
             return false;
         MarkEnded();
         out = m_times;
@@ -242,7 +336,7 @@ bool ProcessHandle::GetTimes(ProcessTimes& out)
 
     // A leader thread that has exited shows as a zombie while other threads run on; only the
     // pidfd tells whether the whole process has ended.
-    if (IsExited(stat->state) && PidfdReadable(m_pidfd))
+    if (IsExited(stat->state) && Exited())
         MarkEnded();
     out = m_times;
     return true;
@@ -253,9 +347,47 @@ bool ProcessHandle::StillSameProcess() const
     if (m_ended)
         return false;
     char buffer[kStatBufferSize];
-    bool readFailed = false;
-    auto stat = procfs::ReadStat(m_statfd, buffer, readFailed);
+    bool gone = false;
+    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
     return stat && stat->starttime == m_startTicks;
+}
+
+bool ProcessHandle::CommandNameChanged()
+{
+    if (m_ended || m_kthreadd)
+        return false;
+    char text[64];
+    long n;
+    if (m_commfd >= 0) {
+        do {
+            n = pread(m_commfd, text, sizeof text, 0);
+        } while (n < 0 && errno == EINTR);
+    } else {
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/%u/comm", m_pid);
+        bool gone = false;
+        n = procfs::ReadSmallFile(path, text, sizeof text, gone);
+    }
+    if (n <= 0)
+        return false;
+    auto length = static_cast<std::size_t>(n);
+    if (text[length - 1] == '\n')
+        --length;
+    length = std::min(length, sizeof m_comm - 1);
+    if (length == std::strlen(m_comm) && std::memcmp(text, m_comm, length) == 0)
+        return false;
+    // Read by path, the name may be a newer process's: the start time read afterwards tells.
+    if (m_commfd < 0 && !StillSameProcess())
+        return false;
+    std::memcpy(m_comm, text, length);
+    m_comm[length] = '\0';
+    return true;
+}
+
+void ProcessHandle::BeganProgram(FileTime seen)
+{
+    if (!m_ended)
+        m_times.creation = seen;
 }
 
 std::string ProcessHandle::BaseName() const
@@ -293,13 +425,17 @@ bool ProcessHandle::Kill() { return Kill(true); }
 
 bool ProcessHandle::Kill(bool privilegedRetry)
 {
-    if (m_ended || m_pidfd < 0)
+    if (m_ended)
         return false;
-    if (PidfdKill(m_pidfd))
-        return true;
-    if (errno != EPERM || !privilegedRetry)
+    const int pidfd = m_pidfd >= 0 ? m_pidfd : OpenPidfdForMoment();
+    if (pidfd < 0)
         return false;
-    return caps::WithCapabilityRaised(CAP_KILL, [this] { return PidfdKill(m_pidfd); });
+    bool sent = PidfdKill(pidfd);
+    if (!sent && errno == EPERM && privilegedRetry)
+        sent = caps::WithCapabilityRaised(CAP_KILL, [pidfd] { return PidfdKill(pidfd); });
+    if (pidfd != m_pidfd)
+        close(pidfd);
+    return sent;
 }
 
 std::unique_ptr<ExitWatch> ExitWatch::Create()
@@ -356,6 +492,14 @@ FileTime GetSystemTimeAsFileTime()
     clock_gettime(CLOCK_REALTIME, &now);
     return kUnixEpochAsFileTime + static_cast<FileTime>(now.tv_sec) * 10'000'000 +
            static_cast<FileTime>(now.tv_nsec) / 100;
+}
+
+std::uint64_t FileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return UINT64_MAX;
+    return limit.rlim_cur;
 }
 
 void RaiseFileLimit()
