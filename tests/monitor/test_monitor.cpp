@@ -442,4 +442,59 @@ TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
     monitor.KillSelected(killRows[0]);
 }
 
+// A child that keeps one processor busy for `busy`, then sleeps.
+pid_t BusyThenIdleChild(std::chrono::milliseconds busy)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        const auto end = std::chrono::steady_clock::now() + busy;
+        std::atomic<unsigned long> n{0};
+        while (std::chrono::steady_clock::now() < end)
+            n.fetch_add(1, std::memory_order_relaxed);
+        for (;;)
+            pause();
+    }
+    return pid;
+}
+
+// Loads are read for the rows on screen only: none while nothing is shown; a row out of view
+// keeps its last text; back in view, its next text covers the last pass only, not the time
+// it spent out of view.
+TEST_F(MonitorTest, LoadIsSampledForShownRowsOnly)
+{
+    CProcessMonitor monitor(m_dir.string());
+    pid_t pid = BusyThenIdleChild(1500ms);
+    ASSERT_GT(pid, 0);
+    m_children.push_back(pid);
+    std::this_thread::sleep_for(50ms);
+
+    monitor.ScanProcesses(); // nothing shown: rows for everything, no times read
+    monitor.ScanProcesses();
+    EXPECT_EQ(monitor.TimeReads(), 0u);
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+    const int row = rows[0];
+    auto load = [&] { return monitor.Rows().CellText(row, ColCpu); };
+    EXPECT_EQ(load(), "");
+
+    monitor.SetVisibleRows(row, row);
+    monitor.ScanProcesses(); // comes into view: a first sample, then a text
+    EXPECT_EQ(monitor.TimeReads(), 2u);
+    std::this_thread::sleep_for(300ms);
+    monitor.ScanProcesses(); // one read per shown live row and pass
+    EXPECT_EQ(monitor.TimeReads(), 3u);
+    const std::string busy = load();
+    EXPECT_NE(busy, "0 %") << "the child is busy";
+
+    monitor.SetVisibleRows(0, -1); // hidden
+    std::this_thread::sleep_for(1500ms); // the child turns idle meanwhile
+    monitor.ScanProcesses();
+    EXPECT_EQ(monitor.TimeReads(), 3u);
+    EXPECT_EQ(load(), busy);
+
+    monitor.SetVisibleRows(row - 5, row + 5);
+    monitor.ScanProcesses();
+    EXPECT_EQ(load(), "0 %") << "a load over the time out of view would show the busy second";
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // a running monitor in a temporary program directory, killed through the Delete key and the
 // Disable command, with the Yes/No boxes answered from the test.
 
+#include "../monitor/MonitorTestAccess.h"
 #include "dialogs/CDListDlg.h"
 #include "shell/CProcessListWnd.h"
 #include "Children.h"
@@ -105,6 +106,9 @@ private slots:
     void deleteKeyAsksThenKills();
     void disableAddsNameAndKills();
     void disabledListDialogShowsTheList();
+    void nothingIsReadWhileNotShown_data();
+    void nothingIsReadWhileNotShown();
+    void offsetChangeRewritesEveryShownTime();
     void closesInTwoPhases();
 
 private:
@@ -409,6 +413,94 @@ void TestProcessList::disabledListDialogShowsTheList()
     });
     m_wnd->ShowDisabledList();
     QCOMPARE(shown, QStringList{QStringLiteral("slow sleeper (2)")});
+}
+
+void TestProcessList::nothingIsReadWhileNotShown_data()
+{
+    QTest::addColumn<bool>("minimise");
+    QTest::newRow("hidden (tray)") << false;
+    QTest::newRow("minimised") << true;
+}
+
+// Hidden or minimised, the window shows no row, and the passes read no process's times.
+void TestProcessList::nothingIsReadWhileNotShown()
+{
+    QFETCH(bool, minimise);
+    const CProcessMonitor& monitor = m_wnd->Monitor();
+    if (minimise)
+        m_wnd->showMinimized();
+    else
+        m_wnd->hide();
+    QTest::qWait(700); // a pass under way when the window went
+    const std::uint64_t reads = monitor.TimeReads();
+    QTest::qWait(1200); // two passes at least
+    QCOMPARE(monitor.TimeReads(), reads);
+
+    m_wnd->showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(m_wnd.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.TimeReads() > reads, kWatchTimeoutMs);
+}
+
+// 100,000 ended rows, then a change of the offset from UTC: every time text on screen is
+// shown in the new offset after the next pass.
+void TestProcessList::offsetChangeRewritesEveryShownTime()
+{
+    QTemporaryDir dir;
+    CProcessMonitor monitor(dir.path().toStdString()); // no thread: the test runs the passes
+    const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+    {
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        ProcessTable& table = MonitorTestAccess::Table(monitor);
+        for (int i = 0; i < 100000; ++i) {
+            const int row = table.AppendRow(static_cast<std::uint32_t>(5000000 + i),
+                                            now - 3'600'0000000ULL, 0, "short", "/bin/short");
+            table.ShowStart(row);
+            table.EndRow(row, now - static_cast<platform::FileTime>(i) * 10'000'000ULL);
+        }
+    }
+    ProcessTableModel model(monitor.Rows());
+    QTableView view;
+    view.setModel(&model);
+    CProcessListWnd::SetUpList(&view);
+    view.resize(900, 500);
+    model.Apply(monitor.TakeChanges());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.scrollTo(model.index(99990, 0));
+    const int first = view.rowAt(0);
+    const int last = view.rowAt(view.viewport()->height() - 1);
+    QVERIFY(first >= 0 && last >= first);
+
+    const QByteArray savedTz = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    // Five hours from whatever the offset is now (POSIX: "XYZ-5" is UTC+5).
+    qputenv("TZ", platform::CurrentUtcOffset() == 5 * 3600 ? "XYZ+0" : "XYZ-5");
+    tzset();
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    monitor.ScanProcesses();
+    model.Apply(monitor.TakeChanges());
+    QStringList wrong;
+    for (int row = first; row <= last; ++row) {
+        const StoredRow& r = monitor.Rows().Row(row);
+        if (model.data(model.index(row, ColStart)).toString().toStdString() != FormatFileDateTime(r.creation)
+            || model.CellText(row, ColFinish) != FormatFileDateTime(r.finish.load()))
+            wrong << QString::number(row);
+    }
+    if (hadTz)
+        qputenv("TZ", savedTz);
+    else
+        qunsetenv("TZ");
+    tzset();
+
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u' ')));
+    bool covered = false;
+    for (const QList<QVariant>& signal : changed) {
+        const QModelIndex from = signal.at(0).toModelIndex();
+        const QModelIndex to = signal.at(1).toModelIndex();
+        covered = covered || (from.row() <= first && to.row() >= last && from.column() <= ColStart
+                              && to.column() >= ColFinish);
+    }
+    QVERIFY2(covered, "the view was not told that the shown times changed");
 }
 
 void TestProcessList::closesInTwoPhases()
