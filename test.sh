@@ -3,6 +3,8 @@
 #   build/        the program and all tests (g++)
 #   build-tsan/   the core under ThreadSanitizer, for the monitor's stress test
 #   build-fuzz/   the file loaders under libFuzzer and AddressSanitizer (clang)
+# The core and end-to-end tests of build/ run a second time as an unprivileged user with a
+# desktop session's descriptor limits (tests/run-as-user.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 ./deps/install.sh
@@ -11,6 +13,7 @@ jobs="$(nproc)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+./tests/run-as-user.sh build
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
 cmake --build build-tsan -j "$jobs"

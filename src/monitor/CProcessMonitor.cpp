@@ -2,6 +2,7 @@
 
 #include "monitor/KillProcess.h"
 #include "storage/ProgramDirectory.h"
+#include "storage/StringTable.h"
 
 #include <algorithm>
 #include <chrono>
@@ -113,6 +114,19 @@ void CProcessMonitor::ScanProcesses()
     }
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
+    if (platform::DescriptorsRanShort())
+        NoticeDescriptorsShort();
+}
+
+void CProcessMonitor::NoticeDescriptorsShort()
+{
+    const unsigned bit = 1u << static_cast<unsigned>(NoticeKind::DescriptorsShort);
+    if (m_noticesTold.load() & bit)
+        return;
+    std::string text = LoadString(IDS_MSG_DESCRIPTORS_SHORT);
+    if (auto at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, std::to_string(platform::FileLimit()));
+    Notice(NoticeKind::DescriptorsShort, text);
 }
 
 int CProcessMonitor::ImageFor(const std::string& path)
@@ -143,12 +157,14 @@ void CProcessMonitor::ReadNameAndPath(platform::ProcessHandle* handle, std::stri
 void CProcessMonitor::TrackProcess(std::uint32_t pid)
 {
     m_table.RowsToVisit(pid, m_visit);
-    // A live row with its own name ends the scan without looking at the process, so the
-    // process is opened only when a row's name must be read again or no live row exists.
+    // A live row with its own name ends the scan with no more than a look at the command name,
+    // so the process is opened only when a row's name must be read again or no live row exists.
     if (m_visit.size() == 1 && m_table.FindLiveRow(pid) == m_visit[0]) {
         const std::string_view name = m_table.Name(m_visit[0]);
-        if (name != kUnknown && name != kSystem)
+        if (name != kUnknown && name != kSystem) {
+            FollowExec(m_visit[0]);
             return;
+        }
     }
 
     std::unique_ptr<platform::ProcessHandle> handle = platform::ProcessHandle::Open(pid);
@@ -159,7 +175,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
         if (m_bStop)
             return;
         const std::string_view current = m_table.Name(row);
-        if (current == kUnknown || current == kSystem) {
+        const bool named = current != kUnknown && current != kSystem;
+        if (!named) {
             std::string name, path;
             ReadNameAndPath(handle.get(), name, path);
             if (m_disabledList.Contains(name)) {
@@ -176,12 +193,51 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
                 m_lines.push_back({row, LineKind::Started});
             }
         }
-        if (m_table.FindLiveRow(pid) == row)
+        if (m_table.FindLiveRow(pid) == row) {
+            if (named)
+                FollowExec(row);
             return;
+        }
     }
 
     std::string name, path;
     ReadNameAndPath(handle.get(), name, path);
+    MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+void CProcessMonitor::FollowExec(int row)
+{
+    // The command name is read every pass; the executable only when that name changed.
+    ProcessRecord* record = m_table.GetRecord(row);
+    if (!record || !record->hProcess || !record->hProcess->CommandNameChanged())
+        return;
+    std::string name, path;
+    ReadNameAndPath(record->hProcess.get(), name, path);
+    // The same executable under a new name is a rename (prctl), not a new program. Where the
+    // executable could be read neither before nor now, nothing tells the two apart: the row
+    // stays.
+    if (path == m_table.Rows().Path(row))
+        return;
+    platform::ProcessTimes times;
+    if (!record->hProcess->GetTimes(times) || times.exit != 0)
+        return; // ended meanwhile: the exit watch finishes the row
+
+    // The row's program ended when the change was seen; its handle passes to the new program.
+    // The Finished line goes out now, before the pass's other lines.
+    const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
+    std::unique_ptr<platform::ProcessHandle> handle = m_table.EndRowKeepingHandle(row, seen);
+    if (!handle)
+        return;
+    if (m_settings.eventLogOn != 0 && !m_table.Has(row, StoredRow::kUnnamed))
+        m_eventLog.Write(BuildFinishedLine(std::string(m_table.Name(row)), m_table.CellText(row, ColFinish)));
+
+    handle->BeganProgram(seen);
+    MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name,
+                                  std::string path)
+{
     if (name == kOwnName)
         return;
     if (m_disabledList.Contains(name)) {
@@ -190,6 +246,7 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     }
     if (m_bStop)
         return;
+    const std::uint32_t pid = handle->Pid();
     const int row = m_table.AppendRow(pid, handle->CreationTime(), ImageFor(path), name, path);
     if (row < 0)
         return;

@@ -123,6 +123,12 @@ private:
 
     void MonitorThreadProc();
     void TrackProcess(std::uint32_t pid);
+    // A live row whose process runs another executable than the row names (exec keeps the
+    // identifier) is finished, and the new program is met as at first sight.
+    void FollowExec(int row);
+    // First sight of a program: killed when its name is disabled, else given a new row.
+    void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
+    void NoticeDescriptorsShort();
     void RefreshRows();
     void EndRows();
     void SampleShownRows();

@@ -155,6 +155,18 @@ void ProcessTable::EndRow(int row, platform::FileTime finish)
     MarkDirty(row);
 }
 
+std::unique_ptr<platform::ProcessHandle> ProcessTable::EndRowKeepingHandle(int row, platform::FileTime finish)
+{
+    ProcessRecord* record = GetRecord(row);
+    if (!record || !record->hProcess || Has(row, StoredRow::kEnded))
+        return nullptr;
+    if (m_exits)
+        m_exits->Remove(*record->hProcess);
+    std::unique_ptr<platform::ProcessHandle> handle = std::move(record->hProcess);
+    EndRow(row, finish);
+    return handle;
+}
+
 void ProcessTable::TakeEnded(std::vector<int>& rows)
 {
     rows.clear();

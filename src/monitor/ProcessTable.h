@@ -71,6 +71,9 @@ public:
     void SetLoad(int row, std::int32_t load);
     // The process has ended: finish time set, "0 %" shown, the record and its handle freed.
     void EndRow(int row, platform::FileTime finish);
+    // The same for a row whose process lives on in another program (exec): its handle,
+    // out of the exit watch, goes to the caller. Null for a row without a record.
+    std::unique_ptr<platform::ProcessHandle> EndRowKeepingHandle(int row, platform::FileTime finish);
 
     // Live rows whose process has ended since the last call (by the exit watch, or for
     // handles the watch cannot hold, by reading their state), ascending.

@@ -53,6 +53,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_COL_FINISH_TIME, "Finish time"},
     {IDS_COL_CPU, "CPU"},
     {IDS_COL_FILE, "File"},
+    {IDS_MSG_DESCRIPTORS_SHORT, "Running short of file descriptors (limit %1); every process is still watched"},
     {IDS_CMD_KILL, "Kill process"},
     {IDS_CMD_DISABLE, "Disable process"},
     {IDS_CMD_EVENTLOG_SWITCH, "On/Off Event Log"},

@@ -44,6 +44,8 @@ enum StringId : unsigned {
     IDS_COL_FINISH_TIME = 20103, // "Finish time"
     IDS_COL_CPU = 20104,         // "CPU"
     IDS_COL_FILE = 20105,        // "File"
+    // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
+    IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
 };
 
 // The text of `id`, as an 80-character buffer would hold it (at most 79 characters);

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs the core tests and the end-to-end tests of a build tree once more the way a desktop
+# user runs the program: an unprivileged account with a soft descriptor limit of 1,024 under a
+# hard one of 524,288. The descriptor-shortage test runs a third time under 256:256.
+#
+#   tests/run-as-user.sh BUILD_DIR
+#
+# As root the tests run as the account orvane-test, created when missing; folders on the way
+# to the trees that it cannot pass through get o+x for the run and lose it again afterwards.
+# As any other user they run as that user, the hard limit lowered to 524,288 if higher.
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+account=orvane-test
+soft=1024
+hard=524288
+
+tmp=$(mktemp -d /tmp/orvane-user.XXXXXX)
+granted=()
+cleanup() {
+    local dir
+    for dir in "${granted[@]}"; do
+        chmod o-x "$dir"
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+chmod 0755 "$tmp"
+
+runner=()
+if [[ $(id -u) -eq 0 ]]; then
+    if ! id -u "$account" >/dev/null 2>&1; then
+        useradd --system --user-group --no-create-home --home-dir /nonexistent \
+            --shell /usr/sbin/nologin "$account" || { echo "FAIL: cannot create $account"; exit 1; }
+    fi
+    runner=(setpriv --reuid="$account" --regid="$account" --init-groups --)
+    # Every folder from / down to both trees must let the account through.
+    for tree in "$build" "$source_dir"; do
+        dir=
+        IFS=/ read -ra parts <<<"${tree#/}"
+        for part in "${parts[@]}"; do
+            dir+=/$part
+            if ! "${runner[@]}" test -x "$dir"; then
+                chmod o+x "$dir" && granted+=("$dir")
+                echo "note: o+x on $dir for the run as $account"
+            fi
+        done
+    done
+    for tree in "$build" "$source_dir"; do
+        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d ! -executable \) \
+            -print -quit 2>/dev/null) ]]; then
+            echo "note: $tree is not readable to $account: o+rX on it"
+            chmod -R o+rX "$tree"
+        fi
+    done
+    # CTest writes its logs into the build tree.
+    mkdir -p "$build/Testing/Temporary"
+    chown -R "$account:" "$build/Testing"
+    user=$account
+else
+    user=$(id -un)
+    limit=$(ulimit -Hn)
+    [[ $limit == unlimited ]] || ((limit >= hard)) || hard=$limit
+    ((soft <= hard)) || soft=$hard
+fi
+if ! prlimit --nofile="$soft:$hard" -- true 2>/dev/null; then
+    echo "note: a hard descriptor limit of $hard cannot be set here (no CAP_SYS_RESOURCE?): $(ulimit -Hn) instead"
+    hard=$(ulimit -Hn)
+    ((soft <= hard)) || soft=$hard
+fi
+home=$tmp/home
+mkdir -p "$home/.runtime"
+chmod 0700 "$home/.runtime"
+[[ $(id -u) -eq 0 ]] && chown -R "$account:" "$home"
+
+# as_user LIMITS COMMAND...: COMMAND as the user under soft:hard LIMITS, in a plain environment.
+as_user() {
+    local limits=$1
+    shift
+    prlimit --nofile="$limits" -- "${runner[@]}" env -i PATH=/usr/local/bin:/usr/bin:/bin \
+        HOME="$home" USER="$user" LOGNAME="$user" XDG_RUNTIME_DIR="$home/.runtime" \
+        LANG=C.UTF-8 "$@"
+}
+
+failed=0
+echo "== as $user, descriptors $soft:$hard: core tests"
+as_user "$soft:$hard" ctest --test-dir "$build" -L core --output-on-failure -j "$(nproc)" || failed=1
+echo "== as $user, descriptors $soft:$hard: end-to-end tests"
+as_user "$soft:$hard" ctest --test-dir "$build" -R '^e2e_' --output-on-failure || failed=1
+echo "== as $user, descriptors 256:256: the descriptor-shortage test"
+as_user 256:256 ctest --test-dir "$build" -R 'ShortOfDescriptors' --output-on-failure || failed=1
+[[ $(id -u) -eq 0 ]] && chown -R root: "$build/Testing"
+exit "$failed"
