@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <ctime>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -101,6 +103,25 @@ int main(int argc, char** argv)
         double floor = Median(kRounds, NaiveSweep);
         double pass = Median(kRounds, [&] { monitor.ScanProcesses(); });
         const int rows = monitor.Rows().Count();
+        std::vector<std::uint32_t> pids;
+        const double enumerate = Median(kRounds, [&] { platform::EnumProcesses(pids); });
+        monitor.SetVisibleRows(0, -1);
+        const double hidden = Median(kRounds, [&] { monitor.ScanProcesses(); });
+        showLastRows();
+        auto cpuPerPass = [&] {
+            timespec a{}, b{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+            for (int i = 0; i < kRounds; ++i)
+                monitor.ScanProcesses();
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+            return ((b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9) / kRounds;
+        };
+        const double shownCpu = cpuPerPass();
+        monitor.SetVisibleRows(0, -1);
+        const double hiddenCpu = cpuPerPass();
+        showLastRows();
+        std::printf("enumerate_ms=%.3f pass_hidden_ms=%.3f pass_cpu_shown_ms=%.3f pass_cpu_hidden_ms=%.3f\n",
+                    enumerate * 1e3, hidden * 1e3, shownCpu * 1e3, hiddenCpu * 1e3);
         std::printf("processes=%d floor_ms=%.3f pass_ms=%.3f\n", rows, floor * 1e3, pass * 1e3);
 
         // 100,000 rows of processes that have ended, as a long run leaves them.
