@@ -128,16 +128,24 @@ void ProcessTable::SetLoad(int row, std::int32_t load)
     MarkDirty(row);
 }
 
+void ProcessTable::UnwatchKeepingRecord(int row)
+{
+    auto it = m_records.find(row);
+    if (it == m_records.end() || !it->second->hProcess)
+        return;
+    if (auto at = std::lower_bound(m_polled.begin(), m_polled.end(), row);
+        at != m_polled.end() && *at == row)
+        m_polled.erase(at);
+    else if (m_exits && it->second->hProcess)
+        m_exits->Remove(*it->second->hProcess);
+}
+
 void ProcessTable::UnwatchAndDrop(int row)
 {
     auto it = m_records.find(row);
     if (it == m_records.end())
         return;
-    if (m_exits && it->second->hProcess)
-        m_exits->Remove(*it->second->hProcess);
-    if (auto at = std::lower_bound(m_polled.begin(), m_polled.end(), row);
-        at != m_polled.end() && *at == row)
-        m_polled.erase(at);
+    UnwatchKeepingRecord(row);
     m_records.erase(it); // closes the process's descriptors
     EraseFrom(m_live, Pid(row), row);
     SetFlags(row, 0, StoredRow::kLive);
@@ -160,8 +168,8 @@ std::unique_ptr<platform::ProcessHandle> ProcessTable::EndRowKeepingHandle(int r
     ProcessRecord* record = GetRecord(row);
     if (!record || !record->hProcess || Has(row, StoredRow::kEnded))
         return nullptr;
-    if (m_exits)
-        m_exits->Remove(*record->hProcess);
+    // Out of the watch (or the polled list) while the record still holds the handle.
+    UnwatchKeepingRecord(row);
     std::unique_ptr<platform::ProcessHandle> handle = std::move(record->hProcess);
     EndRow(row, finish);
     return handle;

@@ -103,6 +103,7 @@ private:
     bool ValidRow(int row) const { return row >= 0 && row < m_store.Count(); }
     void SetFlags(int row, std::uint32_t set, std::uint32_t clear);
     void MarkDirty(int row);
+    void UnwatchKeepingRecord(int row);
     void UnwatchAndDrop(int row);
 
     RowStore m_store;

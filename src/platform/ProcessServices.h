@@ -141,7 +141,7 @@ public:
     // Watches the handle's process under `key`. False when it cannot be watched (an ended
     // handle, or the set refuses it): the caller then learns of the exit from GetTimes.
     bool Add(const ProcessHandle& handle, std::uint64_t key);
-    // Stops watching the handle; call before the handle is closed.
+    // Stops watching a handle that Add took; call before the handle is closed.
     void Remove(const ProcessHandle& handle);
     // Appends the keys of the watched processes that have ended. A key comes again at every
     // call until its handle is removed.

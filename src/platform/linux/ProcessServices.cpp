@@ -469,7 +469,10 @@ bool ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
 
 void ExitWatch::Remove(const ProcessHandle& handle)
 {
-    if (handle.m_pidfd >= 0 && epoll_ctl(m_epoll, EPOLL_CTL_DEL, handle.m_pidfd, nullptr) == 0)
+    // A handle that has seen its exit has closed its pidfd, which left the set with it.
+    if (handle.m_pidfd >= 0)
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, handle.m_pidfd, nullptr);
+    if (m_watched > 0)
         --m_watched;
 }
 
