@@ -172,16 +172,20 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     const int wanted = kernelThread ? 2 : 3;
     bool keep = procfs::TryHoldDescriptors(wanted);
     int commfd = -1;
+    int openError = 0;
     if (keep && !kernelThread) {
         std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
         commfd = open(path, O_RDONLY | O_CLOEXEC);
+        openError = commfd < 0 ? errno : 0;
     }
     // The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
     // process it was opened on and fails once that one has been reaped; so a read through it
     // after pidfd_open that still shows the same start time proves that the process held the
     // identifier throughout, and every descriptor opened meanwhile names it.
     int pidfd = PidfdOpen(pid);
-    const bool pidGone = pidfd < 0 && errno == ESRCH;
+    if (pidfd < 0)
+        openError = errno;
+    const bool pidGone = pidfd < 0 && openError == ESRCH;
     auto after = procfs::ReadStat(statfd, buffer, readFailed);
     // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
     // back as a new process once its row has been given a finish time. Without a pidfd to
@@ -196,7 +200,8 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
         return nullptr;
     }
     if (keep && (pidfd < 0 || (!kernelThread && commfd < 0))) {
-        procfs::NoteDescriptorShortage(); // the limit is shared with the rest of the program
+        if (OutOfDescriptors(openError)) // the limit is shared with the rest of the program
+            procfs::NoteDescriptorShortage();
         procfs::ReleaseDescriptors(wanted);
         keep = false;
     }
