@@ -427,6 +427,12 @@ void TestProcessList::nothingIsReadWhileNotShown()
 {
     QFETCH(bool, minimise);
     const CProcessMonitor& monitor = m_wnd->Monitor();
+    // A live row on screen, so that a shown window has something to read.
+    const pid_t pid = m_children.Start("/bin/sleep");
+    QVERIFY(pid > 0);
+    const int row = WaitForRow(pid);
+    QVERIFY(row >= 0);
+    m_wnd->List()->scrollTo(m_wnd->Model()->index(row, 0));
     if (minimise)
         m_wnd->showMinimized();
     else
