@@ -5,11 +5,15 @@
 //                     it changed) in a list of 100,000 ended rows, over the same in a list of
 //                     1,000 rows; median of several rounds. Near 1 when a pass costs what it
 //                     changes and not what the table holds.
-//   gui_cpu_vs_top    (--cpu) processor time of this process running the real window, monitor
-//                     included, over that of `top -b -d 0.5` running beside it for the same
-//                     time, with at least 1,000 extra `sleep` processes on the machine.
+//   cpu_vs_top_shown  (--cpu) processor time of this process running the real window, monitor
+//                     included, shown and scrolled to the end, over that of `top -b -d 0.5`
+//                     running beside it for the same time, with 2,000 extra `sleep` processes;
+//   cpu_vs_top_tray   the same with the window hidden, as in the tray.
+//   rss_per_ended_row (--rss N, alone) growth of this process's resident memory over N ended
+//                     rows made by real short-lived processes, divided by the rows.
 //
-// Options: --cpu, --seconds N (default 30), --children N (default 1000), --rounds N.
+// Each option runs its figure alone; without one, apply_100k_vs_1k.
+// Options: --cpu, --seconds N (default 30), --children N (default 2000), --rounds N, --rss N.
 // Runs offscreen unless QT_QPA_PLATFORM or DISPLAY says otherwise.
 
 #include "shell/CProcessListWnd.h"
@@ -47,8 +51,9 @@ namespace {
 struct Options {
     bool cpu = false;
     int seconds = 30;
-    int children = 1000;
+    int children = 2000;
     int rounds = 21;
+    int rssRows = 0;
 };
 
 Options ParseOptions(int argc, char** argv)
@@ -68,6 +73,8 @@ Options ParseOptions(int argc, char** argv)
             number(options.children);
         else if (arg == "--rounds")
             number(options.rounds);
+        else if (arg == "--rss")
+            number(options.rssRows);
     }
     return options;
 }
@@ -79,19 +86,10 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-RowSnapshot EndedRow(int row, const std::string& cpu)
-{
-    RowSnapshot snapshot;
-    snapshot.row = row;
-    snapshot.cells = {"process-" + std::to_string(row) + ".bin", std::to_string(1000 + row),
-                      "03/14/2024 09:26:53", "03/14/2024 10:02:17", cpu,
-                      "/opt/some/longer/path/to/process-" + std::to_string(row) + ".bin"};
-    return snapshot;
-}
-
-// A model and a view set up like the window's own list, filled with `rows` ended rows.
+// A model and a view set up like the window's own list, over a table of `rows` ended rows.
 struct ShownTable {
-    ProcessTableModel model;
+    ProcessTable table;
+    ProcessTableModel model{table.Rows()};
     QTableView view;
     int rows = 0;
 
@@ -102,12 +100,15 @@ struct ShownTable {
         CProcessListWnd::SetUpList(&view);
         view.resize(1000, 600);
         view.show();
-        TableChanges fill;
-        fill.rowCount = count;
-        fill.rows.reserve(static_cast<std::size_t>(count));
-        for (int row = 0; row < count; ++row)
-            fill.rows.push_back(EndedRow(row, "0 %"));
-        model.Apply(std::move(fill));
+        const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+        for (int row = 0; row < count; ++row) {
+            const std::string name = "process-" + std::to_string(row) + ".bin";
+            table.AppendRow(static_cast<std::uint32_t>(1000 + row), now - 36'000'000'000ULL, 0,
+                            name, "/opt/some/longer/path/to/" + name);
+            table.ShowStart(row);
+            table.EndRow(row, now - 600'000'000ULL);
+        }
+        model.Apply(table.TakeChanges());
         QCoreApplication::processEvents();
     }
 
@@ -116,13 +117,13 @@ struct ShownTable {
     TableChanges Pass(int round) const
     {
         TableChanges pass;
+        pass.firstNewRow = rows;
         pass.rowCount = rows;
-        const std::string cpu = std::to_string(round + 1) + " %";
         for (int row = 0; row < 10; ++row)
-            pass.rows.push_back(EndedRow(row, cpu));
+            pass.rows.push_back(row);
         const int step = (rows - 10) / 90;
         for (int i = 0; i < 90; ++i)
-            pass.rows.push_back(EndedRow(10 + i * step + round % step, cpu));
+            pass.rows.push_back(10 + i * step + round % step);
         return pass;
     }
 
@@ -226,6 +227,56 @@ void StopAll(std::vector<pid_t>& pids)
     pids.clear();
 }
 
+// Runs the event loop for `milliseconds`.
+void RunFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Processor seconds of this process over `seconds` of the running window, against top's over
+// the same time beside it.
+double CpuAgainstTop(int seconds, const char* label)
+{
+    const double before = ProcessCpuSeconds();
+    // The window's thread alone, to tell the display's share from the monitor's.
+    const std::string windowThreadStat = "/proc/self/task/" + std::to_string(getpid()) + "/stat";
+    const double windowBefore = StatCpuSeconds(windowThreadStat);
+    std::vector<pid_t> top{Spawn({"top", "-b", "-d", "0.5"}, true)};
+    if (top.front() < 0) {
+        std::fprintf(stderr, "bench_gui: could not start top\n");
+        return -1;
+    }
+    RunFor(seconds * 1000);
+    const double gui = ProcessCpuSeconds() - before;
+    const double cpuTop = StatCpuSeconds("/proc/" + std::to_string(top.front()) + "/stat");
+    StopAll(top);
+    std::printf("%s_gui_cpu_s=%.3f %s_window_thread_cpu_s=%.3f %s_top_cpu_s=%.3f\n", label, gui,
+                label, StatCpuSeconds(windowThreadStat) - windowBefore, label, cpuTop);
+    return cpuTop > 0 ? gui / cpuTop : -1;
+}
+
+long ResidentBytes()
+{
+    std::ifstream in("/proc/self/statm");
+    long size = 0, resident = 0;
+    in >> size >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+void CloseWindow(CProcessListWnd& wnd)
+{
+    // The window's own close: stop the monitor and wait for its last post.
+    wnd.PrepareClose();
+    QEventLoop ending;
+    QObject::connect(&wnd, &CProcessListWnd::threadEnded, &ending, &QEventLoop::quit);
+    QTimer::singleShot(10000, &ending, &QEventLoop::quit);
+    if (!wnd.ThreadEnded())
+        ending.exec();
+    wnd.PrepareClose();
+}
+
 int CpuVsTop(const Options& options)
 {
     platform::RaiseFileLimit();
@@ -246,53 +297,67 @@ int CpuVsTop(const Options& options)
         StopAll(sleepers);
         return 1;
     }
-
-    const double cpuBefore = ProcessCpuSeconds();
-    // The window's thread alone, to tell the display's share from the monitor's.
-    const std::string windowThreadStat =
-        "/proc/self/task/" + std::to_string(getpid()) + "/stat";
-    const double windowThreadBefore = StatCpuSeconds(windowThreadStat);
-    std::vector<pid_t> top{Spawn({"top", "-b", "-d", "0.5"}, true)};
-    if (top.front() < 0) {
-        std::fprintf(stderr, "bench_gui: could not start top\n");
-        StopAll(sleepers);
-        return 1;
-    }
-    int rows = 0;
     {
         CProcessListWnd wnd(dir.path().toStdString());
         wnd.resize(1000, 700);
         wnd.Create();
         wnd.show();
-
-        QEventLoop loop;
-        QTimer::singleShot(options.seconds * 1000, &loop, &QEventLoop::quit);
-        loop.exec();
-
-        const double cpuGui = ProcessCpuSeconds() - cpuBefore;
-        const double cpuTop = StatCpuSeconds("/proc/" + std::to_string(top.front()) + "/stat");
-        const double cpuWindowThread = StatCpuSeconds(windowThreadStat) - windowThreadBefore;
-        StopAll(top);
-        rows = wnd.Model()->rowCount();
-
-        std::printf("gui_rows=%d\n", rows);
-        std::printf("gui_cpu_s=%.3f\n", cpuGui);
-        std::printf("gui_window_thread_cpu_s=%.3f\n", cpuWindowThread);
-        std::printf("top_cpu_s=%.3f\n", cpuTop);
-        if (cpuTop > 0)
-            std::printf("gui_cpu_vs_top=%.3f\n", cpuGui / cpuTop);
+        RunFor(2000); // rows for every process
+        wnd.List()->scrollToBottom();
+        RunFor(1000);
+        std::printf("gui_rows=%d\n", wnd.Model()->rowCount());
+        const double shown = CpuAgainstTop(options.seconds, "shown");
+        wnd.hide(); // as in the tray
+        RunFor(1000);
+        const double tray = CpuAgainstTop(options.seconds, "tray");
+        std::printf("cpu_vs_top_shown=%.3f\n", shown);
+        std::printf("cpu_vs_top_tray=%.3f\n", tray);
         std::fflush(stdout);
-
-        // The window's own close: stop the monitor and wait for its last post.
-        wnd.PrepareClose();
-        QEventLoop ending;
-        QObject::connect(&wnd, &CProcessListWnd::threadEnded, &ending, &QEventLoop::quit);
-        QTimer::singleShot(10000, &ending, &QEventLoop::quit);
-        if (!wnd.ThreadEnded())
-            ending.exec();
-        wnd.PrepareClose();
+        CloseWindow(wnd);
     }
     StopAll(sleepers);
+    return 0;
+}
+
+// Growth of this process's resident memory over `rows` ended rows made by real short-lived
+// processes (waves of `sleep 1`, each seen by at least one pass), per row.
+int RssPerEndedRow(const Options& options)
+{
+    platform::RaiseFileLimit();
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    CProcessListWnd wnd(dir.path().toStdString());
+    wnd.resize(1000, 700);
+    wnd.Create();
+    wnd.show();
+    RunFor(2000);
+    const int rowsBefore = wnd.Model()->rowCount();
+    const long residentBefore = ResidentBytes();
+    constexpr int kWave = 2000;
+    // A busy machine spawns slowly: after ten minutes the figure is taken over the rows made.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (wnd.Model()->rowCount() - rowsBefore < options.rssRows && elapsed.elapsed() < 600'000) {
+        std::vector<pid_t> wave;
+        for (int i = 0; i < kWave; ++i) {
+            const pid_t pid = Spawn({"sleep", "1"}, true);
+            if (pid > 0)
+                wave.push_back(pid);
+        }
+        RunFor(1200);
+        for (pid_t pid : wave)
+            waitpid(pid, nullptr, 0);
+        std::fprintf(stderr, "rows %d, resident %ld kB\n", wnd.Model()->rowCount() - rowsBefore,
+                     ResidentBytes() / 1024);
+    }
+    RunFor(1500); // every exit seen
+    const int added = wnd.Model()->rowCount() - rowsBefore;
+    const long grown = ResidentBytes() - residentBefore;
+    std::printf("ended_rows=%d rss_growth_kb=%ld\n", added, grown / 1024);
+    std::printf("rss_per_ended_row=%.1f\n", double(grown) / added);
+    std::fflush(stdout);
+    CloseWindow(wnd);
     return 0;
 }
 
@@ -306,8 +371,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     std::printf("qpa=%s\n", qPrintable(QGuiApplication::platformName()));
 
-    ApplyRatio(options);
+    if (options.rssRows > 0)
+        return RssPerEndedRow(options);
     if (options.cpu)
         return CpuVsTop(options);
+    ApplyRatio(options);
     return 0;
 }

@@ -68,7 +68,16 @@ Figures Measure(const QString& dir, int entries, int rounds)
         const long before = ResidentKiB();
         {
             CDListDlg dlg;
-            dlg.m_pList = &list;
+            dlg.m_readEntries = [&list] {
+                std::vector<std::string> names;
+                for (std::size_t i = 0; i < list.GetSize(); ++i)
+                    names.push_back(list.GetAt(i));
+                return names;
+            };
+            dlg.m_removeAt = [&list](std::size_t index, const std::string& name) {
+                return list.Remove(index, name);
+            };
+            dlg.m_path = list.m_path;
             QElapsedTimer timer;
             timer.start();
             dlg.show();

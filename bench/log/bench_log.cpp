@@ -122,7 +122,7 @@ int main(int argc, char** argv)
         small.m_path = dir.filePath(QStringLiteral("small.log")).toStdString();
         std::ofstream(small.m_path) << BuildStartBanner();
         CLogsViewDlg warm;
-        warm.m_pLog = &small;
+        warm.m_runWithLogClosed = CLogsViewDlg::ForLog(small);
         warm.show();
         QCoreApplication::processEvents();
     }
@@ -132,7 +132,7 @@ int main(int argc, char** argv)
     const auto [rssBefore, peakBefore] = Memory();
     timer.restart();
     CLogsViewDlg dlg;
-    dlg.m_pLog = &log;
+    dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
     PaintWatch paint;
     dlg.m_edit->viewport()->installEventFilter(&paint);
     dlg.show();

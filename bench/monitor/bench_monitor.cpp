@@ -1,8 +1,10 @@
 // Cost of one monitor pass against the floor of reading every process's stat file once, and
-// what ended rows cost: time per pass with 100,000 of them, heap per row.
+// what ended rows cost: time per pass with 100,000 of them, heap per row. The passes run as
+// with the window shown, scrolled to the last rows.
 //
 //   bench_monitor [extra sleep children, default 1000]
 
+#include "../../tests/monitor/MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -86,45 +90,57 @@ int main(int argc, char** argv)
         return 1;
     {
         CProcessMonitor monitor(pattern);
+        auto showLastRows = [&] {
+            const int count = monitor.Rows().Count();
+            monitor.SetVisibleRows(std::max(0, count - 40), count + 1);
+        };
+        monitor.ScanProcesses();
+        showLastRows();
         for (int i = 0; i < 3; ++i)
             monitor.ScanProcesses(); // rows for everything, first samples taken, texts settled
 
         constexpr int kRounds = 15;
         double floor = Median(kRounds, NaiveSweep);
         double pass = Median(kRounds, [&] { monitor.ScanProcesses(); });
-        int rows;
-        {
-            std::lock_guard lock(monitor.m_lock);
-            rows = monitor.m_table.GetRowCount();
-        }
+        const int rows = monitor.Rows().Count();
+        std::vector<std::uint32_t> listed;
+        const double enumerate = Median(kRounds, [&] { platform::EnumProcesses(listed); });
+        monitor.SetVisibleRows(0, -1);
+        const double hidden = Median(kRounds, [&] { monitor.ScanProcesses(); });
+        showLastRows();
+        auto cpuPerPass = [&] {
+            timespec a{}, b{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+            for (int i = 0; i < kRounds; ++i)
+                monitor.ScanProcesses();
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+            return ((b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9) / kRounds;
+        };
+        const double shownCpu = cpuPerPass();
+        monitor.SetVisibleRows(0, -1);
+        const double hiddenCpu = cpuPerPass();
+        showLastRows();
+        std::printf("enumerate_ms=%.3f pass_hidden_ms=%.3f pass_cpu_shown_ms=%.3f pass_cpu_hidden_ms=%.3f\n",
+                    enumerate * 1e3, hidden * 1e3, shownCpu * 1e3, hiddenCpu * 1e3);
         std::printf("processes=%d floor_ms=%.3f pass_ms=%.3f\n", rows, floor * 1e3, pass * 1e3);
 
         // 100,000 rows of processes that have ended, as a long run leaves them.
         constexpr int kEnded = 100000;
-        std::size_t heapBefore = mallinfo2().uordblks;
+        std::size_t heapBefore = mallinfo2().uordblks + mallinfo2().hblkhd;
         {
-            std::lock_guard lock(monitor.m_lock);
-            ProcessTable& table = monitor.m_table;
+            std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+            ProcessTable& table = MonitorTestAccess::Table(monitor);
             platform::FileTime now = platform::GetSystemTimeAsFileTime();
             for (int i = 0; i < kEnded; ++i) {
-                std::uint32_t pid = 4000000 + i;
-                platform::ProcessTimes times{now - 600'0000000ULL, now - 10'0000000ULL, 1200, 3400};
-                auto record = std::make_unique<ProcessRecord>();
-                record->pid = pid;
-                record->hProcess = platform::ProcessHandle::Ended(pid, times);
-                std::string pidText = std::to_string(pid);
-                int row = table.AppendRow(0, pidText);
-                table.SetCellText(row, ColName, "bash");
-                table.SetCellText(row, ColPid, pidText);
-                table.SetRecord(row, std::move(record));
-                table.SetCellText(row, ColFile, "/usr/bin/bash");
-                table.SetCellText(row, ColStart, FormatFileDateTime(times.creation));
-                table.SetCellText(row, ColFinish, FormatFileDateTime(times.exit));
-                table.SetCellText(row, ColCpu, "0 %");
+                const int row = table.AppendRow(4000000 + static_cast<std::uint32_t>(i),
+                                                now - 600'0000000ULL, 0, "bash", "/usr/bin/bash");
+                table.ShowStart(row);
+                table.EndRow(row, now - 10'0000000ULL);
             }
             table.TakeChanges();
         }
-        std::size_t heapAfter = mallinfo2().uordblks;
+        std::size_t heapAfter = mallinfo2().uordblks + mallinfo2().hblkhd;
+        showLastRows();
         monitor.ScanProcesses();
         double passWithEnded = Median(kRounds, [&] { monitor.ScanProcesses(); });
 

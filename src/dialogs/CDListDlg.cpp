@@ -106,7 +106,7 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 
 void CDListDlg::showEvent(QShowEvent* event)
 {
-    // The creator sets m_pList after construction, so the list is read when the dialog shows.
+    // The creator sets m_entries after construction, so the list is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
@@ -116,7 +116,7 @@ void CDListDlg::showEvent(QShowEvent* event)
 
 void CDListDlg::OnInitDialog()
 {
-    if (m_pList == nullptr)
+    if (!m_readEntries)
         return;
     ShowEntries();
     m_btnDelete->setEnabled(false);
@@ -125,16 +125,7 @@ void CDListDlg::OnInitDialog()
 
 void CDListDlg::ShowEntries()
 {
-    std::vector<std::string> entries;
-    {
-        std::unique_lock<std::mutex> lock;
-        if (m_pLock != nullptr)
-            lock = std::unique_lock<std::mutex>(*m_pLock);
-        m_pList->Refresh(); // another copy may have changed the file
-        entries.reserve(m_pList->GetSize());
-        for (std::size_t i = 0; i < m_pList->GetSize(); ++i)
-            entries.push_back(m_pList->GetAt(i));
-    }
+    std::vector<std::string> entries = m_readEntries ? m_readEntries() : std::vector<std::string>();
     // No line is current, so the first click on a line is a selection change.
     const QSignalBlocker blocker(m_listBox->selectionModel());
     m_model->SetEntries(std::move(entries));
@@ -150,19 +141,12 @@ void CDListDlg::OnSelChange()
 void CDListDlg::OnDelete()
 {
     const QModelIndexList selected = m_listBox->selectionModel()->selectedIndexes();
-    if (selected.isEmpty() || m_pList == nullptr)
+    if (selected.isEmpty() || !m_removeAt)
         return;
     const auto i = static_cast<std::size_t>(selected.first().row());
-    std::error_code error;
-    {
-        // The monitor walks the entries by index under this lock.
-        std::unique_lock<std::mutex> lock;
-        if (m_pLock != nullptr)
-            lock = std::unique_lock<std::mutex>(*m_pLock);
-        error = m_pList->Remove(i, m_model->At(i));
-    }
+    const std::error_code error = m_removeAt(i, m_model->At(i));
     // The lines show the list as the file holds it now; no selection is left behind, so
     // Delete needs a new choice.
     ShowEntries();
-    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_pList->m_path, error);
+    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_path, error);
 }

@@ -7,9 +7,11 @@
 
 #include <QDialog>
 
-#include <mutex>
+#include <functional>
+#include <string>
+#include <system_error>
+#include <vector>
 
-class CDisabledList;
 class DisabledEntriesModel;
 class QGroupBox;
 class QListView;
@@ -20,10 +22,13 @@ class CDListDlg : public QDialog {
 public:
     explicit CDListDlg(QWidget* parent = nullptr);
 
-    // Set by the creator before the dialog is shown; neither is owned. m_pLock, when set, is
-    // the lock under which the monitor looks names up in the list.
-    CDisabledList* m_pList = nullptr;
-    std::mutex* m_pLock = nullptr;
+    // Set by the creator before the dialog is shown (the monitor's DisabledEntries and
+    // RemoveDisabledAt): the entries in list order as the file holds them now, and the
+    // deletion of the entry `name` shown at line `index`, which returns why it failed. m_path
+    // is the list's file, named when a deletion fails.
+    std::function<std::vector<std::string>()> m_readEntries;
+    std::function<std::error_code(std::size_t index, const std::string& name)> m_removeAt;
+    std::string m_path;
 
     // Not sorted: line i is entry i, which OnDelete relies on.
     QListView* m_listBox = nullptr;
@@ -39,7 +44,7 @@ protected:
 
 private:
     void OnInitDialog();
-    // Shows the list's entries as they are now (under m_pLock when set).
+    // Shows the list's entries as the file holds them now.
     void ShowEntries();
 
     QGroupBox* m_frame = nullptr;

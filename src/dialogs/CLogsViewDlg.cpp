@@ -16,6 +16,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace {
 
 // Reopens the log at the end of an operation, also when the operation throws.
@@ -98,21 +100,33 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     connect(m_btnSave, &QPushButton::clicked, this, &CLogsViewDlg::OnSave);
 }
 
+CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* lock)
+{
+    return [&log, lock](const std::function<void(const std::string& path)>& operation) {
+        // Held across close, operation and reopen, so that writes under the same lock wait
+        // for the log instead of being dropped while it is closed.
+        std::unique_lock<std::mutex> held;
+        if (lock != nullptr)
+            held = std::unique_lock<std::mutex>(*lock);
+        const ReopenLog reopen(log);
+        operation(log.m_path);
+    };
+}
+
 template <class Operation>
 auto CLogsViewDlg::WithLogClosed(Operation&& operation)
 {
-    // Held across close, operation and reopen, so that the monitor's writes wait for the log
-    // instead of being dropped while it is closed.
-    std::unique_lock<std::mutex> lock;
-    if (m_pLock != nullptr)
-        lock = std::unique_lock<std::mutex>(*m_pLock);
-    const ReopenLog reopen(*m_pLog);
-    return operation(m_pLog->m_path);
+    std::optional<decltype(operation(std::string()))> result;
+    m_runWithLogClosed([&](const std::string& path) {
+        m_logPath = path;
+        result.emplace(operation(path));
+    });
+    return std::move(*result);
 }
 
 void CLogsViewDlg::showEvent(QShowEvent* event)
 {
-    // The creator sets m_pLog after construction, so the file is read when the dialog shows.
+    // The creator sets m_runWithLogClosed after construction, so the file is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
         OnInitDialog();
@@ -133,7 +147,7 @@ bool CLogsViewDlg::ShowFile()
     const WaitCursor wait;
     std::string bytes;
     std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (m_pLog != nullptr)
+    if (m_runWithLogClosed)
         error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, bytes, m_snapshot); });
     if (error) {
         m_snapshot = {};
@@ -160,26 +174,26 @@ void CLogsViewDlg::OnClear()
     if (!AskYesNo(this, IDS_ASK_CLEAR_LOG))
         return;
     m_edit->Clear();
-    if (m_pLog == nullptr)
+    if (!m_runWithLogClosed)
         return;
     const std::error_code error =
         WithLogClosed([this](const std::string& path) { return TruncateLogFile(path, m_snapshot); });
     if (error) {
-        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_pLog->m_path, error);
+        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_logPath, error);
         ShowFile(); // what the file still holds
     }
 }
 
 void CLogsViewDlg::OnSave()
 {
-    if (m_pLog == nullptr)
+    if (!m_runWithLogClosed)
         return;
     const WaitCursor wait;
     const std::string_view bytes = EditBytes();
     // The box keeps the user's text when the file could not take it, so nothing typed is lost.
     const std::error_code error = WithLogClosed(
         [&](const std::string& path) { return ReplaceLogFile(path, bytes, m_snapshot); });
-    TellFileFailure(this, IDS_ERR_LOG_SAVE, m_pLog->m_path, error);
+    TellFileFailure(this, IDS_ERR_LOG_SAVE, m_logPath, error);
 }
 
 void CLogsViewDlg::resizeEvent(QResizeEvent* event)

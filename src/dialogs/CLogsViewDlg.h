@@ -6,11 +6,12 @@
 // closed around every file operation and opened again afterwards if it was open, so that
 // the monitor keeps appending to the file that is there afterwards.
 
-#include "storage/LogFileAccess.h"
 #include "dialogs/LogText.h"
+#include "storage/LogFileAccess.h"
 
 #include <QDialog>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -25,10 +26,13 @@ class CLogsViewDlg : public QDialog {
 public:
     explicit CLogsViewDlg(QWidget* parent = nullptr);
 
-    // Set by the creator before the dialog is shown; neither is owned. m_pLock, when set, is
-    // the lock under which the monitor writes to the log.
-    CEventLogFile* m_pLog = nullptr;
-    std::mutex* m_pLock = nullptr;
+    // Runs an operation on the log's path with the log closed, and opens the log again after
+    // it if it was open (the monitor's RunWithLogClosed, under its lock).
+    using LogRunner = std::function<void(const std::function<void(const std::string& path)>&)>;
+    // Set by the creator before the dialog is shown; unset, the dialog shows nothing.
+    LogRunner m_runWithLogClosed;
+    // A runner over a log of one's own, under `lock` when given (neither is owned).
+    static LogRunner ForLog(CEventLogFile& log, std::mutex* lock = nullptr);
 
     CLogEdit* m_edit = nullptr;
     CFindBar* m_findBar = nullptr;
@@ -52,12 +56,12 @@ private:
     void OnInitDialog();
     // Reads the file into the box; false (the box untouched) when it cannot be read.
     bool ShowFile();
-    // Runs `operation` on the log's path with the log closed, under m_pLock when set, and opens
-    // the log again afterwards if it was open.
+    // Runs `operation` through m_runWithLogClosed and returns what it returned.
     template <class Operation>
     auto WithLogClosed(Operation&& operation);
 
     QWidget* m_editArea = nullptr; // the box and its find bar
     LogSnapshot m_snapshot; // the file as the box last read or wrote it
+    std::string m_logPath;  // the log's path, as the last operation was given it
     bool m_bInitialised = false;
 };

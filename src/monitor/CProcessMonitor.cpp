@@ -6,7 +6,6 @@
 #include "storage/StringTable.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -16,22 +15,18 @@ constexpr auto kPause = std::chrono::milliseconds(500);
 constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
 constexpr const char* kUnknown = "unknown";
 constexpr const char* kSystem = "System";
-constexpr const char* kNoTime = " "; // an empty date and an empty time joined by one blank
 
-// "%d %": the low 32 bits of the load as a signed number, a blank and a percent sign.
-std::string LoadText(std::int64_t load)
+// The visible range packed into one word, so that it is read and written whole.
+std::uint64_t PackRange(int first, int last)
 {
-    char buffer[16];
-    auto end = std::to_chars(buffer, buffer + 12, static_cast<std::int32_t>(load)).ptr; // 11 at most
-    *end++ = ' ';
-    *end++ = '%';
-    return std::string(buffer, end);
+    return (std::uint64_t{static_cast<std::uint32_t>(first)} << 32) | static_cast<std::uint32_t>(last);
 }
 
 } // namespace
 
 CProcessMonitor::CProcessMonitor(const std::string& programDirectory)
     : m_programDirectory(programDirectory)
+    , m_visible(PackRange(0, -1))
 {
     m_disabledList.m_path = ProgramFilePath(programDirectory, kDisabledListFile);
     m_disabledList.Load();
@@ -108,6 +103,8 @@ void CProcessMonitor::ScanProcesses()
         std::lock_guard lock(m_lock);
         // Another copy of the program may have changed the list on disk.
         m_disabledList.Refresh();
+        ++m_pass;
+        m_lines.clear();
         for (std::uint32_t pid : m_pids) {
             if (m_bStop)
                 break;
@@ -115,6 +112,7 @@ void CProcessMonitor::ScanProcesses()
         }
         if (!m_bStop)
             RefreshRows();
+        WriteLines();
         if (m_onChanges)
             changes = m_table.TakeChanges();
         logFailure = m_eventLog.TakeFailure();
@@ -164,20 +162,13 @@ void CProcessMonitor::ReadNameAndPath(platform::ProcessHandle* handle, std::stri
         name = GetProcessBaseName(handle);
 }
 
-void CProcessMonitor::Reactivate(int row)
-{
-    auto at = std::lower_bound(m_activeRows.begin(), m_activeRows.end(), row);
-    if (at == m_activeRows.end() || *at != row)
-        m_activeRows.insert(at, row);
-}
-
 void CProcessMonitor::TrackProcess(std::uint32_t pid)
 {
     m_table.RowsToVisit(pid, m_visit);
     // A live row with its own name ends the scan with no more than a look at the command name,
     // so the process is opened only when a row's name must be read again or no live row exists.
     if (m_visit.size() == 1 && m_table.FindLiveRow(pid) == m_visit[0]) {
-        const std::string& name = m_table.GetCellText(m_visit[0], ColName);
+        const std::string_view name = m_table.Name(m_visit[0]);
         if (name != kUnknown && name != kSystem) {
             FollowExec(m_visit[0]);
             return;
@@ -191,7 +182,7 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     for (int row : m_visit) {
         if (m_bStop)
             return;
-        const std::string& current = m_table.GetCellText(row, ColName);
+        const std::string_view current = m_table.Name(row);
         const bool named = current != kUnknown && current != kSystem;
         if (!named) {
             std::string name, path;
@@ -203,12 +194,12 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             if (name == kUnknown)
                 name = kSystem;
             int image = ImageFor(path);
-            if (image != 0)
-                m_table.SetImageAndName(row, image, std::move(name));
-            else
-                m_table.SetCellText(row, ColName, std::move(name));
-            m_table.SetCellText(row, ColFile, std::move(path));
-            Reactivate(row);
+            m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
+            // A row shows its start time from the pass it has a name.
+            if (!m_table.Has(row, StoredRow::kStartShown)) {
+                m_table.ShowStart(row);
+                m_lines.push_back({row, LineKind::Started});
+            }
         }
         if (m_table.FindLiveRow(pid) == row) {
             if (named)
@@ -233,23 +224,20 @@ void CProcessMonitor::FollowExec(int row)
     // The same executable under a new name is a rename (prctl), not a new program. Where the
     // executable could be read neither before nor now, nothing tells the two apart: the row
     // stays.
-    if (path == m_table.GetCellText(row, ColFile))
+    if (path == m_table.Rows().Path(row))
         return;
     platform::ProcessTimes times;
     if (!record->hProcess->GetTimes(times) || times.exit != 0)
-        return; // ended meanwhile: the row's refresh finishes it
+        return; // ended meanwhile: the exit watch finishes the row
 
-    // The row's program ended when the change was seen; its handle passes to the new program
-    // and the row keeps the final times. Its refresh then finds the finish written.
+    // The row's program ended when the change was seen; its handle passes to the new program.
+    // The Finished line goes out now, before the pass's other lines.
     const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
-    times.exit = seen;
-    std::unique_ptr<platform::ProcessHandle> handle = std::move(record->hProcess);
-    record->hProcess = platform::ProcessHandle::Ended(handle->Pid(), times);
-    std::string finish = FormatFileDateTime(seen);
-    const std::string& oldName = m_table.GetCellText(row, ColName);
-    if (m_settings.eventLogOn != 0 && oldName != kUnknown)
-        m_eventLog.Write(BuildFinishedLine(oldName, finish));
-    m_table.SetCellText(row, ColFinish, std::move(finish));
+    std::unique_ptr<platform::ProcessHandle> handle = m_table.EndRowKeepingHandle(row, seen);
+    if (!handle)
+        return;
+    if (m_settings.eventLogOn != 0 && !m_table.Has(row, StoredRow::kUnnamed))
+        m_eventLog.Write(BuildFinishedLine(std::string(m_table.Name(row)), m_table.CellText(row, ColFinish)));
 
     handle->BeganProgram(seen);
     MeetProgram(std::move(handle), std::move(name), std::move(path));
@@ -264,129 +252,151 @@ void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handl
         KillProcess(handle.get(), m_bNT);
         return;
     }
-    const std::uint32_t pid = handle->Pid();
-    std::string pidText = std::to_string(pid);
-    auto record = std::make_unique<ProcessRecord>();
-    record->pid = pid;
-    record->hProcess = std::move(handle);
     if (m_bStop)
         return;
-    int row = m_table.AppendRow(ImageFor(path), pidText);
-    m_table.SetCellText(row, ColName, std::move(name));
-    m_table.SetCellText(row, ColPid, std::move(pidText));
+    const std::uint32_t pid = handle->Pid();
+    const int row = m_table.AppendRow(pid, handle->CreationTime(), ImageFor(path), name, path);
+    if (row < 0)
+        return;
+    auto record = std::make_unique<ProcessRecord>();
+    record->hProcess = std::move(handle);
     m_table.SetRecord(row, std::move(record));
-    m_table.SetCellText(row, ColFile, std::move(path));
-    m_activeRows.push_back(row);
+    if (name != kUnknown) {
+        m_table.ShowStart(row);
+        m_lines.push_back({row, LineKind::Started});
+    }
 }
 
 void CProcessMonitor::RefreshRows()
 {
-    long offset = platform::CurrentUtcOffset();
-    m_offsetChanged = offset != m_utcOffset;
-    if (m_offsetChanged) {
-        // Every time text changes with the offset: every row is refreshed once more.
+    const long offset = platform::CurrentUtcOffset();
+    if (offset != m_utcOffset) {
+        // Every time text changes with the offset: the window shows them all again, and the
+        // log gets every row's lines once more in the new offset.
         m_utcOffset = offset;
-        m_activeRows.clear();
-        for (int row = 0, count = m_table.GetRowCount(); row < count; ++row)
-            m_activeRows.push_back(row);
+        m_table.MarkTimesChanged();
+        for (int row = 0, count = m_table.GetRowCount(); row < count; ++row) {
+            if (m_table.Has(row, StoredRow::kUnnamed))
+                continue;
+            if (m_table.Has(row, StoredRow::kStartShown) && m_table.Rows().Row(row).creation != 0)
+                m_lines.push_back({row, LineKind::Started});
+            if (m_table.Has(row, StoredRow::kEnded))
+                m_lines.push_back({row, LineKind::Finished});
+        }
     }
+    EndRows();
+    if (!m_bStop)
+        SampleShownRows();
+}
 
-    // The first sample of every new row is taken first, with one short pause for all of them,
-    // instead of one pause per new row: a first pass over a thousand processes would otherwise
-    // hold the lock for a second.
+void CProcessMonitor::EndRows()
+{
+    m_table.TakeEnded(m_rows);
+    if (m_rows.empty())
+        return;
+    // The exit time is the time the exit is first seen.
+    const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+    for (int row : m_rows) {
+        if (m_bStop)
+            return;
+        m_table.EndRow(row, now);
+        if (!m_table.Has(row, StoredRow::kUnnamed))
+            m_lines.push_back({row, LineKind::Finished});
+    }
+}
+
+bool CProcessMonitor::SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times)
+{
+    ++m_timeReads;
+    if (!record.hProcess->GetTimes(times))
+        return false;
+    if (record.hProcess->HasEnded()) {
+        // Seen here before the exit watch told of it.
+        m_table.EndRow(row, times.exit);
+        if (!m_table.Has(row, StoredRow::kUnnamed))
+            m_lines.push_back({row, LineKind::Finished});
+        return false;
+    }
+    return true;
+}
+
+void CProcessMonitor::SampleShownRows()
+{
+    const std::uint64_t visible = m_visible.load();
+    const int count = m_table.GetRowCount();
+    const int first = std::max(0, static_cast<std::int32_t>(visible >> 32));
+    const int last = std::min(count - 1, static_cast<std::int32_t>(visible & 0xFFFFFFFFu));
+    if (last < first)
+        return;
+
+    // A row not sampled in the previous pass (new, or just come into view) is sampled first,
+    // with one short pause for all of them, so that its load covers this pass only.
     bool sampled = false;
-    for (int row : m_activeRows) {
+    platform::ProcessTimes times;
+    for (int row = first; row <= last; ++row) {
         ProcessRecord* record = m_table.GetRecord(row);
-        if (!record || !record->hProcess || record->sampleTime != 0)
+        if (!record || record->samplePass + 1 == m_pass)
             continue;
-        platform::ProcessTimes times;
-        if (!record->hProcess->GetTimes(times))
+        if (!SampleTimes(row, *record, times))
             continue;
         record->kernelTime = times.kernel;
         record->userTime = times.user;
         record->sampleTime = platform::GetSystemTimeAsFileTime();
+        record->samplePass = m_pass - 1;
         sampled = true;
     }
     if (sampled)
         std::this_thread::sleep_for(kFirstSamplePause);
 
-    bool stopped = false;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < m_activeRows.size(); ++i) {
-        int row = m_activeRows[i];
-        if (!stopped)
-            RefreshRow(row, stopped);
-        // A row stays active until its process has ended and its texts have settled.
+    for (int row = first; row <= last; ++row) {
+        if (m_bStop)
+            return;
         ProcessRecord* record = m_table.GetRecord(row);
-        bool settled = !stopped && record && record->hProcess && record->hProcess->HasEnded()
-            && m_table.GetCellText(row, ColCpu) == "0 %"
-            && !IsBlankText(m_table.GetCellText(row, ColFinish));
-        bool noRecord = !record || !record->hProcess;
-        if (!settled && !noRecord)
-            m_activeRows[kept++] = row;
-    }
-    m_activeRows.resize(kept);
-}
-
-void CProcessMonitor::RefreshRow(int row, bool& stopped)
-{
-    if (m_bStop) {
-        stopped = true;
-        return;
-    }
-    ProcessRecord* record = m_table.GetRecord(row);
-    if (!record || !record->hProcess)
-        return;
-    platform::ProcessTimes times;
-    if (!record->hProcess->GetTimes(times))
-        return;
-    platform::FileTime now = platform::GetSystemTimeAsFileTime();
-
-    // The interval is taken modulo 2^32 of 100 ns (about 429 s), far longer than a pass.
-    std::uint32_t interval = static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(record->sampleTime);
-    if (interval != 0) {
-        std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
+        if (!record || record->samplePass + 1 != m_pass)
+            continue;
+        if (!SampleTimes(row, *record, times))
+            continue;
+        const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+        // The interval is taken modulo 2^32 of 100 ns (about 429 s), far longer than a pass.
+        const std::uint32_t interval =
+            static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(record->sampleTime);
+        record->samplePass = m_pass;
+        if (interval == 0)
+            continue;
+        const std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
             + static_cast<std::int64_t>(times.user - record->userTime);
-        std::int64_t load = busy * 100 / static_cast<std::int64_t>(interval);
+        const std::int64_t load = busy * 100 / static_cast<std::int64_t>(interval);
         record->kernelTime = times.kernel;
         record->userTime = times.user;
         record->sampleTime = now;
-        std::string text = LoadText(load);
-        if (m_bStop) {
-            stopped = true;
-            return;
-        }
-        if (m_table.GetCellText(row, ColCpu) != text)
-            m_table.SetCellText(row, ColCpu, std::move(text));
+        // The low 32 bits, as a signed number.
+        m_table.SetLoad(row, static_cast<std::int32_t>(load));
     }
+}
 
-    // A creation time never changes; its text changes only with the offset from UTC. A start
-    // cell already written therefore holds what formatting would give again.
-    if (m_table.GetCellText(row, ColStart).empty() || m_offsetChanged) {
-        std::string start = times.creation != 0 ? FormatFileDateTime(times.creation) : kNoTime;
-        if (m_bStop) {
-            stopped = true;
-            return;
-        }
-        if (start != m_table.GetCellText(row, ColStart) && m_table.GetCellText(row, ColName) != kUnknown) {
-            if (m_settings.eventLogOn != 0)
-                m_eventLog.Write(BuildStartedLine(m_table.GetCellText(row, ColName), start));
-            m_table.SetCellText(row, ColStart, std::move(start));
-        }
-    } else if (m_bStop) {
-        stopped = true;
+void CProcessMonitor::WriteLines()
+{
+    if (m_lines.empty())
         return;
-    }
-
-    std::string finish = times.exit != 0 ? FormatFileDateTime(times.exit) : kNoTime;
-    if (m_bStop) {
-        stopped = true;
+    // In row order, a row's start before its finish, each once: as a walk over the rows
+    // would write them.
+    std::sort(m_lines.begin(), m_lines.end(), [](const Line& a, const Line& b) {
+        return a.row != b.row ? a.row < b.row : a.kind < b.kind;
+    });
+    m_lines.erase(std::unique(m_lines.begin(), m_lines.end(),
+                              [](const Line& a, const Line& b) {
+                                  return a.row == b.row && a.kind == b.kind;
+                              }),
+                  m_lines.end());
+    if (m_settings.eventLogOn == 0)
         return;
-    }
-    if (finish != m_table.GetCellText(row, ColFinish) && !IsBlankText(finish)) {
-        m_table.SetCellText(row, ColFinish, finish);
-        if (m_settings.eventLogOn != 0 && m_table.GetCellText(row, ColName) != kUnknown)
-            m_eventLog.Write(BuildFinishedLine(m_table.GetCellText(row, ColName), finish));
+    const RowStore& rows = m_table.Rows();
+    for (const Line& line : m_lines) {
+        const std::string name(rows.Name(line.row));
+        if (line.kind == LineKind::Started)
+            m_eventLog.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
+        else
+            m_eventLog.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
     }
 }
 
@@ -408,7 +418,7 @@ void CProcessMonitor::PrepareClose()
             Notice(NoticeKind::LogWrite, LoadString(IDS_ERR_LOG_WRITE) + " " +
                                              DescribeFileError(m_eventLog.m_path, logFailure));
         std::error_code saveFailure;
-        if (!SaveSettings(m_settings, m_settingsFile, &saveFailure) && saveFailure)
+        if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure) && saveFailure)
             Notice(NoticeKind::SettingsSave, LoadString(IDS_ERR_SETTINGS_SAVE) + " " +
                                                  DescribeFileError(m_settingsFile.m_path, saveFailure));
         {
@@ -422,8 +432,44 @@ void CProcessMonitor::PrepareClose()
         m_hThread.join();
     std::lock_guard lock(m_lock);
     m_table.FreeRecords();
-    m_activeRows.clear();
     m_disabledList.RemoveAll();
+}
+
+SettingsRecord CProcessMonitor::GetSettings() const
+{
+    std::lock_guard lock(m_lock);
+    return m_settings;
+}
+
+void CProcessMonitor::SetSettings(const SettingsRecord& settings)
+{
+    std::lock_guard lock(m_lock);
+    const std::int32_t eventLogOn = m_settings.eventLogOn;
+    m_settings = settings;
+    m_settings.eventLogOn = eventLogOn;
+}
+
+void CProcessMonitor::RunWithLogClosed(const std::function<void(const std::string& path)>& operation)
+{
+    std::lock_guard lock(m_lock);
+    // Opened again also when the operation throws.
+    struct Reopen {
+        CEventLogFile& log;
+        bool wasOpen;
+        ~Reopen()
+        {
+            if (wasOpen)
+                log.Open();
+        }
+    } reopen{m_eventLog, m_eventLog.IsOpen()};
+    if (reopen.wasOpen)
+        m_eventLog.Close();
+    operation(m_eventLog.m_path);
+}
+
+void CProcessMonitor::SetVisibleRows(int first, int last)
+{
+    m_visible.store(PackRange(first, last));
 }
 
 std::error_code CProcessMonitor::StartEventLog()
@@ -460,16 +506,37 @@ std::error_code CProcessMonitor::DisableSelected(int row)
     std::lock_guard lock(m_lock);
     if (row < 0 || row >= m_table.GetRowCount())
         return {};
-    const std::error_code error = m_disabledList.Add(m_table.GetCellText(row, ColName));
+    const std::error_code error = m_disabledList.Add(std::string(m_table.Name(row)));
     if (ProcessRecord* record = m_table.GetRecord(row))
         KillProcess(record->hProcess.get(), m_bNT);
     return error;
 }
 
-std::error_code CProcessMonitor::RemoveDisabledAt(std::size_t index)
+std::vector<std::string> CProcessMonitor::DisabledEntries()
 {
     std::lock_guard lock(m_lock);
-    return m_disabledList.Remove(index);
+    m_disabledList.Refresh(); // another copy may have changed the file
+    std::vector<std::string> entries;
+    entries.reserve(m_disabledList.GetSize());
+    for (std::size_t i = 0; i < m_disabledList.GetSize(); ++i)
+        entries.push_back(m_disabledList.GetAt(i));
+    return entries;
+}
+
+std::error_code CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
+{
+    std::lock_guard lock(m_lock);
+    return m_disabledList.Remove(index, name);
+}
+
+std::string CProcessMonitor::DisabledListPath() const
+{
+    return m_disabledList.m_path;
+}
+
+std::string CProcessMonitor::EventLogPath() const
+{
+    return m_eventLog.m_path;
 }
 
 std::string CProcessMonitor::GetProcessBaseName(platform::ProcessHandle* hProcess)

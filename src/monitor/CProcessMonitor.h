@@ -2,11 +2,17 @@
 // The owner of everything the monitor works on: the process table and its image list, the
 // table lock, the monitor thread and its flags, the disabled list, the settings and the event
 // log. The process list window holds one; it is free of Qt so that tests drive it directly.
+// Its data stay inside: the window and the dialogs call the operations below.
 //
-// Locking: m_lock guards the table, the disabled list, the event log and the eventLogOn
-// switch. A pass holds it from after the enumeration to its end. No thread ever waits for the
-// window's thread while it holds m_lock: changes leave as posted batches (onChanges is called
-// after the lock is released and must not block on the GUI).
+// Locking: m_lock guards the table, the disabled list, the event log and the settings. A pass
+// holds it from after the enumeration to its end. No thread ever waits for the window's
+// thread while it holds m_lock: changes leave as posted batches (onChanges is called after the
+// lock is released and must not block on the GUI). The rows themselves are read by the window
+// from Rows() without the lock (see RowStore).
+//
+// A pass: new processes and names read again (every process, every pass), exits learned from
+// the exit watch (every live process), then the load of the live rows the window shows. While
+// the window shows no row, a pass reads no process's times at all.
 
 #include "monitor/ProcessTable.h"
 #include "storage/CDataFile.h"
@@ -28,7 +34,7 @@ class CProcessMonitor {
 public:
     // Called on the monitor thread after every pass that changed something, outside m_lock.
     using ChangesCallback = std::function<void(TableChanges&&)>;
-    // Called on the monitor thread as its last act, after m_bThreadEnded is set.
+    // Called on the monitor thread as its last act, after the thread is marked ended.
     using EndedCallback = std::function<void()>;
     // Told of a failure in the background that the user should know of; called on the thread
     // that met it, outside m_lock, after the text went to stderr as one line. Must not block.
@@ -46,8 +52,9 @@ public:
     CProcessMonitor(const CProcessMonitor&) = delete;
     CProcessMonitor& operator=(const CProcessMonitor&) = delete;
 
-    // Sets m_bNT, clears m_bStop and starts MonitorThreadProc.
+    // Clears the stop flag and starts the monitor thread: one pass, then a pause of 500 ms.
     void Start(ChangesCallback onChanges, EndedCallback onEnded);
+    bool ThreadEnded() const { return m_bThreadEnded.load(); }
 
     // Where background failures go besides stderr (set before Start; may stay unset).
     void SetNoticeCallback(NoticeCallback onNotice);
@@ -56,39 +63,88 @@ public:
     void Notice(NoticeKind kind, const std::string& text);
 
     // Every close request. Phase 1 (thread not ended): finish banner and close when eventLogOn
-    // is non-zero, settings saved, m_bStop set. Phase 2 (thread ended): records freed and the
-    // disabled list emptied in memory. The caller closes only if m_bThreadEnded afterwards.
+    // is non-zero, settings saved, stop requested. Phase 2 (thread ended): thread joined,
+    // records freed and the disabled list emptied in memory. The caller closes only if
+    // ThreadEnded() afterwards.
     void PrepareClose();
 
+    // The settings as they stand, and a change of them. eventLogOn changes only through
+    // StartEventLog and StopEventLog: SetSettings keeps it.
+    SettingsRecord GetSettings() const;
+    void SetSettings(const SettingsRecord& settings);
     // The event-log switch (no banner either way). A log that cannot be opened stays off and
     // the reason is returned.
     std::error_code StartEventLog();
     void StopEventLog();
+    // Runs `operation` on the log's path with the log closed and opens it again afterwards
+    // if it was open, all under m_lock: the monitor's writes wait instead of being lost.
+    void RunWithLogClosed(const std::function<void(const std::string& path)>& operation);
 
     // The commands on a row of the table (the window's selection mark), under m_lock; a
-    // negative or unknown row, or a row without record, does nothing.
+    // negative or unknown row does nothing, and so does the kill of an ended row.
     void KillSelected(int row);
     // DisableSelected returns why the name could not be added to the list on disk (the process
     // is killed all the same).
     std::error_code DisableSelected(int row);
 
-    // The disabled-list dialog's Delete: CDisabledList::Remove(index), under m_lock.
-    std::error_code RemoveDisabledAt(std::size_t index);
+    // The disabled list's entries in order, read again first when another copy of the program
+    // changed the file; the dialog's Delete: the entry `name` shown at `index` removed from the
+    // list on disk under its lock (CDisabledList::Remove), under m_lock; the list's path.
+    std::vector<std::string> DisabledEntries();
+    std::error_code RemoveDisabledAt(std::size_t index, const std::string& name);
+    std::string DisabledListPath() const;
+    // The event log's path (for telling why it could not be opened).
+    std::string EventLogPath() const;
 
-    // The monitor's steps (public so that tests can run passes without the thread).
-    void MonitorThreadProc();
+    // The rows the window shows, first to last (a row count past the end is fine); an empty
+    // range (last < first) while the window is hidden or minimised. Any thread, no lock.
+    // A pass samples the load of the live rows in the range only; a row that comes into view
+    // is sampled at once, so that the load it shows next covers at most one pass.
+    void SetVisibleRows(int first, int last);
+
+    // The rows, for reading on any thread without the lock (see RowStore).
+    const RowStore& Rows() const { return m_table.Rows(); }
+    // The changes of the table since the last call, taken under m_lock.
+    TableChanges TakeChanges();
+
+    // One pass on the calling thread (the thread runs the same; tests and benchmarks call it
+    // without a thread).
     void ScanProcesses();
-    void TrackProcess(std::uint32_t pid);
-    void RefreshRows();
+    // Reads of processes' times made by passes so far (tests check what is read, and when).
+    std::uint64_t TimeReads() const { return m_timeReads.load(); }
+
     static std::string GetProcessBaseName(platform::ProcessHandle* hProcess);
     static std::string GetProcessFilePath(platform::ProcessHandle* hProcess);
     // Both of the above with one read of the executable's link where it can be read.
     static void ReadNameAndPath(platform::ProcessHandle* handle, std::string& name, std::string& path);
 
-    // The changes of the table since the last call, taken under m_lock.
-    TableChanges TakeChanges();
+    static constexpr const char* kOwnName = "orvane";
 
-    std::mutex m_lock;
+private:
+    friend class MonitorTestAccess; // tests: the table under the lock
+
+    enum class LineKind { Started, Finished };
+    struct Line {
+        int row;
+        LineKind kind;
+    };
+
+    void MonitorThreadProc();
+    void TrackProcess(std::uint32_t pid);
+    // A live row whose process runs another executable than the row names (exec keeps the
+    // identifier) is finished, and the new program is met as at first sight.
+    void FollowExec(int row);
+    // First sight of a program: killed when its name is disabled, else given a new row.
+    void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
+    void NoticeDescriptorsShort();
+    void RefreshRows();
+    void EndRows();
+    void SampleShownRows();
+    bool SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times);
+    void WriteLines();
+    int ImageFor(const std::string& path);
+
+    mutable std::mutex m_lock;
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bThreadEnded{false};
     std::thread m_hThread;
@@ -100,34 +156,20 @@ public:
     ProcessTable m_table;
     std::string m_programDirectory;
 
-    static constexpr const char* kOwnName = "orvane";
-
-private:
-    // A live row whose process runs another executable than the row names (exec keeps the
-    // identifier) is finished, and the new program is met as at first sight.
-    void FollowExec(int row);
-    // First sight of a program: killed when its name is disabled, else given a new row.
-    void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
-    void NoticeDescriptorsShort();
-    void RefreshRow(int row, bool& stopped);
-    int ImageFor(const std::string& path);
-    void Reactivate(int row);
-
     ChangesCallback m_onChanges;
     EndedCallback m_onEnded;
     NoticeCallback m_onNotice;
     std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
 
-    // Rows whose texts may still change, ascending. An ended row whose texts have settled
-    // ("0 %" load, finish time written) leaves this list: its times can no longer change, so
-    // refreshing it would rewrite the same texts. It comes back when its name is read anew,
-    // and every row comes back when the offset from UTC changes (all time texts change then).
-    std::vector<int> m_activeRows;
+    std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
+    std::atomic<std::uint64_t> m_timeReads{0};
+    std::uint64_t m_pass = 1; // a record sampled in no pass has samplePass 0
     long m_utcOffset = 0;
-    bool m_offsetChanged = false; // in the current pass
     std::unordered_map<std::string, int> m_iconImages; // icon name -> image
     std::vector<std::uint32_t> m_pids;                  // reused by every pass
     std::vector<int> m_visit;                           // rows of one pid, reused
+    std::vector<int> m_rows;                            // rows of one step, reused
+    std::vector<Line> m_lines;                          // the pass's log lines, by row
 
     std::mutex m_pauseLock; // wakes the pause early on a stop request
     std::condition_variable m_pauseWake;

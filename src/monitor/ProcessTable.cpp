@@ -1,14 +1,15 @@
 #include "monitor/ProcessTable.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
 const std::string kEmpty;
 
-bool IsSpecialName(const std::string& name) { return name == "unknown" || name == "System"; }
+bool IsSpecialName(std::uint32_t name)
+{
+    return name == StringPool::kUnknown || name == StringPool::kSystem;
+}
 
 void InsertSorted(std::vector<int>& rows, int row)
 {
@@ -29,124 +30,168 @@ void EraseFrom(std::unordered_map<std::uint32_t, std::vector<int>>& index, std::
         index.erase(it);
 }
 
-void CopyTruncated(const char* text, char* buffer, std::size_t capacity)
-{
-    if (!buffer || capacity == 0)
-        return;
-    std::size_t length = std::min(std::strlen(text), capacity - 1);
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-}
-
 } // namespace
 
-bool IsBlankText(const std::string& text)
-{
-    return text.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
-}
-
 ProcessTable::ProcessTable()
+    : m_exits(platform::ExitWatch::Create())
 {
     m_images.emplace_back(); // image 0: the default process icon
 }
 
-ProcessTable::~ProcessTable() = default;
-
-bool ProcessTable::ValidRow(int row) const
+ProcessTable::~ProcessTable()
 {
-    return row >= 0 && static_cast<std::size_t>(row) < m_rows.size();
+    FreeRecords();
 }
 
-int ProcessTable::GetRowCount() const { return static_cast<int>(m_rows.size()); }
-
-ProcessRecord* ProcessTable::GetRecord(int row)
+void ProcessTable::SetFlags(int row, std::uint32_t set, std::uint32_t clear)
 {
-    if (!ValidRow(row) || !m_rows[row].hasRecord)
-        return nullptr;
-    return &m_rows[row].record;
+    std::atomic<std::uint32_t>& flags = m_store.Mutable(row).flags;
+    const std::uint32_t old = flags.load(std::memory_order_relaxed);
+    const std::uint32_t now = (old | set) & ~clear;
+    if (now != old)
+        flags.store(now, std::memory_order_release);
 }
 
-const std::string& ProcessTable::GetCellText(int row, int column) const
+int ProcessTable::AppendRow(std::uint32_t pid, platform::FileTime creation, int image,
+                            std::string_view name, std::string_view path)
 {
-    if (!ValidRow(row) || column < 0 || column >= ColumnCount)
-        return kEmpty;
-    return m_rows[row].cells[column];
-}
-
-void ProcessTable::SetCellText(int row, int column, std::string text)
-{
-    if (!ValidRow(row) || column < 0 || column >= ColumnCount)
-        return;
-    Row& r = m_rows[row];
-    if (r.cells[column] == text)
-        return;
-    const bool keyed = column == ColName || column == ColFinish;
-    if (keyed)
-        Unindex(row);
-    r.cells[column] = std::move(text);
-    r.cells[column].shrink_to_fit(); // rows are kept for the whole run
-    if (keyed)
-        Index(row);
-    MarkDirty(row);
-}
-
-int ProcessTable::AppendRow(int image, std::string name)
-{
-    Row& r = m_rows.emplace_back();
-    r.image = image;
-    r.cells[ColName] = std::move(name);
-    r.cells[ColName].shrink_to_fit();
-    return static_cast<int>(m_rows.size()) - 1; // appended rows are reported without marking
+    const std::uint32_t flags = name == "unknown" ? StoredRow::kUnnamed : 0u;
+    const int row = m_store.Append(pid, creation, name, path, image, flags);
+    if (row < 0)
+        return -1;
+    m_isDirty.push_back(false);
+    if (IsSpecialName(m_store.Row(row).name.load(std::memory_order_relaxed)))
+        InsertSorted(m_special[pid], row);
+    return row; // appended rows are reported without marking
 }
 
 void ProcessTable::SetRecord(int row, std::unique_ptr<ProcessRecord> record)
 {
-    if (!ValidRow(row))
+    if (!ValidRow(row) || !record || !record->hProcess || m_records.count(row))
         return;
-    Unindex(row);
-    Row& r = m_rows[row];
-    r.hasRecord = record != nullptr;
-    r.record = record ? std::move(*record) : ProcessRecord{};
-    Index(row);
+    if (!m_exits || !m_exits->Add(*record->hProcess, static_cast<std::uint64_t>(row)))
+        InsertSorted(m_polled, row);
+    m_records.emplace(row, std::move(record));
+    SetFlags(row, StoredRow::kLive, 0);
+    InsertSorted(m_live[Pid(row)], row);
 }
 
-void ProcessTable::SetImageAndName(int row, int image, std::string name)
+ProcessRecord* ProcessTable::GetRecord(int row)
+{
+    auto it = m_records.find(row);
+    return it == m_records.end() ? nullptr : it->second.get();
+}
+
+void ProcessTable::Rename(int row, int image, std::string_view name, std::string_view path)
 {
     if (!ValidRow(row))
         return;
-    Row& r = m_rows[row];
-    if (r.image == image && r.cells[ColName] == name)
+    StoredRow& r = m_store.Mutable(row);
+    const std::uint32_t nameId = m_store.Intern(name);
+    const std::uint32_t pathId = m_store.Intern(path);
+    const std::uint32_t oldName = r.name.load(std::memory_order_relaxed);
+    const bool changed = oldName != nameId || r.path.load(std::memory_order_relaxed) != pathId
+        || r.image.load(std::memory_order_relaxed) != static_cast<std::uint32_t>(image);
+    if (!changed)
         return;
-    Unindex(row);
-    r.image = image;
-    r.cells[ColName] = std::move(name);
-    r.cells[ColName].shrink_to_fit();
-    Index(row);
+    if (IsSpecialName(oldName))
+        EraseFrom(m_special, r.pid, row);
+    r.name.store(nameId, std::memory_order_release);
+    r.path.store(pathId, std::memory_order_release);
+    r.image.store(static_cast<std::uint32_t>(image), std::memory_order_release);
+    if (nameId == StringPool::kUnknown)
+        SetFlags(row, StoredRow::kUnnamed, 0);
+    else
+        SetFlags(row, 0, StoredRow::kUnnamed);
+    if (IsSpecialName(nameId))
+        InsertSorted(m_special[r.pid], row);
     MarkDirty(row);
 }
 
-int ProcessTable::GetImage(int row) const { return ValidRow(row) ? m_rows[row].image : 0; }
-
-void ProcessTable::Unindex(int row)
+void ProcessTable::ShowStart(int row)
 {
-    const Row& r = m_rows[row];
-    if (!r.hasRecord)
+    if (!ValidRow(row) || Has(row, StoredRow::kStartShown))
         return;
-    if (IsBlankText(r.cells[ColFinish]))
-        EraseFrom(m_live, r.record.pid, row);
-    if (IsSpecialName(r.cells[ColName]))
-        EraseFrom(m_special, r.record.pid, row);
+    SetFlags(row, StoredRow::kStartShown, 0);
+    MarkDirty(row);
 }
 
-void ProcessTable::Index(int row)
+void ProcessTable::SetLoad(int row, std::int32_t load)
 {
-    const Row& r = m_rows[row];
-    if (!r.hasRecord)
+    if (!ValidRow(row))
         return;
-    if (IsBlankText(r.cells[ColFinish]))
-        InsertSorted(m_live[r.record.pid], row);
-    if (IsSpecialName(r.cells[ColName]))
-        InsertSorted(m_special[r.record.pid], row);
+    StoredRow& r = m_store.Mutable(row);
+    if (Has(row, StoredRow::kLoadShown) && r.load.load(std::memory_order_relaxed) == load)
+        return;
+    r.load.store(load, std::memory_order_release);
+    SetFlags(row, StoredRow::kLoadShown, 0);
+    MarkDirty(row);
+}
+
+void ProcessTable::UnwatchKeepingRecord(int row)
+{
+    auto it = m_records.find(row);
+    if (it == m_records.end() || !it->second->hProcess)
+        return;
+    if (auto at = std::lower_bound(m_polled.begin(), m_polled.end(), row);
+        at != m_polled.end() && *at == row)
+        m_polled.erase(at);
+    else if (m_exits && it->second->hProcess)
+        m_exits->Remove(*it->second->hProcess);
+}
+
+void ProcessTable::UnwatchAndDrop(int row)
+{
+    auto it = m_records.find(row);
+    if (it == m_records.end())
+        return;
+    UnwatchKeepingRecord(row);
+    m_records.erase(it); // closes the process's descriptors
+    EraseFrom(m_live, Pid(row), row);
+    SetFlags(row, 0, StoredRow::kLive);
+}
+
+void ProcessTable::EndRow(int row, platform::FileTime finish)
+{
+    if (!ValidRow(row) || Has(row, StoredRow::kEnded))
+        return;
+    UnwatchAndDrop(row);
+    StoredRow& r = m_store.Mutable(row);
+    r.finish.store(finish, std::memory_order_release);
+    r.load.store(0, std::memory_order_release);
+    SetFlags(row, StoredRow::kEnded | StoredRow::kLoadShown, 0);
+    MarkDirty(row);
+}
+
+std::unique_ptr<platform::ProcessHandle> ProcessTable::EndRowKeepingHandle(int row, platform::FileTime finish)
+{
+    ProcessRecord* record = GetRecord(row);
+    if (!record || !record->hProcess || Has(row, StoredRow::kEnded))
+        return nullptr;
+    // Out of the watch (or the polled list) while the record still holds the handle.
+    UnwatchKeepingRecord(row);
+    std::unique_ptr<platform::ProcessHandle> handle = std::move(record->hProcess);
+    EndRow(row, finish);
+    return handle;
+}
+
+void ProcessTable::TakeEnded(std::vector<int>& rows)
+{
+    rows.clear();
+    if (m_exits) {
+        m_keys.clear();
+        m_exits->TakeEnded(m_keys);
+        for (std::uint64_t key : m_keys)
+            rows.push_back(static_cast<int>(key));
+    }
+    for (int row : m_polled) {
+        ProcessRecord* record = GetRecord(row);
+        platform::ProcessTimes times;
+        if (record && record->hProcess->GetTimes(times) && record->hProcess->HasEnded())
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
 }
 
 int ProcessTable::FindLiveRow(std::uint32_t pid) const
@@ -182,88 +227,46 @@ const std::string& ProcessTable::GetImageName(int image) const
 {
     if (image < 0 || static_cast<std::size_t>(image) >= m_images.size())
         return kEmpty;
-    return m_images[image];
+    return m_images[static_cast<std::size_t>(image)];
 }
 
 void ProcessTable::FreeRecords()
 {
-    for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it) {
-        if (!it->hasRecord)
-            continue;
-        it->record.pid = 0;
-        it->record.hProcess.reset(); // closes the process's descriptors
-        it->record = ProcessRecord{};
-        it->hasRecord = false;
-    }
+    std::vector<int> rows;
+    rows.reserve(m_records.size());
+    for (const auto& [row, record] : m_records)
+        rows.push_back(row);
+    std::sort(rows.rbegin(), rows.rend());
+    for (int row : rows)
+        UnwatchAndDrop(row);
     m_live.clear();
     m_special.clear();
+    m_polled.clear();
 }
 
 void ProcessTable::MarkDirty(int row)
 {
-    Row& r = m_rows[row];
-    if (row < m_reportedRows && !r.dirty) {
-        r.dirty = true;
+    if (row < m_reportedRows && !m_isDirty[static_cast<std::size_t>(row)]) {
+        m_isDirty[static_cast<std::size_t>(row)] = true;
         m_dirty.push_back(row);
     }
-}
-
-void ProcessTable::Snapshot(int row, std::vector<RowSnapshot>& out) const
-{
-    const Row& r = m_rows[row];
-    out.push_back(RowSnapshot{row, r.image, r.cells});
 }
 
 TableChanges ProcessTable::TakeChanges()
 {
     TableChanges changes;
+    changes.firstNewRow = m_reportedRows;
     changes.rowCount = GetRowCount();
     std::sort(m_dirty.begin(), m_dirty.end());
-    changes.rows.reserve(m_dirty.size() + (m_rows.size() - m_reportedRows));
-    for (int row : m_dirty) {
-        Snapshot(row, changes.rows);
-        m_rows[row].dirty = false;
-    }
-    m_dirty.clear();
-    for (int row = m_reportedRows; row < changes.rowCount; ++row)
-        Snapshot(row, changes.rows);
+    for (int row : m_dirty)
+        m_isDirty[static_cast<std::size_t>(row)] = false;
+    changes.rows.swap(m_dirty);
     m_reportedRows = changes.rowCount;
+    changes.timesChanged = m_timesChanged;
+    m_timesChanged = false;
 
     changes.firstNewImage = m_reportedImages;
     changes.iconNames.assign(m_images.begin() + m_reportedImages, m_images.end());
     m_reportedImages = GetImageCount();
     return changes;
-}
-
-bool FormatFileDate(platform::FileTime time, char* buffer, std::size_t capacity)
-{
-    platform::LocalTime local{};
-    if (!platform::FileTimeToLocal(time, local))
-        return false;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u/%02u/%04u", local.month, local.day, local.year);
-    CopyTruncated(text, buffer, capacity);
-    return true;
-}
-
-bool FormatFileTime(platform::FileTime time, char* buffer, std::size_t capacity)
-{
-    platform::LocalTime local{};
-    if (!platform::FileTimeToLocal(time, local))
-        return false;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", local.hour, local.minute, local.second);
-    CopyTruncated(text, buffer, capacity);
-    return true;
-}
-
-std::string FormatFileDateTime(platform::FileTime time)
-{
-    platform::LocalTime local{};
-    if (time == 0 || !platform::FileTimeToLocal(time, local))
-        return " ";
-    char text[64];
-    std::snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u", local.month, local.day,
-                  local.year, local.hour, local.minute, local.second);
-    return text;
 }

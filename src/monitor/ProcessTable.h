@@ -1,53 +1,43 @@
 #pragma once
-// The process table: one row for every process seen since start, only ever appended.
-// The cell texts are the model: exactly what is shown and what the monitor compares against.
+// The process table: one row for every process seen since start, only ever appended. Each row
+// is typed data in a RowStore (which the window reads without a lock); the texts are formatted
+// when they are shown or written. A live row also has a record here: its process's handle and
+// the last load sample. An ended row keeps no record and no string of its own.
 //
-// Not locked by itself: every access from the monitor thread happens under the owner's
-// m_lock (CProcessMonitor), and so does every access from the window's thread.
+// Not locked by itself: every call is made by the monitor under its m_lock. Only the store's
+// reading side (Rows()) may be used from other threads.
 
+#include "monitor/RowStore.h"
+#include "monitor/TimeText.h"
 #include "platform/ProcessServices.h"
 
-#include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
-enum Column : int {
-    ColName = 0,   // "Name"
-    ColPid = 1,    // "PID"
-    ColStart = 2,  // "Start time"
-    ColFinish = 3, // "Finish time"
-    ColCpu = 4,    // "CPU"
-    ColFile = 5,   // "File"
-    ColumnCount = 6
-};
-
 struct ProcessRecord {
-    std::uint32_t pid = 0;
-    std::unique_ptr<platform::ProcessHandle> hProcess; // null once freed
+    std::unique_ptr<platform::ProcessHandle> hProcess;
     std::uint64_t userTime = 0;   // user time at the last sample, 100 ns
     std::uint64_t kernelTime = 0; // kernel time at the last sample, 100 ns
     std::uint64_t sampleTime = 0; // system time of the last sample; 0 = never sampled
+    std::uint64_t samplePass = 0; // the monitor's pass of the last sample
 };
 
-// A snapshot of one row, as handed to the display.
-struct RowSnapshot {
-    int row = 0;
-    int image = 0;
-    std::array<std::string, ColumnCount> cells;
-};
-
-// What changed since the last TakeChanges: rows appended or changed (whole rows, in row
-// order) and the icon names of images appended to the image list.
+// What changed since the last TakeChanges.
 struct TableChanges {
-    int rowCount = 0;                     // row count after the changes
-    std::vector<RowSnapshot> rows;        // appended and changed rows, ascending row index
-    int firstNewImage = 0;                // index of iconNames[0] in the image list
-    std::vector<std::string> iconNames;   // images appended since the last take
-    bool Empty() const { return rows.empty() && iconNames.empty(); }
+    int firstNewRow = 0;                // rows from here to rowCount are new
+    int rowCount = 0;                   // row count after the changes
+    std::vector<int> rows;              // rows below firstNewRow whose texts changed, ascending
+    bool timesChanged = false;          // every time text changed (the offset from UTC did)
+    int firstNewImage = 0;              // index of iconNames[0] in the image list
+    std::vector<std::string> iconNames; // images appended since the last take
+    bool Empty() const
+    {
+        return rows.empty() && iconNames.empty() && !timesChanged && firstNewRow == rowCount;
+    }
 };
 
 class ProcessTable {
@@ -57,81 +47,76 @@ public:
     ProcessTable(const ProcessTable&) = delete;
     ProcessTable& operator=(const ProcessTable&) = delete;
 
-    int GetRowCount() const;
-    // The row's record, or null when the row has none (or the records were freed). Its pid
-    // is the row's key in the live-row index: it is set once, through SetRecord.
-    ProcessRecord* GetRecord(int row);
-    // The text of a cell; an absent text reads as empty.
-    const std::string& GetCellText(int row, int column) const;
-    void SetCellText(int row, int column, std::string text);
-    // Appends a row with an image and the column-0 text; returns its index (the row count
-    // before the call).
-    int AppendRow(int image, std::string name);
-    // Gives the row its record (the table owns it from now on).
+    // The rows, for reading from any thread.
+    const RowStore& Rows() const { return m_store; }
+
+    int GetRowCount() const { return m_store.Count(); }
+    std::uint32_t Pid(int row) const { return m_store.Row(row).pid; }
+    std::string_view Name(int row) const { return m_store.Name(row); }
+    std::uint32_t Flags(int row) const { return m_store.Flags(row); }
+    bool Has(int row, std::uint32_t flag) const { return ValidRow(row) && (Flags(row) & flag); }
+    std::string CellText(int row, int column) const { return m_store.CellText(row, column); }
+
+    // Appends a row for `pid` (not live yet: see SetRecord); returns its index, -1 when the
+    // table is full. A name "unknown" marks the row unnamed.
+    int AppendRow(std::uint32_t pid, platform::FileTime creation, int image,
+                  std::string_view name, std::string_view path);
+    // Makes the row live with the record of its process; its pidfd joins the exit watch.
     void SetRecord(int row, std::unique_ptr<ProcessRecord> record);
-    void SetImageAndName(int row, int image, std::string name);
-    int GetImage(int row) const;
+    // The live row's record; null for a row that has none.
+    ProcessRecord* GetRecord(int row);
+    // The name (and image and path) read anew for the row.
+    void Rename(int row, int image, std::string_view name, std::string_view path);
+    void ShowStart(int row);
+    void SetLoad(int row, std::int32_t load);
+    // The process has ended: finish time set, "0 %" shown, the record and its handle freed.
+    void EndRow(int row, platform::FileTime finish);
+    // The same for a row whose process lives on in another program (exec): its handle,
+    // out of the exit watch, goes to the caller. Null for a row without a record.
+    std::unique_ptr<platform::ProcessHandle> EndRowKeepingHandle(int row, platform::FileTime finish);
 
-    // The live row of `pid`: the first row whose record's pid is `pid` and whose "Finish time"
-    // with trailing white space removed is empty; -1 when there is none. Indexed: returns
-    // exactly the row a linear scan from row 0 would find.
+    // Live rows whose process has ended since the last call (by the exit watch, or for
+    // handles the watch cannot hold, by reading their state), ascending.
+    void TakeEnded(std::vector<int>& rows);
+
+    // The live row of `pid`: the first row of that pid that is live; -1 when there is none.
     int FindLiveRow(std::uint32_t pid) const;
-
     // The rows a scan for `pid` from row 0 would stop at, in row order: the rows of that pid
     // named "unknown" or "System" that come before its live row, then the live row (if any).
-    // The scan ends at the live row; rows of that pid that are neither special nor live are
-    // passed over and not listed. Indexed, like FindLiveRow.
     void RowsToVisit(std::uint32_t pid, std::vector<int>& out) const;
 
-    // The image list: image 0 is the default icon (empty name); others carry the icon name
-    // found for an executable.
+    // The image list: image 0 is the default icon (empty name).
     int AddImage(std::string iconName);
     int GetImageCount() const;
     const std::string& GetImageName(int image) const;
 
-    // Closes every record's handle and frees the records, from the last row to the first;
-    // the rows stay. Only after the monitor thread has ended.
+    // Frees every record (closing its handle), from the last row to the first; the rows stay.
     void FreeRecords();
+    int LiveCount() const { return static_cast<int>(m_records.size()); }
 
-    // Changes since the previous call (the first call reports every row).
+    // Every time text is to be shown again (the offset from UTC changed).
+    void MarkTimesChanged() { m_timesChanged = true; }
+    // Changes since the previous call (the first call reports every row as new).
     TableChanges TakeChanges();
 
 private:
-    // A row of an ended process is kept for the rest of the run: it holds its texts, its
-    // record and (through the record) its handle, and nothing else.
-    struct Row {
-        std::array<std::string, ColumnCount> cells;
-        int image = 0;
-        bool dirty = false;     // changed since the last TakeChanges
-        bool hasRecord = false;
-        ProcessRecord record;
-    };
-    bool ValidRow(int row) const;
-    // The index holds, per pid, the rows that are live and the rows named "unknown" or
-    // "System"; a row leaves it before a change to its name, finish time or record and comes
-    // back after.
-    void Unindex(int row);
-    void Index(int row);
+    bool ValidRow(int row) const { return row >= 0 && row < m_store.Count(); }
+    void SetFlags(int row, std::uint32_t set, std::uint32_t clear);
     void MarkDirty(int row);
-    void Snapshot(int row, std::vector<RowSnapshot>& out) const;
+    void UnwatchKeepingRecord(int row);
+    void UnwatchAndDrop(int row);
 
-    std::deque<Row> m_rows; // no reallocation as rows grow; records stay put
+    RowStore m_store;
+    std::unordered_map<int, std::unique_ptr<ProcessRecord>> m_records; // live rows
     std::unordered_map<std::uint32_t, std::vector<int>> m_live;    // pid -> live rows, ascending
     std::unordered_map<std::uint32_t, std::vector<int>> m_special; // pid -> rows named unknown/System
+    std::unique_ptr<platform::ExitWatch> m_exits;
+    std::vector<int> m_polled; // live rows whose handle the exit watch cannot hold
+    std::vector<std::uint64_t> m_keys;
     std::vector<std::string> m_images;
     std::vector<int> m_dirty;
+    std::vector<bool> m_isDirty;
     int m_reportedRows = 0;
     int m_reportedImages = 0;
+    bool m_timesChanged = false;
 };
-
-// True when `text` holds nothing but C-locale white space: a "Finish time" that is blank
-// this way marks a live row.
-bool IsBlankText(const std::string& text);
-
-// Time texts, local time with the UTC offset in force now. Each returns false and leaves the
-// buffer untouched when the conversion fails; otherwise writes at most capacity-1 characters
-// and a terminator. Date "%02u/%02u/%04u" (month, day, year), time "%02u:%02u:%02u".
-bool FormatFileDate(platform::FileTime time, char* buffer, std::size_t capacity);
-bool FormatFileTime(platform::FileTime time, char* buffer, std::size_t capacity);
-// Date and time joined as "%s %s"; a zero time gives a single blank.
-std::string FormatFileDateTime(platform::FileTime time);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct epoll_event;
+
 namespace platform {
 
 using FileTime = std::uint64_t;
@@ -53,6 +55,8 @@ public:
     ProcessHandle& operator=(const ProcessHandle&) = delete;
 
     std::uint32_t Pid() const;
+    // The creation time read at Open (0 when not known); reads nothing.
+    FileTime CreationTime() const;
 
     // Reads the current times. While the process runs: creation, exit 0, kernel and user
     // times of the whole thread group (for kthreadd: summed over all kernel threads). When
@@ -104,6 +108,7 @@ public:
     static std::unique_ptr<ProcessHandle> Ended(std::uint32_t pid, const ProcessTimes& times);
 
 private:
+    friend class ExitWatch;
     ProcessHandle() = default;
     void MarkEnded();
     bool StillSameProcess() const;
@@ -119,6 +124,34 @@ private:
     char m_comm[16] = {};           // command name last read (the kernel keeps at most 15 bytes)
     std::uint64_t m_startTicks = 0; // (22) starttime, identity check
     ProcessTimes m_times;           // last times read
+};
+
+// Tells which processes have ended, from one epoll set of their pidfds: a pass learns of every
+// exit since the previous one without reading a file of any process. A process counts as
+// ended when its pidfd turns readable, exactly as ProcessHandle::GetTimes sees it.
+// Not thread-safe by itself: the owner serialises calls.
+class ExitWatch {
+public:
+    // Null when no epoll set can be had (descriptors exhausted).
+    static std::unique_ptr<ExitWatch> Create();
+    ~ExitWatch();
+    ExitWatch(const ExitWatch&) = delete;
+    ExitWatch& operator=(const ExitWatch&) = delete;
+
+    // Watches the handle's process under `key`. False when it cannot be watched (an ended
+    // handle, or the set refuses it): the caller then learns of the exit from GetTimes.
+    bool Add(const ProcessHandle& handle, std::uint64_t key);
+    // Stops watching a handle that Add took; call before the handle is closed.
+    void Remove(const ProcessHandle& handle);
+    // Appends the keys of the watched processes that have ended. A key comes again at every
+    // call until its handle is removed.
+    void TakeEnded(std::vector<std::uint64_t>& keys);
+
+private:
+    ExitWatch() = default;
+    int m_epoll = -1;
+    std::size_t m_watched = 0;
+    std::vector<::epoll_event> m_events;
 };
 
 // Current UTC time in FileTime units (CLOCK_REALTIME).

@@ -299,7 +299,7 @@ void CMainFrame::CreateTrayMenu()
 
 void CMainFrame::RestoreWindowRect()
 {
-    const SettingsRecord& s = m_wndProcessList->Settings();
+    const SettingsRecord s = m_wndProcessList->Settings();
     // The four values add up with 32-bit wrap-around; a sum of 0 means "no saved rectangle".
     const std::uint32_t sum = static_cast<std::uint32_t>(s.windowLeft) +
                               static_cast<std::uint32_t>(s.windowTop) +
@@ -397,7 +397,7 @@ void CMainFrame::UpdateCommandUI()
     const bool hasSelection = m_wndProcessList->GetSelectionMark() != -1;
     Command(ID_PROCESS_KILL)->setEnabled(hasSelection);
     Command(ID_PROCESS_DISABLE)->setEnabled(hasSelection);
-    const SettingsRecord& s = m_wndProcessList->Settings();
+    const SettingsRecord s = m_wndProcessList->Settings();
     Command(ID_SETTINGS_EVENTLOG)->setChecked(s.eventLogOn != 0);
     Command(ID_SETTINGS_MINIMIZE)->setChecked(s.minimizeAtStart != 0);
     Command(ID_VIEW_TOOLBAR)->setChecked(m_wndToolBar && !m_wndToolBar->isHidden());
@@ -512,7 +512,7 @@ void CMainFrame::OnTrayExit()
 
 void CMainFrame::CapturePlacement()
 {
-    SettingsRecord& s = m_wndProcessList->Settings();
+    SettingsRecord s = m_wndProcessList->Settings();
     if (isMinimized() || IsInTray()) {
         // In the tray: the icon goes now; the rectangle and the maximised flag stay as loaded.
         m_trayIcon->hide();
@@ -522,6 +522,7 @@ void CMainFrame::CapturePlacement()
         return; // never shown: there is no placement to keep
     if (isMaximized()) {
         s.maximized = 1;
+        m_wndProcessList->SetSettings(s);
         return;
     }
     const QRect outer = frameGeometry();
@@ -536,6 +537,7 @@ void CMainFrame::CapturePlacement()
         s.windowBottom = outer.top() + outer.height();
     }
     s.maximized = 0;
+    m_wndProcessList->SetSettings(s);
 }
 
 bool CMainFrame::OnClose()
@@ -593,7 +595,7 @@ void CMainFrame::OnDisableProcess()
 {
     if (!AskYesNo(this, IDS_ASK_DISABLE))
         return;
-    TellFileFailure(this, IDS_ERR_LIST_ADD, m_wndProcessList->Monitor().m_disabledList.m_path,
+    TellFileFailure(this, IDS_ERR_LIST_ADD, m_wndProcessList->Monitor().DisabledListPath(),
                     m_wndProcessList->DisableSelected());
 }
 
@@ -604,15 +606,16 @@ void CMainFrame::OnToggleEventLog()
     } else {
         const std::error_code error = m_wndProcessList->StartEventLog();
         UpdateCommandUI(); // no check mark when the log could not be opened
-        TellFileFailure(this, IDS_ERR_LOG_ON, m_wndProcessList->Monitor().m_eventLog.m_path, error);
+        TellFileFailure(this, IDS_ERR_LOG_ON, m_wndProcessList->Monitor().EventLogPath(), error);
     }
     UpdateCommandUI();
 }
 
 void CMainFrame::OnToggleMinimizeAtStart()
 {
-    SettingsRecord& s = m_wndProcessList->Settings();
+    SettingsRecord s = m_wndProcessList->Settings();
     s.minimizeAtStart = s.minimizeAtStart == 0 ? 1 : 0;
+    m_wndProcessList->SetSettings(s);
     UpdateCommandUI();
 }
 
@@ -625,8 +628,9 @@ void CMainFrame::OnEventLog()
 {
     CLogsViewDlg dialog(this);
     CProcessMonitor& monitor = m_wndProcessList->Monitor();
-    dialog.m_pLog = &monitor.m_eventLog;
-    dialog.m_pLock = &monitor.m_lock;
+    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) {
+        monitor.RunWithLogClosed(operation);
+    };
     dialog.exec();
 }
 

@@ -68,7 +68,7 @@ bool CMonitorApp::InitInstance()
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame,
                      [frame](QSessionManager&) { frame->OnQueryEndSession(); });
 
-    const SettingsRecord& s = frame->ProcessList()->Settings();
+    const SettingsRecord s = frame->ProcessList()->Settings();
     if (s.minimizeAtStart != 0)
         frame->showMinimized(); // which takes it to the tray
     else if (s.maximized != 0)

@@ -64,7 +64,7 @@ void CProcessListWnd::Create()
     if (m_list)
         return;
 
-    m_model = new ProcessTableModel(this);
+    m_model = new ProcessTableModel(m_monitor->Rows(), this);
     m_list = new QTableView(this);
     m_list->setObjectName(QStringLiteral("processList"));
     m_list->setModel(m_model);
@@ -94,6 +94,12 @@ void CProcessListWnd::Create()
 
     m_list->installEventFilter(this);
     m_list->viewport()->installEventFilter(this);
+
+    // The monitor samples the load of the rows on screen only.
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &CProcessListWnd::UpdateVisibleRows);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &CProcessListWnd::UpdateVisibleRows);
+    UpdateVisibleRows();
 
     // The monitor thread never waits for this thread: each batch and the end of the thread
     // are posted and the call returns at once.
@@ -173,8 +179,12 @@ void CProcessListWnd::StopEventLog()
 void CProcessListWnd::ShowDisabledList()
 {
     CDListDlg dlg(window()); // owned by the main window
-    dlg.m_pList = &m_monitor->m_disabledList;
-    dlg.m_pLock = &m_monitor->m_lock;
+    CProcessMonitor* monitor = m_monitor.get();
+    dlg.m_readEntries = [monitor] { return monitor->DisabledEntries(); };
+    dlg.m_removeAt = [monitor](std::size_t index, const std::string& name) {
+        return monitor->RemoveDisabledAt(index, name);
+    };
+    dlg.m_path = monitor->DisabledListPath();
     dlg.exec();
 }
 
@@ -185,7 +195,7 @@ void CProcessListWnd::PrepareClose()
 
 bool CProcessListWnd::ThreadEnded() const
 {
-    return m_monitor->m_bThreadEnded.load();
+    return m_monitor->ThreadEnded();
 }
 
 void CProcessListWnd::OpenFindBar()
@@ -242,9 +252,14 @@ void CProcessListWnd::SetSelectionMark(int row)
     m_list->selectRow(row);
 }
 
-SettingsRecord& CProcessListWnd::Settings()
+SettingsRecord CProcessListWnd::Settings() const
 {
-    return m_monitor->m_settings;
+    return m_monitor->GetSettings();
+}
+
+void CProcessListWnd::SetSettings(const SettingsRecord& settings)
+{
+    m_monitor->SetSettings(settings);
 }
 
 CProcessMonitor& CProcessListWnd::Monitor()
@@ -268,8 +283,54 @@ void CProcessListWnd::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void CProcessListWnd::UpdateVisibleRows()
+{
+    if (!m_list)
+        return;
+    if (!isVisible() || window()->isMinimized()) {
+        m_monitor->SetVisibleRows(0, -1);
+        return;
+    }
+    // From the first row on screen as far as the viewport reaches, also past the last row:
+    // rows appended there are on screen too.
+    const int first = std::max(0, m_list->rowAt(0));
+    const int rowHeight = std::max(1, m_list->verticalHeader()->defaultSectionSize());
+    m_monitor->SetVisibleRows(first, first + m_list->viewport()->height() / rowHeight + 1);
+}
+
+void CProcessListWnd::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_watchedWindow != window()) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = window();
+        if (m_watchedWindow != this)
+            m_watchedWindow->installEventFilter(this);
+    }
+    UpdateVisibleRows();
+}
+
+void CProcessListWnd::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (m_list)
+        m_monitor->SetVisibleRows(0, -1);
+}
+
+void CProcessListWnd::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        UpdateVisibleRows();
+}
+
 bool CProcessListWnd::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::WindowStateChange && (watched == m_watchedWindow))
+        UpdateVisibleRows();
+    if (m_list && watched == m_list->viewport() && event->type() == QEvent::Resize)
+        UpdateVisibleRows();
     if (m_list && watched == m_list && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Delete) {

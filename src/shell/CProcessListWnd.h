@@ -48,7 +48,10 @@ public:
     int GetSelectionMark() const;
     void SetSelectionMark(int row); // also selects the row (used by tests and the keyboard)
 
-    SettingsRecord& Settings();
+    // The settings as they stand, and a change of them (the log switch goes through
+    // StartEventLog and StopEventLog).
+    SettingsRecord Settings() const;
+    void SetSettings(const SettingsRecord& settings);
     CProcessMonitor& Monitor();
     QTableView* List() const;
     ProcessTableModel* Model() const;
@@ -71,11 +74,18 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // Tells the monitor which rows are on screen: none while hidden or minimised.
+    void UpdateVisibleRows();
+
     std::unique_ptr<CProcessMonitor> m_monitor;
     QTableView* m_list = nullptr;
     ProcessTableModel* m_model = nullptr;
     CFindBar* m_findBar = nullptr;
     int m_selectionMark = -1;
+    QObject* m_watchedWindow = nullptr; // the top-level window, for its minimised state
 };

@@ -4,14 +4,9 @@
 
 #include <algorithm>
 
-namespace {
-
-const std::string kEmpty;
-
-} // namespace
-
-ProcessTableModel::ProcessTableModel(QObject* parent)
+ProcessTableModel::ProcessTableModel(const RowStore& rows, QObject* parent)
     : QAbstractTableModel(parent)
+    , m_store(rows)
 {
     m_images.resize(1); // image 0, the default icon
 }
@@ -20,7 +15,7 @@ ProcessTableModel::~ProcessTableModel() = default;
 
 int ProcessTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : m_rowCount;
 }
 
 int ProcessTableModel::columnCount(const QModelIndex& parent) const
@@ -80,18 +75,16 @@ Qt::ItemFlags ProcessTableModel::flags(const QModelIndex& index) const
 
 QVariant ProcessTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())
-        || index.column() >= ColumnCount)
+    if (!index.isValid() || index.row() >= m_rowCount || index.column() >= ColumnCount)
         return QVariant();
-    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole: {
-        const std::string& text = row.cells[static_cast<std::size_t>(index.column())];
+        const std::string text = m_store.CellText(index.row(), index.column());
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     case Qt::DecorationRole:
         if (index.column() == ColName)
-            return IconOf(row.image);
+            return IconOf(m_store.Image(index.row()));
         return QVariant();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(ColumnAlignment(index.column()));
@@ -124,13 +117,14 @@ const QIcon& ProcessTableModel::IconOf(int image) const
 
 void ProcessTableModel::Apply(TableChanges&& changes)
 {
-    // Images first, so that rows of this batch that use a new image find it.
-    if (!changes.iconNames.empty() && changes.firstNewImage > 0) {
-        const std::size_t first = static_cast<std::size_t>(changes.firstNewImage);
+    // Images first, so that rows of this batch that use a new image find it. Image 0 is the
+    // default icon, drawn here: the first batch names it too.
+    if (!changes.iconNames.empty()) {
+        const std::size_t first = static_cast<std::size_t>(std::max(changes.firstNewImage, 0));
         const std::size_t end = first + changes.iconNames.size();
         if (m_images.size() < end)
             m_images.resize(end);
-        for (std::size_t i = 0; i < changes.iconNames.size(); ++i) {
+        for (std::size_t i = first == 0 ? 1 : 0; i < changes.iconNames.size(); ++i) {
             ImageEntry& entry = m_images[first + i];
             entry.name = std::move(changes.iconNames[i]);
             entry.icon = QIcon();
@@ -138,49 +132,35 @@ void ProcessTableModel::Apply(TableChanges&& changes)
         }
     }
 
-    const int oldCount = static_cast<int>(m_rows.size());
-    int newCount = std::max(oldCount, changes.rowCount);
-    for (const RowSnapshot& snapshot : changes.rows)
-        newCount = std::max(newCount, snapshot.row + 1);
-
-    // Rows already shown: replaced in place, announced one by one and only when they differ.
-    for (RowSnapshot& snapshot : changes.rows) {
-        if (snapshot.row < 0 || snapshot.row >= oldCount)
-            continue;
-        Row& row = m_rows[static_cast<std::size_t>(snapshot.row)];
-        if (row.cells == snapshot.cells && row.image == snapshot.image)
-            continue;
-        row.cells = std::move(snapshot.cells);
-        row.image = snapshot.image;
-        emit dataChanged(index(snapshot.row, 0), index(snapshot.row, ColumnCount - 1));
+    // Rows already shown: announced one by one. Rows past the count are new, whatever the
+    // batch says of them.
+    for (int row : changes.rows) {
+        if (row >= 0 && row < m_rowCount)
+            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     }
+    if (changes.timesChanged && m_rowCount > 0)
+        emit dataChanged(index(0, ColStart), index(m_rowCount - 1, ColFinish));
 
-    if (newCount > oldCount) {
-        beginInsertRows(QModelIndex(), oldCount, newCount - 1);
-        m_rows.resize(static_cast<std::size_t>(newCount));
-        for (RowSnapshot& snapshot : changes.rows) {
-            if (snapshot.row < oldCount)
-                continue;
-            Row& row = m_rows[static_cast<std::size_t>(snapshot.row)];
-            row.cells = std::move(snapshot.cells);
-            row.image = snapshot.image;
-        }
+    const int newCount = std::min(changes.rowCount, m_store.Count());
+    if (newCount > m_rowCount) {
+        beginInsertRows(QModelIndex(), m_rowCount, newCount - 1);
+        m_rowCount = newCount;
         endInsertRows();
     }
 }
 
-const std::string& ProcessTableModel::CellText(int row, int column) const
+std::string ProcessTableModel::CellText(int row, int column) const
 {
-    if (row < 0 || row >= static_cast<int>(m_rows.size()) || column < 0 || column >= ColumnCount)
-        return kEmpty;
-    return m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
+    if (row < 0 || row >= m_rowCount)
+        return {};
+    return m_store.CellText(row, column);
 }
 
 int ProcessTableModel::Image(int row) const
 {
-    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+    if (row < 0 || row >= m_rowCount)
         return 0;
-    return m_rows[static_cast<std::size_t>(row)].image;
+    return m_store.Image(row);
 }
 
 int ProcessTableModel::ImageCount() const

@@ -1,7 +1,8 @@
 #pragma once
-// The display's copy of the process table: six cell texts and an image index per row, kept
-// byte for byte as the monitor has them, and updated only from the batches the monitor posts.
-// Rows are only ever appended, so row i here is row i of the monitor's table.
+// The display's view of the process table: it keeps no copy of the rows but reads them from
+// the monitor's RowStore (without a lock, by the store's design) and formats a cell's text
+// when the view asks for it. The batches the monitor posts say how many rows there are and
+// which changed. Rows are only ever appended, so row i here is row i of the monitor's table.
 //
 // Cost per batch is proportional to the rows in the batch, never to the rows in the table:
 // appended rows arrive as one insertion, changed rows as one dataChanged each.
@@ -11,15 +12,14 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 
-#include <array>
-#include <deque>
 #include <string>
 #include <vector>
 
 class ProcessTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit ProcessTableModel(QObject* parent = nullptr);
+    // `rows` outlives the model.
+    explicit ProcessTableModel(const RowStore& rows, QObject* parent = nullptr);
     ~ProcessTableModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -30,11 +30,11 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // Takes one batch: rows at or beyond the current count are appended (one insertion),
-    // rows below it are replaced and announced only when a cell or the image really differs.
+    // changed rows are announced one by one, and all time texts when the offset changed.
     void Apply(TableChanges&& changes);
 
-    // The cell text exactly as the monitor wrote it; empty for a cell out of range.
-    const std::string& CellText(int row, int column) const;
+    // The cell text exactly as the window shows it; empty for a cell out of range.
+    std::string CellText(int row, int column) const;
     int Image(int row) const;
     int ImageCount() const;
 
@@ -45,10 +45,6 @@ public:
     static QIcon DefaultIcon();
 
 private:
-    struct Row {
-        std::array<std::string, ColumnCount> cells;
-        int image = 0;
-    };
     struct ImageEntry {
         std::string name;     // empty for image 0 and for images the monitor has not named
         mutable QIcon icon;   // resolved on first use
@@ -56,6 +52,7 @@ private:
     };
     const QIcon& IconOf(int image) const;
 
-    std::deque<Row> m_rows; // no reallocation of the whole table as it grows
+    const RowStore& m_store;
+    int m_rowCount = 0; // rows announced so far
     std::vector<ImageEntry> m_images;
 };

@@ -182,6 +182,28 @@ private:
         list.Load();
     }
 
+    // The dialog over `list` as the monitor offers it: its entries as the file holds them,
+    // and a deletion made on the file under `lock` when given.
+    static void Attach(CDListDlg& dlg, CDisabledList& list, std::mutex* lock = nullptr)
+    {
+        auto held = [lock] {
+            return lock != nullptr ? std::unique_lock<std::mutex>(*lock) : std::unique_lock<std::mutex>();
+        };
+        dlg.m_readEntries = [&list, held] {
+            const auto guard = held();
+            list.Refresh();
+            std::vector<std::string> entries;
+            for (std::size_t i = 0; i < list.GetSize(); ++i)
+                entries.push_back(list.GetAt(i));
+            return entries;
+        };
+        dlg.m_removeAt = [&list, held](std::size_t index, const std::string& name) {
+            const auto guard = held();
+            return list.Remove(index, name);
+        };
+        dlg.m_path = list.m_path;
+    }
+
 private slots:
     void init()
     {
@@ -197,7 +219,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         QCOMPARE(dlg.m_listBox->model()->rowCount(), 0);
         QVERIFY(!dlg.m_btnDelete->isEnabled());
@@ -211,7 +233,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "notepad.exe|b|Zed.exe||a\r\nb|caf\xe9.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         const QStringList expected{"notepad.exe", "b", "Zed.exe", "", "a??b", QString::fromUtf8("café.exe")};
         QCOMPARE(Lines(dlg.m_listBox), expected);
@@ -233,7 +255,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "calc.exe|calc.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         ClickRow(dlg.m_listBox, 1);
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
@@ -254,7 +276,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "a|b|c|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         ClickRow(dlg.m_listBox, 1);
         QTest::mouseClick(dlg.m_btnDelete, Qt::LeftButton);
@@ -276,7 +298,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "solo.exe|");
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         QTest::keyClick(dlg.m_listBox, Qt::Key_Down); // the keyboard selects as well
         QVERIFY(dlg.m_btnDelete->isEnabled());
@@ -292,8 +314,7 @@ private slots:
         LoadList(list, "a|b|");
         std::mutex lock;
         CDListDlg dlg;
-        dlg.m_pList = &list;
-        dlg.m_pLock = &lock;
+        Attach(dlg, list, &lock);
         dlg.show();
         ClickRow(dlg.m_listBox, 0);
 
@@ -325,7 +346,7 @@ private slots:
         CDisabledList other; // another copy of the program in the same folder
         other.m_path = list.m_path;
         CDListDlg dlg;
-        dlg.m_pList = &list;
+        Attach(dlg, list);
         dlg.show();
         QVERIFY(!other.Add("theirs.exe"));
         ClickRow(dlg.m_listBox, 1);
@@ -383,7 +404,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, file.toStdString());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
         QCOMPARE(Shown(dlg), saved.toStdString());
@@ -398,7 +419,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "first\r\nsecond\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(dlg.focusWidget(), dlg.m_edit);
@@ -439,7 +460,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "caf\xe9\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(dlg.Encoding(), LogEncoding::Latin1);
         GoToEnd(dlg.m_edit);
@@ -455,7 +476,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "a\nb");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         GoToEnd(dlg.m_edit);
         QTest::keyClick(dlg.m_edit, Qt::Key_Return);
@@ -473,7 +494,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "alpha\r\nBeta\r\nalpha beta\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         CFindBar* bar = dlg.m_findBar;
@@ -570,7 +591,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::symlink(real.c_str(), log.m_path.c_str()), 0);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "new");
@@ -592,7 +613,7 @@ private slots:
         const std::string old = SampleLog();
         WriteBytes(log.m_path, old);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         dlg.m_edit->SetBytes(std::string(64 * 1024, 'x'));
 
@@ -616,7 +637,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         const std::string shown = Shown(dlg);
         QuestionAnswerer answerer(QMessageBox::No);
@@ -635,7 +656,7 @@ private slots:
         log.Open();
         QVERIFY(log.IsOpen());
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QVERIFY(log.IsOpen());
         QCOMPARE(Shown(dlg), SampleLog());
@@ -660,7 +681,7 @@ private slots:
         WriteBytes(log.m_path, "a\r\n");
         log.Open();
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         // An entry the monitor appends while the dialog is open follows the box's text, on a
         // line of its own.
@@ -688,7 +709,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "a\r\n");
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(Shown(dlg), "a\r\n"s);
         QVERIFY(!log.IsOpen());
@@ -708,7 +729,7 @@ private slots:
         log.m_path = Path("Logs.log");
         {
             CLogsViewDlg dlg;
-            dlg.m_pLog = &log;
+            dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowActive(&dlg));
             QCOMPARE(Shown(dlg), ""s);
@@ -719,7 +740,7 @@ private slots:
         }
         QVERIFY(QFile::remove(QString::fromStdString(log.m_path)));
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "typed");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -738,7 +759,7 @@ private slots:
         CEventLogFile log;
         log.m_path = path;
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show();
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "mine");
@@ -762,7 +783,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::mkfifo(log.m_path.c_str(), 0600), 0);
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         dlg.show(); // must not wait for a writer
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "text");
@@ -787,8 +808,7 @@ private slots:
         log.Open();
         std::mutex lock;
         CLogsViewDlg dlg;
-        dlg.m_pLog = &log;
-        dlg.m_pLock = &lock;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log, &lock);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "x");
 
@@ -835,7 +855,7 @@ private slots:
         CDisabledList list;
         LoadList(list, "xmrig|teamviewer|steam.exe|anydesk|minerd|");
         CDListDlg listDlg;
-        listDlg.m_pList = &list;
+        Attach(listDlg, list);
         listDlg.show();
         ClickRow(listDlg.m_listBox, 1);
         QVERIFY(!listDlg.windowIcon().pixmap(32).isNull());
@@ -847,7 +867,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
         CLogsViewDlg logDlg;
-        logDlg.m_pLog = &log;
+        logDlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
         logDlg.show();
         QVERIFY(!logDlg.windowIcon().pixmap(32).isNull());
         const QPixmap logShot = logDlg.grab();

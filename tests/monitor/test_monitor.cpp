@@ -1,5 +1,6 @@
 // The monitor cycle against real processes, in a temporary program directory.
 
+#include "MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
 #include "storage/CDataFile.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -117,9 +119,9 @@ protected:
     static std::vector<int> RowsOf(CProcessMonitor& monitor, pid_t pid)
     {
         std::vector<int> rows;
-        std::lock_guard lock(monitor.m_lock);
-        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
-            if (monitor.m_table.GetCellText(row, ColPid) == std::to_string(pid))
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row)
+            if (MonitorTestAccess::Table(monitor).CellText(row, ColPid) == std::to_string(pid))
                 rows.push_back(row);
         return rows;
     }
@@ -162,33 +164,32 @@ TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsIt
     std::string log = ReadFile(m_dir / "Logs.log");
     ASSERT_EQ(log.rfind("\r\nOrvane started ", 0), 0u);
 
-    std::lock_guard lock(monitor.m_lock);
-    ProcessTable& table = monitor.m_table;
+    std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+    ProcessTable& table = MonitorTestAccess::Table(monitor);
     ASSERT_GT(table.GetRowCount(), 1);
     std::size_t named = 0;
     // Rows follow the enumeration order: each row's pid comes later in it than the previous one.
     std::size_t at = 0;
     for (int row = 0; row < table.GetRowCount(); ++row) {
-        std::uint32_t pid = table.GetRecord(row)->pid;
+        std::uint32_t pid = table.Pid(row);
         auto found = std::find(order.begin() + at, order.end(), pid);
         if (found != order.end()) {
             at = found - order.begin();
         } else { // ended since the pass: other programs come and go on this machine too
+            ProcessRecord* record = table.GetRecord(row);
             platform::ProcessTimes times;
-            ASSERT_TRUE(table.GetRecord(row)->hProcess->GetTimes(times));
-            ASSERT_NE(times.exit, 0u) << "row " << row << " pid " << pid << " is out of order";
+            ASSERT_TRUE(!record || record->hProcess->GetTimes(times));
+            ASSERT_TRUE(!record || times.exit != 0) << "row " << row << " pid " << pid << " is out of order";
         }
-        EXPECT_EQ(table.GetCellText(row, ColPid), std::to_string(pid));
-        EXPECT_NE(table.GetCellText(row, ColName), "orvane");
+        EXPECT_EQ(table.CellText(row, ColPid), std::to_string(pid));
+        EXPECT_NE(table.CellText(row, ColName), "orvane");
 
-        const std::string& name = table.GetCellText(row, ColName);
+        const std::string& name = table.CellText(row, ColName);
         if (name == "unknown")
             continue;
         ++named;
-        platform::ProcessTimes times;
-        ASSERT_TRUE(table.GetRecord(row)->hProcess->GetTimes(times));
-        std::string start = FormatFileDateTime(times.creation);
-        EXPECT_EQ(table.GetCellText(row, ColStart), start);
+        std::string start = FormatFileDateTime(table.Rows().Row(row).creation);
+        EXPECT_EQ(table.CellText(row, ColStart), start);
         EXPECT_GE(Count(log, "Started process \t\t" + name + " \t\t" + start + "\r\n"), 1u) << name;
     }
     // One line per named row; a row named "unknown" gets its line one pass later.
@@ -215,10 +216,10 @@ TEST_F(MonitorTest, LaterProcessGetsARowThenOneFinishedLineAndZeroLoad)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
     {
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "late sleep (x)");
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFile), (m_dir / "late sleep (x)").string());
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish), "");
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColName), "late sleep (x)");
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFile), (m_dir / "late sleep (x)").string());
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish), "");
     }
 
     KillAndReap(pid);
@@ -227,11 +228,11 @@ TEST_F(MonitorTest, LaterProcessGetsARowThenOneFinishedLineAndZeroLoad)
     monitor.ScanProcesses();
     std::string finish;
     {
-        std::lock_guard lock(monitor.m_lock);
-        finish = monitor.m_table.GetCellText(rows[0], ColFinish);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        finish = MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish);
         EXPECT_EQ(finish.size(), 19u);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColCpu), "0 %");
-        EXPECT_EQ(monitor.m_table.GetRecord(rows[0])->hProcess->DescriptorCount(), 0);
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColCpu), "0 %");
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).GetRecord(rows[0]), nullptr); // no handle kept
     }
     EXPECT_EQ(RowsOf(monitor, pid).size(), 1u); // the row stays, nothing new for a dead pid
 
@@ -272,12 +273,12 @@ TEST_F(MonitorTest, ReusedIdentifierGetsASecondRow)
     monitor.ScanProcesses(); // the new process gets its own row
     auto rows = RowsOf(monitor, first);
     ASSERT_EQ(rows.size(), 2u);
-    std::lock_guard lock(monitor.m_lock);
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColName), "reuse-a");
-    EXPECT_NE(monitor.m_table.GetCellText(rows[0], ColFinish), "");
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColName), "reuse-b");
-    EXPECT_EQ(monitor.m_table.GetCellText(rows[1], ColFinish), "");
-    EXPECT_EQ(monitor.m_table.FindLiveRow(first), rows[1]);
+    std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColName), "reuse-a");
+    EXPECT_NE(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish), "");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[1], ColName), "reuse-b");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[1], ColFinish), "");
+    EXPECT_EQ(MonitorTestAccess::Table(monitor).FindLiveRow(first), rows[1]);
 }
 
 TEST_F(MonitorTest, DisabledNameIsKilledAtFirstSightWithoutRowOrLine)
@@ -310,8 +311,8 @@ TEST_F(MonitorTest, WithLoggingOffTheTableUpdatesAndNothingIsWritten)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
     {
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_table.GetCellText(rows[0], ColFinish).size(), 19u);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(rows[0], ColFinish).size(), 19u);
     }
     EXPECT_FALSE(fs::exists(m_dir / "Logs.log"));
 }
@@ -360,6 +361,7 @@ TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
     if (static_cast<int>(std::thread::hardware_concurrency()) < threads)
         GTEST_SKIP() << "needs " << threads << " processors";
     CProcessMonitor monitor(m_dir.string());
+    monitor.SetVisibleRows(0, std::numeric_limits<int>::max()); // every row on screen
     pid_t pid = SpinChild(threads);
     ASSERT_GT(pid, 0);
     m_children.push_back(pid);
@@ -380,8 +382,8 @@ TEST_P(BusyTest, LoadCountsEveryBusyProcessorWithoutScaling)
     ASSERT_EQ(rows.size(), 1u);
     std::string text;
     {
-        std::lock_guard lock(monitor.m_lock);
-        text = monitor.m_table.GetCellText(rows[0], ColCpu);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        text = MonitorTestAccess::Table(monitor).CellText(rows[0], ColCpu);
     }
     ASSERT_GE(text.size(), 3u);
     EXPECT_EQ(text.substr(text.size() - 2), " %");
@@ -402,7 +404,7 @@ TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSetting
     std::atomic<int> batches{0};
     {
         CProcessMonitor monitor(m_dir.string());
-        EXPECT_EQ(monitor.m_settings.eventLogOn, 1);
+        EXPECT_EQ(monitor.GetSettings().eventLogOn, 1);
         monitor.Start([&](TableChanges&&) { ++batches; }, [&] { ++ended; });
         const auto firstBatch = std::chrono::steady_clock::now() + 10s;
         while (batches == 0 && std::chrono::steady_clock::now() < firstBatch)
@@ -412,16 +414,16 @@ TEST_F(MonitorTest, CloseRequestStopsTheThreadWithOneFinishBannerAndSavedSetting
         monitor.PrepareClose();
         monitor.PrepareClose(); // a second request while the thread ends: no second banner
         auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!monitor.m_bThreadEnded && std::chrono::steady_clock::now() < deadline)
+        while (!monitor.ThreadEnded() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(monitor.m_bThreadEnded);
+        ASSERT_TRUE(monitor.ThreadEnded());
         EXPECT_EQ(ended, 1);
         monitor.PrepareClose(); // phase 2: joins the thread, frees the records
-        EXPECT_FALSE(monitor.m_hThread.joinable());
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_disabledList.GetSize(), 0u);
-        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row)
-            EXPECT_EQ(monitor.m_table.GetRecord(row), nullptr);
+        EXPECT_FALSE(MonitorTestAccess::ThreadJoinable(monitor));
+        EXPECT_TRUE(monitor.DisabledEntries().empty());
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row)
+            EXPECT_EQ(MonitorTestAccess::Table(monitor).GetRecord(row), nullptr);
     }
     std::string log = ReadFile(m_dir / "Logs.log");
     EXPECT_EQ(Count(log, "\r\nOrvane finished "), 1u);
@@ -479,6 +481,61 @@ TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
     monitor.KillSelected(killRows[0]);
 }
 
+// A child that keeps one processor busy for `busy`, then sleeps.
+pid_t BusyThenIdleChild(std::chrono::milliseconds busy)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        const auto end = std::chrono::steady_clock::now() + busy;
+        std::atomic<unsigned long> n{0};
+        while (std::chrono::steady_clock::now() < end)
+            n.fetch_add(1, std::memory_order_relaxed);
+        for (;;)
+            pause();
+    }
+    return pid;
+}
+
+// Loads are read for the rows on screen only: none while nothing is shown; a row out of view
+// keeps its last text; back in view, its next text covers the last pass only, not the time
+// it spent out of view.
+TEST_F(MonitorTest, LoadIsSampledForShownRowsOnly)
+{
+    CProcessMonitor monitor(m_dir.string());
+    pid_t pid = BusyThenIdleChild(1500ms);
+    ASSERT_GT(pid, 0);
+    m_children.push_back(pid);
+    std::this_thread::sleep_for(50ms);
+
+    monitor.ScanProcesses(); // nothing shown: rows for everything, no times read
+    monitor.ScanProcesses();
+    EXPECT_EQ(monitor.TimeReads(), 0u);
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+    const int row = rows[0];
+    auto load = [&] { return monitor.Rows().CellText(row, ColCpu); };
+    EXPECT_EQ(load(), "");
+
+    monitor.SetVisibleRows(row, row);
+    monitor.ScanProcesses(); // comes into view: a first sample, then a text
+    EXPECT_EQ(monitor.TimeReads(), 2u);
+    std::this_thread::sleep_for(300ms);
+    monitor.ScanProcesses(); // one read per shown live row and pass
+    EXPECT_EQ(monitor.TimeReads(), 3u);
+    const std::string busy = load();
+    EXPECT_NE(busy, "0 %") << "the child is busy";
+
+    monitor.SetVisibleRows(0, -1); // hidden
+    std::this_thread::sleep_for(1500ms); // the child turns idle meanwhile
+    monitor.ScanProcesses();
+    EXPECT_EQ(monitor.TimeReads(), 3u);
+    EXPECT_EQ(load(), busy);
+
+    monitor.SetVisibleRows(row - 5, row + 5);
+    monitor.ScanProcesses();
+    EXPECT_EQ(load(), "0 %") << "a load over the time out of view would show the busy second";
+}
+
 // exec keeps the identifier but starts another program: a disabled one is killed on the pass
 // that first sees it, whether its wrapper ran briefly or long enough to get a row.
 class ExecTest : public MonitorTest, public ::testing::WithParamInterface<const char*> {};
@@ -516,9 +573,9 @@ TEST_P(ExecTest, DisabledProgramReachedThroughExecIsKilledWithinOnePass)
     }
     ASSERT_LE(rows.size(), 1u);
     for (int row : rows) {
-        std::lock_guard lock(monitor.m_lock);
-        EXPECT_EQ(monitor.m_table.GetCellText(row, ColName), "exec-wrapper");
-        const std::string& finish = monitor.m_table.GetCellText(row, ColFinish);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        EXPECT_EQ(MonitorTestAccess::Table(monitor).CellText(row, ColName), "exec-wrapper");
+        const std::string& finish = MonitorTestAccess::Table(monitor).CellText(row, ColFinish);
         EXPECT_EQ(finish.size(), 19u);
         EXPECT_EQ(Count(log, "Finished process \texec-wrapper \t\t" + finish + "\r\n"), 1u);
     }
@@ -560,23 +617,23 @@ TEST_F(MonitorTest, ExecStartsANewRowWhileARenameKeepsTheRow)
     auto renamed = RowsOf(monitor, renamer);
     std::string finish, start;
     {
-        std::lock_guard lock(monitor.m_lock);
-        ProcessTable& table = monitor.m_table;
-        EXPECT_EQ(table.GetCellText(rows[0], ColName), "exec-wrapper");
-        finish = table.GetCellText(rows[0], ColFinish);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        ProcessTable& table = MonitorTestAccess::Table(monitor);
+        EXPECT_EQ(table.CellText(rows[0], ColName), "exec-wrapper");
+        finish = table.CellText(rows[0], ColFinish);
         EXPECT_EQ(finish.size(), 19u);
-        EXPECT_EQ(table.GetCellText(rows[1], ColName), "exec-target");
-        EXPECT_EQ(table.GetCellText(rows[1], ColFile), target.string());
-        EXPECT_EQ(table.GetCellText(rows[1], ColFinish), "");
+        EXPECT_EQ(table.CellText(rows[1], ColName), "exec-target");
+        EXPECT_EQ(table.CellText(rows[1], ColFile), target.string());
+        EXPECT_EQ(table.CellText(rows[1], ColFinish), "");
         EXPECT_EQ(table.FindLiveRow(pid), rows[1]);
         // The new program started when the change was seen, well after the wrapper.
-        start = table.GetCellText(rows[1], ColStart);
+        start = table.CellText(rows[1], ColStart);
         EXPECT_EQ(start, finish);
-        EXPECT_NE(table.GetCellText(rows[0], ColStart), start);
+        EXPECT_NE(table.CellText(rows[0], ColStart), start);
 
         ASSERT_EQ(renamed.size(), 1u);
-        EXPECT_EQ(table.GetCellText(renamed[0], ColFinish), "");
-        EXPECT_EQ(table.GetCellText(renamed[0], ColName), fs::read_symlink("/proc/self/exe").filename());
+        EXPECT_EQ(table.CellText(renamed[0], ColFinish), "");
+        EXPECT_EQ(table.CellText(renamed[0], ColName), fs::read_symlink("/proc/self/exe").filename());
     }
     const std::string log = ReadFile(m_dir / "Logs.log");
     const auto finished = log.find("Finished process \texec-wrapper \t\t" + finish + "\r\n");
@@ -628,11 +685,11 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
     EXPECT_NE(notice.find("(limit " + std::to_string(lowered.rlim_cur) + ")"), std::string::npos) << notice;
     std::vector<int> rows;
     {
-        std::lock_guard lock(monitor.m_lock);
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
         std::vector<std::uint32_t> seen;
-        for (int row = 0; row < monitor.m_table.GetRowCount(); ++row) {
-            if (monitor.m_table.GetCellText(row, ColName) == "short-sleep")
-                seen.push_back(monitor.m_table.GetRecord(row)->pid);
+        for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row) {
+            if (MonitorTestAccess::Table(monitor).CellText(row, ColName) == "short-sleep")
+                seen.push_back(MonitorTestAccess::Table(monitor).Pid(row));
         }
         std::size_t missing = 0;
         for (pid_t pid : sleepers)

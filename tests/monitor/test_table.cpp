@@ -1,31 +1,24 @@
-// The process table (live-row index, change batches, freeing) and its time texts.
+// The process table: live-row index, change batches, texts by state, freeing, exit watch.
 
 #include "monitor/ProcessTable.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <ctime>
+#include <csignal>
 #include <filesystem>
-#include <map>
 #include <random>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+using platform::ProcessHandle;
+
 // ---- Live rows ---------------------------------------------------------------------------
 
-bool Special(const std::string& name) { return name == "unknown" || name == "System"; }
-
-bool LiveFinish(const std::string& finish)
-{
-    std::string trimmed = finish;
-    while (!trimmed.empty() && std::isspace(static_cast<unsigned char>(trimmed.back())))
-        trimmed.pop_back();
-    return trimmed.empty();
-}
+bool Special(std::string_view name) { return name == "unknown" || name == "System"; }
 
 // The scan of the monitor, row by row from the first: rows of `pid` named "unknown" or
 // "System" are visited, and the first live row is visited and ends the scan.
@@ -33,11 +26,10 @@ std::vector<int> ScanLinearly(ProcessTable& table, std::uint32_t pid)
 {
     std::vector<int> visited;
     for (int row = 0; row < table.GetRowCount(); ++row) {
-        ProcessRecord* record = table.GetRecord(row);
-        if (!record || record->pid != pid)
+        if (table.Pid(row) != pid)
             continue;
-        const bool live = LiveFinish(table.GetCellText(row, ColFinish));
-        if (Special(table.GetCellText(row, ColName)) || live)
+        const bool live = table.GetRecord(row) != nullptr;
+        if (Special(table.Name(row)) || live)
             visited.push_back(row);
         if (live)
             break;
@@ -47,41 +39,46 @@ std::vector<int> ScanLinearly(ProcessTable& table, std::uint32_t pid)
 
 int FindLinearly(ProcessTable& table, std::uint32_t pid)
 {
-    for (int row = 0; row < table.GetRowCount(); ++row) {
-        ProcessRecord* record = table.GetRecord(row);
-        if (record && record->pid == pid && LiveFinish(table.GetCellText(row, ColFinish)))
+    for (int row = 0; row < table.GetRowCount(); ++row)
+        if (table.Pid(row) == pid && table.GetRecord(row))
             return row;
-    }
     return -1;
 }
 
+// A record whose handle stands for a process that has already ended (no descriptor).
 std::unique_ptr<ProcessRecord> Record(std::uint32_t pid)
 {
     auto record = std::make_unique<ProcessRecord>();
-    record->pid = pid;
+    record->hProcess = ProcessHandle::Ended(pid, platform::ProcessTimes{});
     return record;
 }
 
-// What a display holds after applying every change batch.
+std::array<std::string, ColumnCount> Texts(const ProcessTable& table, int row)
+{
+    std::array<std::string, ColumnCount> texts;
+    for (int column = 0; column < ColumnCount; ++column)
+        texts[static_cast<std::size_t>(column)] = table.CellText(row, column);
+    return texts;
+}
+
+// What a display shows after every change batch: it rereads exactly the rows a batch names,
+// so a change the batches leave out shows as a difference from the table.
 struct Display {
     std::vector<std::array<std::string, ColumnCount>> cells;
-    std::vector<int> images;
     std::vector<std::string> iconNames;
 
-    void Apply(const TableChanges& changes)
+    void Apply(const ProcessTable& table, const TableChanges& changes)
     {
+        ASSERT_EQ(changes.firstNewRow, static_cast<int>(cells.size()));
         int previous = -1;
-        for (const RowSnapshot& row : changes.rows) {
-            ASSERT_GT(row.row, previous) << "rows out of order or reported twice";
-            previous = row.row;
-            ASSERT_LT(row.row, changes.rowCount);
+        for (int row : changes.rows) {
+            ASSERT_GT(row, previous) << "rows out of order or reported twice";
+            ASSERT_LT(row, changes.firstNewRow);
+            previous = row;
+            cells[static_cast<std::size_t>(row)] = Texts(table, row);
         }
-        cells.resize(static_cast<std::size_t>(changes.rowCount));
-        images.resize(static_cast<std::size_t>(changes.rowCount));
-        for (const RowSnapshot& row : changes.rows) {
-            cells[static_cast<std::size_t>(row.row)] = row.cells;
-            images[static_cast<std::size_t>(row.row)] = row.image;
-        }
+        for (int row = changes.firstNewRow; row < changes.rowCount; ++row)
+            cells.push_back(Texts(table, row));
         ASSERT_EQ(changes.firstNewImage, static_cast<int>(iconNames.size()));
         iconNames.insert(iconNames.end(), changes.iconNames.begin(), changes.iconNames.end());
     }
@@ -89,22 +86,17 @@ struct Display {
     void ExpectSameAs(const ProcessTable& table) const
     {
         ASSERT_EQ(static_cast<int>(cells.size()), table.GetRowCount());
-        for (int row = 0; row < table.GetRowCount(); ++row) {
-            EXPECT_EQ(images[static_cast<std::size_t>(row)], table.GetImage(row)) << "row " << row;
-            for (int column = 0; column < ColumnCount; ++column)
-                EXPECT_EQ(cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)],
-                          table.GetCellText(row, column))
-                    << "row " << row << " column " << column;
-        }
+        for (int row = 0; row < table.GetRowCount(); ++row)
+            EXPECT_EQ(cells[static_cast<std::size_t>(row)], Texts(table, row)) << "row " << row;
         ASSERT_EQ(static_cast<int>(iconNames.size()), table.GetImageCount());
         for (int image = 0; image < table.GetImageCount(); ++image)
             EXPECT_EQ(iconNames[static_cast<std::size_t>(image)], table.GetImageName(image));
     }
 };
 
-// Random appends and changes of names, finish times and records, on a handful of pids so
-// that they repeat; after every step the index answers exactly as the linear scan does, and
-// a display fed with the change batches stays identical to the table.
+// Random appends, renames, ends, loads and records on a handful of pids so that they repeat;
+// after every step the index answers exactly as the linear scan does, and a display fed with
+// the change batches stays identical to the table.
 class RandomOperations : public testing::TestWithParam<unsigned> {};
 
 TEST_P(RandomOperations, IndexEqualsLinearScanAndChangesReachTheDisplay)
@@ -112,41 +104,42 @@ TEST_P(RandomOperations, IndexEqualsLinearScanAndChangesReachTheDisplay)
     std::mt19937 random(GetParam());
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const std::vector<std::string> names = {"sleep", "unknown", "System", "bash", "Unknown"};
-    const std::vector<std::string> finishes = {"", " ", " \t\r\n", "12/06/2024 09:05:03", " x", "x "};
     constexpr std::uint32_t kPids = 6;
+    const platform::FileTime now = platform::GetSystemTimeAsFileTime();
 
     ProcessTable table;
     Display display;
     std::vector<int> visited;
     for (int step = 0; step < 3000; ++step) {
         const int rows = table.GetRowCount();
-        switch (rows == 0 ? 0 : pick(8)) {
+        const int row = rows ? pick(rows) : 0;
+        const std::string& name = names[static_cast<std::size_t>(pick(static_cast<int>(names.size())))];
+        switch (rows == 0 ? 0 : pick(7)) {
         case 0:
         case 1: { // a new process, as the monitor appends it
-            int row = table.AppendRow(pick(3), std::to_string(step));
-            EXPECT_EQ(row, rows);
-            table.SetCellText(row, ColName, names[pick(static_cast<int>(names.size()))]);
+            const auto pid = static_cast<std::uint32_t>(1 + random() % kPids);
+            EXPECT_EQ(table.AppendRow(pid, now - 100, pick(3), name, "/bin/" + name), rows);
             if (pick(10) != 0)
-                table.SetRecord(row, Record(1 + random() % kPids));
+                table.SetRecord(rows, Record(pid));
             break;
         }
         case 2:
-            table.SetCellText(pick(rows), ColName, names[pick(static_cast<int>(names.size()))]);
+            table.Rename(row, pick(3), name, "/usr/bin/" + name);
             break;
         case 3:
+            table.EndRow(row, now + static_cast<platform::FileTime>(step));
+            break;
         case 4:
-            table.SetCellText(pick(rows), ColFinish, finishes[pick(static_cast<int>(finishes.size()))]);
+            table.SetLoad(row, pick(3));
             break;
         case 5:
-            table.SetImageAndName(pick(rows), pick(3), names[pick(static_cast<int>(names.size()))]);
-            break;
-        case 6:
-            table.SetRecord(pick(rows), pick(4) ? Record(1 + random() % kPids) : nullptr);
-            break;
-        case 7:
-            table.SetCellText(pick(rows), pick(ColumnCount), std::to_string(pick(5)));
+            table.ShowStart(row);
             if (pick(4) == 0)
                 table.AddImage("icon-" + std::to_string(step));
+            break;
+        case 6:
+            if (!table.Has(row, StoredRow::kEnded))
+                table.SetRecord(row, Record(table.Pid(row)));
             break;
         }
         for (std::uint32_t pid = 0; pid <= kPids; ++pid) {
@@ -155,11 +148,11 @@ TEST_P(RandomOperations, IndexEqualsLinearScanAndChangesReachTheDisplay)
             ASSERT_EQ(visited, ScanLinearly(table, pid)) << "step " << step << " pid " << pid;
         }
         if (pick(20) == 0) {
-            display.Apply(table.TakeChanges());
+            display.Apply(table, table.TakeChanges());
             ASSERT_FALSE(HasFatalFailure());
         }
     }
-    display.Apply(table.TakeChanges());
+    display.Apply(table, table.TakeChanges());
     display.ExpectSameAs(table);
 
     table.FreeRecords();
@@ -175,33 +168,54 @@ INSTANTIATE_TEST_SUITE_P(Seeds, RandomOperations, testing::Values(1u, 2u, 3u, 20
 TEST(ProcessTable, ReusedPidGetsItsOwnRowAfterTheFinish)
 {
     ProcessTable table;
-    int first = table.AppendRow(0, "100");
-    table.SetCellText(first, ColName, "sleep");
+    int first = table.AppendRow(100, 0, 0, "sleep", "/bin/sleep");
     table.SetRecord(first, Record(100));
-    int system = table.AppendRow(0, "2");
-    table.SetCellText(system, ColName, "unknown");
+    int system = table.AppendRow(2, 0, 0, "unknown", "");
     table.SetRecord(system, Record(2));
     EXPECT_EQ(table.FindLiveRow(100), first);
     EXPECT_EQ(table.FindLiveRow(2), system);
+    EXPECT_TRUE(table.Has(system, StoredRow::kUnnamed));
 
-    table.SetCellText(first, ColFinish, "12/06/2024 09:05:03");
+    table.EndRow(first, platform::GetSystemTimeAsFileTime());
     EXPECT_EQ(table.FindLiveRow(100), -1);
-    int second = table.AppendRow(0, "100");
+    EXPECT_EQ(table.GetRecord(first), nullptr); // an ended row keeps no handle
+    int second = table.AppendRow(100, 0, 0, "sleep", "/bin/sleep");
     table.SetRecord(second, Record(100));
-    table.SetCellText(second, ColName, "sleep");
     EXPECT_EQ(table.FindLiveRow(100), second);
-    EXPECT_EQ(table.GetCellText(first, ColPid), "");
-    EXPECT_EQ(table.GetCellText(99, ColName), ""); // absent texts read as empty
+    EXPECT_EQ(table.CellText(99, ColName), ""); // absent rows read as empty
     EXPECT_EQ(table.GetRecord(99), nullptr);
 
     std::vector<int> visited;
     table.RowsToVisit(2, visited);
     EXPECT_EQ(visited, std::vector<int>{system});
-    table.SetCellText(system, ColName, "System");
-    table.SetCellText(system, ColFinish, "12/06/2024 21:05:03 ");
+    table.Rename(system, 0, "System", "");
+    EXPECT_FALSE(table.Has(system, StoredRow::kUnnamed));
+    table.EndRow(system, platform::GetSystemTimeAsFileTime());
     table.RowsToVisit(2, visited);
     EXPECT_EQ(visited, std::vector<int>{system}); // finished, still read again by name
     EXPECT_EQ(table.FindLiveRow(2), -1);
+}
+
+// The six texts follow the row's state: start shown once named, load once measured, finish
+// and "0 %" once ended; a creation time of 0 shows as one blank.
+TEST(ProcessTable, TextsFollowTheRowsState)
+{
+    ProcessTable table;
+    const platform::FileTime start = platform::GetSystemTimeAsFileTime() - 600'000'000;
+    const int row = table.AppendRow(4194304, start, 0, "a b) (c", "/opt/a b) (c");
+    const int blank = table.AppendRow(7, 0, 0, "x", "");
+    EXPECT_EQ(Texts(table, row), (std::array<std::string, ColumnCount>{"a b) (c", "4194304", "", "", "", "/opt/a b) (c"}));
+    table.ShowStart(row);
+    table.ShowStart(blank);
+    table.SetLoad(row, -7);
+    EXPECT_EQ(table.CellText(row, ColStart), FormatFileDateTime(start));
+    EXPECT_EQ(table.CellText(blank, ColStart), " ");
+    EXPECT_EQ(table.CellText(row, ColCpu), "-7 %");
+    const platform::FileTime finish = start + 300'000'000;
+    table.EndRow(row, finish);
+    EXPECT_EQ(table.CellText(row, ColFinish), FormatFileDateTime(finish));
+    EXPECT_EQ(table.CellText(row, ColCpu), "0 %");
+    EXPECT_EQ(table.CellText(row, ColumnCount), "");
 }
 
 TEST(ProcessTable, ChangesAreReportedOnce)
@@ -209,35 +223,39 @@ TEST(ProcessTable, ChangesAreReportedOnce)
     ProcessTable table;
     EXPECT_EQ(table.GetImageCount(), 1); // the default icon
     for (int i = 0; i < 3; ++i)
-        table.SetRecord(table.AppendRow(0, "p" + std::to_string(i)), Record(10 + i));
+        table.SetRecord(table.AppendRow(10 + i, 0, 0, "p" + std::to_string(i), ""), Record(10 + i));
     int image = table.AddImage("utilities-terminal");
     EXPECT_EQ(image, 1);
 
     TableChanges first = table.TakeChanges();
+    EXPECT_EQ(first.firstNewRow, 0);
     EXPECT_EQ(first.rowCount, 3);
-    ASSERT_EQ(first.rows.size(), 3u);
-    EXPECT_EQ(first.rows[2].cells[ColName], "p2");
+    EXPECT_TRUE(first.rows.empty());
     EXPECT_EQ(first.firstNewImage, 0);
     EXPECT_EQ(first.iconNames, (std::vector<std::string>{"", "utilities-terminal"}));
 
     EXPECT_TRUE(table.TakeChanges().Empty());
 
-    table.SetCellText(2, ColCpu, "5 %");
-    table.SetCellText(0, ColCpu, "1 %");
-    table.SetCellText(2, ColCpu, "7 %");
-    table.SetCellText(1, ColCpu, ""); // unchanged: no report
-    table.SetImageAndName(1, 0, "p1");  // unchanged too
-    table.AppendRow(image, "p3");
+    table.SetLoad(2, 5);
+    table.SetLoad(0, 1);
+    table.SetLoad(2, 7);
+    table.SetLoad(0, 1);             // unchanged: no second report
+    table.Rename(1, 0, "p1", "");    // unchanged: no report
+    table.AppendRow(13, 0, image, "p3", "");
     TableChanges second = table.TakeChanges();
+    EXPECT_EQ(second.firstNewRow, 3);
     EXPECT_EQ(second.rowCount, 4);
-    ASSERT_EQ(second.rows.size(), 3u);
-    EXPECT_EQ(second.rows[0].row, 0);
-    EXPECT_EQ(second.rows[1].row, 2);
-    EXPECT_EQ(second.rows[1].cells[ColCpu], "7 %");
-    EXPECT_EQ(second.rows[2].row, 3);
-    EXPECT_EQ(second.rows[2].image, image);
+    EXPECT_EQ(second.rows, (std::vector<int>{0, 2}));
+    EXPECT_EQ(table.CellText(2, ColCpu), "7 %");
+    EXPECT_EQ(table.Rows().Image(3), image);
     EXPECT_TRUE(second.iconNames.empty());
     EXPECT_EQ(second.firstNewImage, 2);
+    EXPECT_FALSE(second.timesChanged);
+
+    table.MarkTimesChanged();
+    TableChanges third = table.TakeChanges();
+    EXPECT_TRUE(third.timesChanged);
+    EXPECT_FALSE(third.Empty());
     EXPECT_TRUE(table.TakeChanges().Empty());
 }
 
@@ -255,111 +273,59 @@ TEST(ProcessTable, FreeRecordsClosesEveryHandleAndKeepsTheRows)
 {
     ProcessTable table;
     const int before = OpenDescriptors();
+    const auto self = static_cast<std::uint32_t>(getpid());
+    int each = 0;
     for (int i = 0; i < 5; ++i) {
-        auto record = Record(static_cast<std::uint32_t>(getpid()));
-        record->hProcess = platform::ProcessHandle::Open(static_cast<std::uint32_t>(getpid()));
+        auto record = std::make_unique<ProcessRecord>();
+        record->hProcess = ProcessHandle::Open(self);
         ASSERT_NE(record->hProcess, nullptr);
-        int row = table.AppendRow(0, "self");
-        table.SetRecord(row, std::move(record));
-        table.SetCellText(row, ColFinish, i < 4 ? "12/06/2024 09:05:03" : "");
+        each = record->hProcess->DescriptorCount();
+        table.SetRecord(table.AppendRow(self, 0, 0, "self", ""), std::move(record));
     }
-    EXPECT_EQ(OpenDescriptors(), before + 15); // three per live handle
-    EXPECT_EQ(table.FindLiveRow(static_cast<std::uint32_t>(getpid())), 4);
+    ASSERT_GT(each, 0);
+    EXPECT_EQ(OpenDescriptors(), before + 5 * each);
+    for (int row = 0; row < 4; ++row)
+        table.EndRow(row, platform::GetSystemTimeAsFileTime()); // an ended row closes its handle
+    EXPECT_EQ(OpenDescriptors(), before + each);
+    EXPECT_EQ(table.LiveCount(), 1);
+    EXPECT_EQ(table.FindLiveRow(self), 4);
 
     table.FreeRecords();
     EXPECT_EQ(OpenDescriptors(), before);
     EXPECT_EQ(table.GetRowCount(), 5);
-    EXPECT_EQ(table.GetCellText(3, ColName), "self");
+    EXPECT_EQ(table.CellText(3, ColName), "self");
     for (int row = 0; row < 5; ++row)
         EXPECT_EQ(table.GetRecord(row), nullptr);
-    EXPECT_EQ(table.FindLiveRow(static_cast<std::uint32_t>(getpid())), -1);
+    EXPECT_EQ(table.FindLiveRow(self), -1);
 }
 
-// ---- Time texts --------------------------------------------------------------------------
-
-// The FileTime of a local wall-clock time, with the offset in force now.
-platform::FileTime LocalFileTime(int year, int month, int day, int hour, int minute, int second)
+// The exit watch names the row of a process once it has ended, and not before.
+TEST(ProcessTable, ExitWatchReportsTheEndedProcess)
 {
-    tm broken{};
-    broken.tm_year = year - 1900;
-    broken.tm_mon = month - 1;
-    broken.tm_mday = day;
-    broken.tm_hour = hour;
-    broken.tm_min = minute;
-    broken.tm_sec = second;
-    const std::int64_t utc = timegm(&broken) - platform::CurrentUtcOffset();
-    return platform::kUnixEpochAsFileTime + static_cast<platform::FileTime>(utc) * 10'000'000;
-}
+    ProcessTable table;
+    const pid_t child = fork();
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    auto record = std::make_unique<ProcessRecord>();
+    record->hProcess = ProcessHandle::Open(static_cast<std::uint32_t>(child));
+    ASSERT_NE(record->hProcess, nullptr);
+    table.AppendRow(1, 0, 0, "other", "");
+    const int row = table.AppendRow(static_cast<std::uint32_t>(child), 0, 0, "child", "");
+    table.SetRecord(row, std::move(record));
 
-TEST(TimeTexts, MonthFirstAndTwentyFourHours)
-{
-    char date[32], time[32];
-    const platform::FileTime morning = LocalFileTime(2024, 12, 6, 9, 5, 3) + 4'999'999;
-    ASSERT_TRUE(FormatFileDate(morning, date, sizeof date));
-    ASSERT_TRUE(FormatFileTime(morning, time, sizeof time));
-    EXPECT_STREQ(date, "12/06/2024");
-    EXPECT_STREQ(time, "09:05:03");
-    EXPECT_EQ(FormatFileDateTime(morning), "12/06/2024 09:05:03");
-
-    const platform::FileTime evening = LocalFileTime(2024, 12, 6, 21, 5, 3);
-    ASSERT_TRUE(FormatFileTime(evening, time, sizeof time));
-    EXPECT_STREQ(time, "21:05:03");
-    EXPECT_EQ(FormatFileDateTime(LocalFileTime(1999, 1, 31, 0, 0, 0)), "01/31/1999 00:00:00");
-}
-
-TEST(TimeTexts, ZeroTimeJoinsToOneBlank) { EXPECT_EQ(FormatFileDateTime(0), " "); }
-
-TEST(TimeTexts, TruncatedToCapacityOrUntouchedOnFailure)
-{
-    char buffer[8] = "xxxxxxx";
-    ASSERT_TRUE(FormatFileDate(LocalFileTime(2024, 12, 6, 9, 5, 3), buffer, 6));
-    EXPECT_STREQ(buffer, "12/06");
-    ASSERT_TRUE(FormatFileTime(LocalFileTime(2024, 12, 6, 9, 5, 3), buffer, 1));
-    EXPECT_STREQ(buffer, "");
-
-    char untouched[32] = "keep";
-    EXPECT_FALSE(FormatFileDate(~platform::FileTime{0}, untouched, sizeof untouched));
-    EXPECT_FALSE(FormatFileTime(~platform::FileTime{0}, untouched, sizeof untouched));
-    EXPECT_STREQ(untouched, "keep");
-    EXPECT_EQ(FormatFileDateTime(~platform::FileTime{0}), " ");
-}
-
-// Both sides of a daylight-saving change show with the offset in force now, so noon UTC in
-// January and in July read as the same local hour.
-TEST(TimeTexts, OffsetInForceNowAppliesAcrossDaylightSaving)
-{
-    if (!std::filesystem::exists("/usr/share/zoneinfo/Europe/Berlin"))
-        GTEST_SKIP() << "no time zone data for Europe/Berlin";
-    const char* saved = std::getenv("TZ");
-    const std::string previous = saved ? saved : "";
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
-
-    const long offset = platform::CurrentUtcOffset();
-    auto noonUtc = [](int month) {
-        tm broken{};
-        broken.tm_year = 2023 - 1900;
-        broken.tm_mon = month - 1;
-        broken.tm_mday = 15;
-        broken.tm_hour = 12;
-        return platform::kUnixEpochAsFileTime +
-               static_cast<platform::FileTime>(timegm(&broken)) * 10'000'000;
-    };
-    char winter[32], summer[32];
-    const bool ok = FormatFileTime(noonUtc(1), winter, sizeof winter) &&
-                    FormatFileTime(noonUtc(7), summer, sizeof summer);
-
-    if (saved)
-        setenv("TZ", previous.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
-
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(offset == 3600 || offset == 7200) << offset;
-    const std::string expected = offset == 3600 ? "13:00:00" : "14:00:00";
-    EXPECT_EQ(winter, expected);
-    EXPECT_EQ(summer, expected);
+    std::vector<int> ended;
+    table.TakeEnded(ended);
+    EXPECT_TRUE(ended.empty());
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    table.TakeEnded(ended);
+    EXPECT_EQ(ended, std::vector<int>{row});
+    table.EndRow(row, platform::GetSystemTimeAsFileTime());
+    table.TakeEnded(ended);
+    EXPECT_TRUE(ended.empty());
 }
 
 } // namespace

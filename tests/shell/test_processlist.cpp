@@ -2,6 +2,7 @@
 // a running monitor in a temporary program directory, killed through the Delete key and the
 // Disable command, with the Yes/No boxes answered from the test.
 
+#include "../monitor/MonitorTestAccess.h"
 #include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
 #include "shell/CProcessListWnd.h"
@@ -40,14 +41,14 @@ namespace {
 
 constexpr int kWatchTimeoutMs = 20000;
 
-RowSnapshot MakeRow(int row, const std::string& name, const std::string& pid,
-                    const std::string& cpu = "0 %", int image = 0)
+// Appends an ended-looking row as the monitor would: named, start shown, load measured.
+int AddRow(ProcessTable& table, const std::string& name, std::uint32_t pid, int image = 0)
 {
-    RowSnapshot snapshot;
-    snapshot.row = row;
-    snapshot.image = image;
-    snapshot.cells = {name, pid, "01/02/2024 10:00:00", " ", cpu, "/usr/bin/" + name};
-    return snapshot;
+    const int row = table.AppendRow(pid, platform::GetSystemTimeAsFileTime(), image, name,
+                                    "/usr/bin/" + name);
+    table.ShowStart(row);
+    table.SetLoad(row, 0);
+    return row;
 }
 
 // The live row of `pid` in the model, -1 when there is none (yet).
@@ -114,6 +115,9 @@ private slots:
     void findSelectsMatchingRowsInPlace();
     void disableAddsNameAndKills();
     void disabledListDialogShowsTheList();
+    void nothingIsReadWhileNotShown_data();
+    void nothingIsReadWhileNotShown();
+    void offsetChangeRewritesEveryShownTime();
     void closesInTwoPhases();
 
 private:
@@ -167,11 +171,10 @@ void TestProcessList::modelTitlesAndAlignment()
     QFETCH(QString, title);
     QFETCH(int, horizontal);
 
-    ProcessTableModel model;
-    TableChanges changes;
-    changes.rowCount = 1;
-    changes.rows.push_back(MakeRow(0, "bash", "7"));
-    model.Apply(std::move(changes));
+    ProcessTable table;
+    AddRow(table, "bash", 7);
+    ProcessTableModel model(table.Rows());
+    model.Apply(table.TakeChanges());
 
     QCOMPARE(model.columnCount(), 6);
     QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), title);
@@ -184,30 +187,27 @@ void TestProcessList::modelTitlesAndAlignment()
 
 void TestProcessList::modelAppendsThenChangesOneRow()
 {
-    ProcessTableModel model;
+    ProcessTable table;
+    ProcessTableModel model(table.Rows());
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
 
-    TableChanges first;
-    first.rowCount = 3;
     for (int row = 0; row < 3; ++row)
-        first.rows.push_back(MakeRow(row, "p" + std::to_string(row), std::to_string(100 + row)));
-    model.Apply(std::move(first));
+        AddRow(table, "p" + std::to_string(row), static_cast<std::uint32_t>(100 + row));
+    model.Apply(table.TakeChanges());
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.at(0).at(1).toInt(), 0);
     QCOMPARE(inserted.at(0).at(2).toInt(), 2);
     QCOMPARE(changed.count(), 0);
 
-    // Row 0 comes again unchanged, row 1 with a new load, and one row is appended.
-    TableChanges second;
-    second.rowCount = 4;
-    second.rows.push_back(MakeRow(0, "p0", "100"));
-    second.rows.push_back(MakeRow(1, "p1", "101", "12 %"));
-    second.rows.push_back(MakeRow(3, "p3", "103"));
-    model.Apply(std::move(second));
+    // Row 0 is given the same load again, row 1 a new load, and one row is appended.
+    table.SetLoad(0, 0);
+    table.SetLoad(1, 12);
+    AddRow(table, "p3", 103);
+    model.Apply(table.TakeChanges());
 
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
@@ -224,15 +224,12 @@ void TestProcessList::modelAppendsThenChangesOneRow()
 
 void TestProcessList::modelKeepsBytesAndFallsBackToDefaultIcon()
 {
-    ProcessTableModel model;
-    TableChanges changes;
-    changes.rowCount = 2;
-    changes.firstNewImage = 1;
-    changes.iconNames = {"orvane-no-such-icon"};
+    ProcessTable table;
     const std::string odd = "a b) (c|d \xC3\xA9";
-    changes.rows.push_back(MakeRow(0, odd, "1", "0 %", 1));
-    changes.rows.push_back(MakeRow(1, "plain", "2"));
-    model.Apply(std::move(changes));
+    AddRow(table, odd, 1, table.AddImage("orvane-no-such-icon"));
+    AddRow(table, "plain", 2);
+    ProcessTableModel model(table.Rows());
+    model.Apply(table.TakeChanges()); // the first batch names image 0 too
 
     QCOMPARE(model.CellText(0, ColName), odd);
     QCOMPARE(model.data(model.index(0, ColName)).toString(), QString::fromUtf8(odd.c_str()));
@@ -327,7 +324,8 @@ void TestProcessList::forkedSleepAppears()
     QCOMPARE(model.CellText(row, ColName), std::string("sleep"));
     QCOMPARE(model.CellText(row, ColPid), std::to_string(pid));
     QVERIFY(model.CellText(row, ColFile).ends_with("/sleep"));
-    // Its start time and load come with the same or the next pass.
+    // Its start time and load come with the same or the next pass once it is on screen.
+    m_wnd->List()->scrollTo(model.index(row, 0));
     QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColStart).size() == 19, kWatchTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(model.CellText(row, ColCpu).ends_with(" %"), kWatchTimeoutMs);
 }
@@ -525,6 +523,100 @@ void TestProcessList::disabledListDialogShowsTheList()
     });
     m_wnd->ShowDisabledList();
     QCOMPARE(shown, QStringList{QStringLiteral("slow sleeper (2)")});
+}
+
+void TestProcessList::nothingIsReadWhileNotShown_data()
+{
+    QTest::addColumn<bool>("minimise");
+    QTest::newRow("hidden (tray)") << false;
+    QTest::newRow("minimised") << true;
+}
+
+// Hidden or minimised, the window shows no row, and the passes read no process's times.
+void TestProcessList::nothingIsReadWhileNotShown()
+{
+    QFETCH(bool, minimise);
+    const CProcessMonitor& monitor = m_wnd->Monitor();
+    // A live row on screen, so that a shown window has something to read.
+    const pid_t pid = m_children.Start("/bin/sleep");
+    QVERIFY(pid > 0);
+    const int row = WaitForRow(pid);
+    QVERIFY(row >= 0);
+    m_wnd->List()->scrollTo(m_wnd->Model()->index(row, 0));
+    if (minimise)
+        m_wnd->showMinimized();
+    else
+        m_wnd->hide();
+    QTest::qWait(700); // a pass under way when the window went
+    const std::uint64_t reads = monitor.TimeReads();
+    QTest::qWait(1200); // two passes at least
+    QCOMPARE(monitor.TimeReads(), reads);
+
+    m_wnd->showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(m_wnd.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.TimeReads() > reads, kWatchTimeoutMs);
+}
+
+// 100,000 ended rows, then a change of the offset from UTC: every time text on screen is
+// shown in the new offset after the next pass.
+void TestProcessList::offsetChangeRewritesEveryShownTime()
+{
+    QTemporaryDir dir;
+    CProcessMonitor monitor(dir.path().toStdString()); // no thread: the test runs the passes
+    const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+    {
+        std::lock_guard lock(MonitorTestAccess::Lock(monitor));
+        ProcessTable& table = MonitorTestAccess::Table(monitor);
+        for (int i = 0; i < 100000; ++i) {
+            const int row = table.AppendRow(static_cast<std::uint32_t>(5000000 + i),
+                                            now - 3'600'0000000ULL, 0, "short", "/bin/short");
+            table.ShowStart(row);
+            table.EndRow(row, now - static_cast<platform::FileTime>(i) * 10'000'000ULL);
+        }
+    }
+    ProcessTableModel model(monitor.Rows());
+    QTableView view;
+    view.setModel(&model);
+    CProcessListWnd::SetUpList(&view);
+    view.resize(900, 500);
+    model.Apply(monitor.TakeChanges());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.scrollTo(model.index(99990, 0));
+    const int first = view.rowAt(0);
+    const int last = view.rowAt(view.viewport()->height() - 1);
+    QVERIFY(first >= 0 && last >= first);
+
+    const QByteArray savedTz = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    // Five hours from whatever the offset is now (POSIX: "XYZ-5" is UTC+5).
+    qputenv("TZ", platform::CurrentUtcOffset() == 5 * 3600 ? "XYZ+0" : "XYZ-5");
+    tzset();
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    monitor.ScanProcesses();
+    model.Apply(monitor.TakeChanges());
+    QStringList wrong;
+    for (int row = first; row <= last; ++row) {
+        const StoredRow& r = monitor.Rows().Row(row);
+        if (model.data(model.index(row, ColStart)).toString().toStdString() != FormatFileDateTime(r.creation)
+            || model.CellText(row, ColFinish) != FormatFileDateTime(r.finish.load()))
+            wrong << QString::number(row);
+    }
+    if (hadTz)
+        qputenv("TZ", savedTz);
+    else
+        qunsetenv("TZ");
+    tzset();
+
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u' ')));
+    bool covered = false;
+    for (const QList<QVariant>& signal : changed) {
+        const QModelIndex from = signal.at(0).toModelIndex();
+        const QModelIndex to = signal.at(1).toModelIndex();
+        covered = covered || (from.row() <= first && to.row() >= last && from.column() <= ColStart
+                              && to.column() >= ColFinish);
+    }
+    QVERIFY2(covered, "the view was not told that the shown times changed");
 }
 
 void TestProcessList::closesInTwoPhases()

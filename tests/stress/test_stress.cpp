@@ -1,6 +1,8 @@
 // 200 short-lived children started and reaped while passes run, and the window's operations
-// (log off and on, disabled-list removal, taking changes) hammering in parallel.
+// (log off and on, disabled-list removal, taking changes, reading the rows) hammering in
+// parallel; and the row store read by one thread while another appends and changes rows.
 
+#include "../monitor/MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
 
 #include <gtest/gtest.h>
@@ -40,10 +42,11 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
 
     std::atomic<bool> ended{false};
     std::atomic<int> batches{0};
+    std::size_t textBytes = 0;
     {
         CProcessMonitor monitor(dir.string());
         monitor.StartEventLog();
-        monitor.Start([&](TableChanges&& changes) { batches += changes.rows.empty() ? 0 : 1; },
+        monitor.Start([&](TableChanges&& changes) { batches += changes.Empty() ? 0 : 1; },
                       [&] { ended = true; });
 
         std::atomic<bool> childrenDone{false};
@@ -68,7 +71,9 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
             childrenDone = true;
         });
 
-        // The window's thread.
+        // The window's thread: its model reads the rows without the lock.
+        const RowStore& rows = monitor.Rows();
+        monitor.SetVisibleRows(0, 1 << 30);
         int round = 0;
         while (!childrenDone) {
             if (round % 2)
@@ -77,7 +82,9 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
                 monitor.StopEventLog();
             monitor.RemoveDisabledAt(0);
             TableChanges changes = monitor.TakeChanges();
-            (void)changes;
+            for (int row = 0; row < changes.rowCount; ++row)
+                for (int column = 0; column < ColumnCount; ++column)
+                    textBytes += rows.CellText(row, column).size();
             ++round;
             std::this_thread::sleep_for(3ms);
         }
@@ -91,9 +98,10 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
             std::this_thread::sleep_for(10ms);
         ASSERT_TRUE(ended) << "the monitor thread did not end";
         monitor.PrepareClose();
-        EXPECT_FALSE(monitor.m_hThread.joinable());
+        EXPECT_FALSE(MonitorTestAccess::ThreadJoinable(monitor));
     }
     EXPECT_GT(batches, 0);
+    EXPECT_GT(textBytes, 0u);
 
     std::ifstream in(dir / "Logs.log", std::ios::binary);
     std::ostringstream text;
@@ -122,4 +130,47 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
     }
     EXPECT_GT(seen, 0);
     fs::remove_all(dir);
+}
+
+// The store's promise to the window: rows below a published count read whole while the writer
+// appends, renames, measures and ends rows, with no lock between them.
+TEST(Stress, RowsReadWhileTheMonitorAppends)
+{
+    ProcessTable table;
+    constexpr int kRows = 60000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const platform::FileTime now = platform::GetSystemTimeAsFileTime();
+        for (int i = 0; i < kRows; ++i) {
+            const std::string name = "p" + std::to_string(i % 500);
+            const int row = table.AppendRow(static_cast<std::uint32_t>(i), now, 0,
+                                            i % 7 ? name : "unknown", "/bin/" + name);
+            table.ShowStart(row);
+            table.SetLoad(row, i % 100);
+            if (i >= 10) {
+                table.EndRow(i - 10, now + static_cast<platform::FileTime>(i));
+                if ((i - 10) % 7 == 0)
+                    table.Rename(i - 10, 0, "System", "");
+            }
+        }
+        done = true;
+    });
+    const RowStore& rows = table.Rows();
+    std::string wrong; // the first row read wrong
+    for (std::size_t checked = 0; wrong.empty() && (!done || checked < 3); ++checked) {
+        const int count = rows.Count();
+        for (int row = std::max(0, count - 200); row < count && wrong.empty(); ++row) {
+            const std::string name = rows.CellText(row, ColName);
+            const std::string start = rows.CellText(row, ColStart);
+            const std::string finish = rows.CellText(row, ColFinish);
+            const bool named = name == "unknown" || name == "System" || name == "p" + std::to_string(row % 500);
+            if (rows.CellText(row, ColPid) != std::to_string(row) || !named
+                || (!start.empty() && start.size() != 19) || (!finish.empty() && finish.size() != 19))
+                wrong = std::to_string(row) + ": " + name + " " + start + " " + finish;
+        }
+    }
+    writer.join();
+    EXPECT_EQ(wrong, "");
+    EXPECT_EQ(rows.Count(), kRows);
+    EXPECT_EQ(rows.CellText(kRows - 11, ColCpu), "0 %");
 }

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -249,6 +250,8 @@ ProcessHandle::~ProcessHandle()
 
 std::uint32_t ProcessHandle::Pid() const { return m_pid; }
 
+FileTime ProcessHandle::CreationTime() const { return m_times.creation; }
+
 bool ProcessHandle::HasEnded() const { return m_ended; }
 
 int ProcessHandle::DescriptorCount() const
@@ -438,6 +441,57 @@ bool ProcessHandle::Kill(bool privilegedRetry)
     if (pidfd != m_pidfd)
         close(pidfd);
     return sent;
+}
+
+std::unique_ptr<ExitWatch> ExitWatch::Create()
+{
+    const int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::unique_ptr<ExitWatch> watch(new ExitWatch);
+    watch->m_epoll = fd;
+    return watch;
+}
+
+ExitWatch::~ExitWatch()
+{
+    if (m_epoll >= 0)
+        close(m_epoll);
+}
+
+bool ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
+{
+    if (handle.m_ended || handle.m_pidfd < 0)
+        return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = key;
+    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, handle.m_pidfd, &event) != 0)
+        return false;
+    ++m_watched;
+    return true;
+}
+
+void ExitWatch::Remove(const ProcessHandle& handle)
+{
+    // A handle that has seen its exit has closed its pidfd, which left the set with it.
+    if (handle.m_pidfd >= 0)
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, handle.m_pidfd, nullptr);
+    if (m_watched > 0)
+        --m_watched;
+}
+
+void ExitWatch::TakeEnded(std::vector<std::uint64_t>& keys)
+{
+    // Level-triggered: an ended process stays ready until removed, so one call with room for
+    // every watched process reports each of them once.
+    m_events.resize(std::max<std::size_t>(m_watched, 1));
+    int n;
+    do {
+        n = epoll_wait(m_epoll, m_events.data(), static_cast<int>(m_events.size()), 0);
+    } while (n < 0 && errno == EINTR);
+    for (int i = 0; i < n; ++i)
+        keys.push_back(m_events[static_cast<std::size_t>(i)].data.u64);
 }
 
 FileTime GetSystemTimeAsFileTime()
