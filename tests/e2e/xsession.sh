@@ -30,9 +30,9 @@ start_session() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" \
         >"$dir/xvfb.log" 2>&1 &
     started_pids+=($!)
-    wait_until 10 test -s "$dir/display" || { echo "Xvfb did not start" >&2; return 1; }
+    wait_until 30 test -s "$dir/display" || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=":$(head -n1 "$dir/display")"
-    wait_until 10 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
+    wait_until 30 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
     openbox >"$dir/openbox.log" 2>&1 &
     started_pids+=($!)
     if [[ $tray == no-tray ]]; then
@@ -43,7 +43,7 @@ start_session() {
     trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
         --transparent false --tint 0xc0c0c0 >"$dir/trayer.log" 2>&1 &
     started_pids+=($!)
-    wait_until 10 tray_panel || { echo "trayer did not come up" >&2; return 1; }
+    wait_until 30 tray_panel || { echo "trayer did not come up" >&2; return 1; }
     # Let the window manager settle before the program maps its window.
     sleep 0.5
 }
