@@ -22,15 +22,8 @@
 #include <string_view>
 #include <unordered_map>
 
-enum Column : int {
-    ColName = 0,   // "Name"
-    ColPid = 1,    // "PID"
-    ColStart = 2,  // "Start time"
-    ColFinish = 3, // "Finish time"
-    ColCpu = 4,    // "CPU"
-    ColFile = 5,   // "File"
-    ColumnCount = 6
-};
+// The columns of a row, in display order (titles, widths and alignment: shell/Columns.h).
+enum Column : int { ColName, ColPid, ColStart, ColFinish, ColCpu, ColFile, ColumnCount };
 
 // An array that only grows, by one writer, in chunks that never move; readers on other
 // threads read elements below a size they loaded. Holds at most kCapacity elements.

@@ -2,6 +2,7 @@
 
 #include "controls/AskYesNo.h"
 #include "dialogs/CDListDlg.h"
+#include "shell/Columns.h"
 #include "shell/ProcessTableModel.h"
 #include "storage/StringTable.h"
 
@@ -22,9 +23,6 @@
 
 namespace {
 
-// Widths at every start, in the pixels of the 8-point dialog font they were chosen for; what
-// the user drags is not kept.
-constexpr int kColumnWidths[ColumnCount] = {130, 40, 120, 120, 60, 400};
 // A "Start time" column of 120 held the 19 characters of a time text with room to spare.
 constexpr int kTimeColumnRoom = 12;
 
@@ -36,8 +34,8 @@ int CProcessListWnd::ColumnWidth(int column, const QFontMetrics& metrics)
     // widened all alike until a time text fits its column again, so that no time, PID or
     // load is cut short; never narrowed.
     const int needed = metrics.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + kTimeColumnRoom;
-    const double scale = std::max(1.0, double(needed) / kColumnWidths[ColStart]);
-    const int width = static_cast<int>(std::lround(kColumnWidths[column] * scale));
+    const double scale = std::max(1.0, double(needed) / kColumns[ColStart].width);
+    const int width = static_cast<int>(std::lround(kColumns[column].width * scale));
     if (column != ColPid)
         return width;
     // Linux hands out identifiers up to seven digits (pid_max 4194304).

@@ -1,5 +1,6 @@
 #include "shell/ProcessTableModel.h"
 
+#include "shell/Columns.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ QString ProcessTableModel::ColumnTitle(int column)
     static const std::array<QString, ColumnCount> titles = [] {
         std::array<QString, ColumnCount> loaded;
         for (int i = 0; i < ColumnCount; ++i) {
-            const std::string title = LoadString(IDS_COL_NAME + static_cast<unsigned>(i));
+            const std::string title = LoadString(kColumns[i].title);
             loaded[static_cast<std::size_t>(i)] =
                 QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
         }
@@ -42,8 +43,9 @@ QString ProcessTableModel::ColumnTitle(int column)
 
 Qt::Alignment ProcessTableModel::ColumnAlignment(int column)
 {
-    const bool left = column == ColName || column == ColFile;
-    return (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
+    if (column < 0 || column >= ColumnCount)
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    return kColumns[column].alignment;
 }
 
 QIcon ProcessTableModel::DefaultIcon()
