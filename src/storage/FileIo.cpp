@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <new>
 #include <optional>
 #include <random>
@@ -330,19 +331,26 @@ std::error_code OpenForReading(const std::string& path, int& fd)
     return {};
 }
 
-std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
+namespace {
+
+// Reads from the start of `fd` into `bytes`, at most `limit` bytes. The buffer is sized from
+// fstat, one byte over, so that reaching the end of the file needs no second buffer; a file
+// that grew since is read on in steps.
+std::error_code ReadFromStart(int fd, std::size_t limit, std::string& bytes)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return LastError();
     std::string content;
     try {
-        // One byte more than the file holds, so that reaching its end needs no second buffer.
-        content.resize(static_cast<std::size_t>(st.st_size) + 1);
+        content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 1));
         std::size_t filled = 0;
         for (;;) {
-            if (filled == content.size())
-                content.resize(content.size() + 65536); // the file grew since fstat
+            if (filled == content.size()) {
+                if (filled == limit)
+                    break;
+                content.resize(std::min<std::size_t>(limit, content.size() + 65536));
+            }
             const ssize_t n = ::pread(fd, content.data() + filled, content.size() - filled,
                                       static_cast<off_t>(filled));
             if (n < 0) {
@@ -362,6 +370,13 @@ std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
     return {};
 }
 
+} // namespace
+
+std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
+{
+    return ReadFromStart(fd, std::numeric_limits<std::size_t>::max(), bytes);
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes)
 {
     int raw = -1;
@@ -377,25 +392,7 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
     if (std::error_code error = OpenForReading(path, raw))
         return error;
     FileDescriptor fd(raw);
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0)
-        return LastError();
-    std::string content(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 1), '\0');
-    std::size_t filled = 0;
-    while (filled < content.size()) {
-        const ssize_t n = ::read(fd.Get(), content.data() + filled, content.size() - filled);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastError();
-        }
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    content.resize(filled);
-    bytes = std::move(content);
-    return {};
+    return ReadFromStart(fd.Get(), limit, bytes);
 }
 
 std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
