@@ -35,15 +35,24 @@ start_session() {
     wait_until 30 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
     openbox >"$dir/openbox.log" 2>&1 &
     started_pids+=($!)
+    # The panel docks with the window manager: it starts once openbox has announced itself.
+    wait_until 30 window_manager_running || { echo "openbox did not come up" >&2; return 1; }
     if [[ $tray == no-tray ]]; then
-        wait_until 10 window_manager_running || { echo "openbox did not come up" >&2; return 1; }
         sleep 0.5
         return 0
     fi
-    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
-        --transparent false --tint 0xc0c0c0 >"$dir/trayer.log" 2>&1 &
-    started_pids+=($!)
-    wait_until 30 tray_panel || { echo "trayer did not come up" >&2; return 1; }
+    # A panel that gave up at start (it sometimes does while the display is still busy) is
+    # started again, three times at most.
+    local attempt
+    for attempt in 1 2 3; do
+        trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
+            --transparent false --tint 0xc0c0c0 >>"$dir/trayer.log" 2>&1 &
+        started_pids+=($!)
+        wait_until 10 tray_panel && break
+        kill "$!" 2>/dev/null
+        echo "trayer attempt $attempt did not come up" >>"$dir/trayer.log"
+    done
+    tray_panel >/dev/null || { echo "trayer did not come up" >&2; cat "$dir/trayer.log" >&2; return 1; }
     # Let the window manager settle before the program maps its window.
     sleep 0.5
 }
