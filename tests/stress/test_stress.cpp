@@ -80,7 +80,8 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
                 monitor.StartEventLog();
             else
                 monitor.StopEventLog();
-            monitor.RemoveDisabledAt(0);
+            if (const auto entries = monitor.DisabledEntries(); !entries.empty())
+                monitor.RemoveDisabledAt(0, entries.front());
             TableChanges changes = monitor.TakeChanges();
             for (int row = 0; row < changes.rowCount; ++row)
                 for (int column = 0; column < ColumnCount; ++column)
