@@ -1,5 +1,7 @@
 #include "storage/CDisabledList.h"
 
+#include "storage/FileDescriptor.h"
+
 #include "storage/FileIo.h"
 
 #include <algorithm>
@@ -117,7 +119,7 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
             opened = OpenForWriting(m_path, O_RDONLY, raw);
         if (opened)
             return opened;
-        const std::unique_ptr<int, void (*)(int*)> fd(&raw, [](int* p) { ::close(*p); });
+        const FileDescriptor fd(raw);
         int rc;
         do
             rc = ::flock(raw, LOCK_EX);

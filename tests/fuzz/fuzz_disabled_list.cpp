@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -27,9 +29,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (bytes.substr(0, saved.size()) != saved || ParseDisabledList(saved) != entries)
         std::abort();
 
-    // The input as a name: what Add stores is what Contains finds, through any capitals.
-    CDisabledList list; // no path: nothing touches the disk
-    list.Add(std::string(bytes));
+    // The input as a name: what Add stores is what Contains finds, through any capitals. The
+    // list lives in a folder of its own in memory (tmpfs), emptied before every input.
+    static const std::string path = [] {
+        static const std::string dir = "/dev/shm/orvane-fuzz-" + std::to_string(::getpid());
+        ::mkdir(dir.c_str(), 0700);
+        std::atexit([] {
+            ::unlink((dir + "/BlackList.log").c_str());
+            ::rmdir(dir.c_str());
+        });
+        return dir + "/BlackList.log";
+    }();
+    ::unlink(path.c_str());
+    CDisabledList list;
+    list.m_path = path;
+    if (list.Add(std::string(bytes)))
+        std::abort();
     const std::string normal = NormalizeDisabledName(bytes);
     const bool storable = !normal.empty() && normal.find('|') == std::string::npos &&
                           normal.find('\0') == std::string::npos;
