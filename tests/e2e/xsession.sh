@@ -33,17 +33,24 @@ start_session() {
     wait_until 30 test -s "$dir/display" || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=":$(head -n1 "$dir/display")"
     wait_until 30 xdpyinfo || { echo "display $DISPLAY not reachable" >&2; return 1; }
-    openbox >"$dir/openbox.log" 2>&1 &
-    started_pids+=($!)
-    # The panel docks with the window manager: it starts once openbox has announced itself.
-    wait_until 30 window_manager_running || { echo "openbox did not come up" >&2; return 1; }
+    # The panel docks with the window manager: it starts once openbox has announced itself. A
+    # window manager that has not announced itself in ten seconds is started again (three
+    # times at most), as the panel is below.
+    local attempt
+    for attempt in 1 2 3; do
+        openbox >>"$dir/openbox.log" 2>&1 &
+        started_pids+=($!)
+        wait_until 10 window_manager_running && break
+        kill "$!" 2>/dev/null
+        echo "openbox attempt $attempt did not come up" >>"$dir/openbox.log"
+    done
+    window_manager_running || { echo "openbox did not come up" >&2; cat "$dir/openbox.log" >&2; return 1; }
     if [[ $tray == no-tray ]]; then
         sleep 0.5
         return 0
     fi
     # A panel that gave up at start (it sometimes does while the display is still busy) is
     # started again, three times at most.
-    local attempt
     for attempt in 1 2 3; do
         trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
             --transparent false --tint 0xc0c0c0 >>"$dir/trayer.log" 2>&1 &

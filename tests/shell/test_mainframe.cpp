@@ -156,7 +156,7 @@ struct Frame {
     {
         QSignalSpy closed(frame.get(), &CMainFrame::frameClosed);
         request();
-        return closed.count() > 0 || closed.wait(5000);
+        return closed.count() > 0 || closed.wait(kWatchTimeoutMs);
     }
 };
 
@@ -595,7 +595,7 @@ void TestMainFrame::refusedFilesAreTold()
         if (command == 1) {
             QSignalSpy closed(&frame, &CMainFrame::frameClosed);
             frame.close();
-            QVERIFY(closed.wait(5000));
+            QVERIFY(closed.wait(kWatchTimeoutMs));
         }
         QTRY_COMPARE_WITH_TIMEOUT(frame.statusBar()->currentMessage(), expected, kWatchTimeoutMs);
         return;
@@ -918,7 +918,7 @@ void TestMainFrame::trayExitRemovesIconAndCloses()
     frame->Command(ID_TRAY_EXIT)->trigger();
     // The icon goes at once; the program goes when the monitor has ended.
     QVERIFY(!frame->TrayIcon()->isVisible());
-    QVERIFY(closed.count() > 0 || closed.wait(5000));
+    QVERIFY(closed.count() > 0 || closed.wait(kWatchTimeoutMs));
     const SettingsRecord saved = ReadSettings(frame.dir.path());
     QCOMPARE(saved.windowLeft, 10);
     QCOMPARE(saved.windowRight, 410);
