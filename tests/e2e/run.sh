@@ -12,6 +12,7 @@ program=$1
 manual=${2:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/xsession.sh"
+source "$here/checks.sh"
 
 for tool in Xvfb openbox trayer xdotool xwininfo xdpyinfo; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -28,23 +29,6 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@" >/dev/null 2>&1; then
-        echo "ok   - $what"
-    else
-        echo "FAIL - $what"
-        failures=$((failures + 1))
-    fi
-}
-fatal() {
-    echo "FAIL - $1"
-    [[ -f $tmp/orvane.out ]] && sed 's/^/     | /' "$tmp/orvane.out"
-    exit 1
-}
 
 cp "$program" "$tmp/orvane" || fatal "copy the program"
 [[ -n $manual && -f $manual ]] && cp "$manual" "$tmp/"
@@ -173,9 +157,4 @@ read -r _ _ left3 top3 right3 bottom3 maximized3 minimize3 < <(od -An -v -td4 -w
 check "minimize at start: rectangle kept, switch kept" \
     test "$left3 $top3 $right3 $bottom3 $maximized3 $minimize3" = "$left $top $right $bottom $maximized 1"
 
-if ((failures > 0)); then
-    echo "$failures check(s) failed; program output:"
-    sed 's/^/     | /' "$tmp/orvane.out"
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

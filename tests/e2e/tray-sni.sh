@@ -17,6 +17,7 @@ program=$1
 desktop_entry=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/xsession.sh"
+source "$here/checks.sh"
 source "$here/sni.sh"
 
 for tool in Xvfb openbox xdotool xprop xdpyinfo dbus-daemon gdbus status-notifier-watcher od; do
@@ -34,24 +35,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@" >/dev/null 2>&1; then
-        echo "ok   - $what"
-    else
-        echo "FAIL - $what"
-        failures=$((failures + 1))
-    fi
-}
-fatal() {
-    echo "FAIL - $1"
-    for f in orvane.out watcher.log; do
-        [[ -s $tmp/$f ]] && echo "     $f:" && sed 's/^/     | /' "$tmp/$f"
-    done
-    exit 1
-}
+fatal_logs=(orvane.out watcher.log)
 
 cp "$program" "$tmp/orvane" || fatal "copy the program"
 # Settings.dat: eventLogOn = 1, a window of 956 x 520 at (40, 40).
@@ -154,9 +138,4 @@ wait_until 10 program_ended
 check "no tray: exit status 0 on SIGTERM (was ${ended_status:-none})" test "${ended_status:-1}" -eq 0
 check "no tray: two finish banners in all" test "$(grep -ac 'Orvane finished' "$log")" -eq 2
 
-if ((failures > 0)); then
-    echo "$failures check(s) failed; program output:"
-    sed 's/^/     | /' "$tmp/orvane.out"
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

@@ -18,6 +18,7 @@ set -uo pipefail
 program=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/xsession.sh"
+source "$here/checks.sh"
 source "$here/sni.sh"
 
 for tool in weston weston-debug dbus-daemon gdbus status-notifier-watcher ldd od; do
@@ -41,24 +42,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@" >/dev/null 2>&1; then
-        echo "ok   - $what"
-    else
-        echo "FAIL - $what"
-        failures=$((failures + 1))
-    fi
-}
-fatal() {
-    echo "FAIL - $1"
-    for f in orvane.out weston.log watcher.log; do
-        [[ -s $tmp/$f ]] && echo "     $f:" && sed 's/^/     | /' "$tmp/$f"
-    done
-    exit 1
-}
+fatal_logs=(orvane.out weston.log watcher.log)
 
 # A Wayland session of its own: the runtime directory weston puts its socket in, no X display.
 mkdir -m 0700 "$tmp/runtime"
@@ -167,9 +151,4 @@ stop_program "after the tray"
 check "after the tray: minimise at start still on" test "$saved_minimize" -eq 1
 check "two finish banners in all" test "$(grep -ac 'Orvane finished' "$log")" -eq 2
 
-if ((failures > 0)); then
-    echo "$failures check(s) failed; program output:"
-    sed 's/^/     | /' "$tmp/orvane.out"
-    exit 1
-fi
-echo "all checks passed"
+finish_checks
