@@ -182,6 +182,24 @@ private:
         list.Load();
     }
 
+    // The event log dialog, shown over a Logs.log that holds `content`; the log object is open
+    // (as the running monitor's is) when `open` is set.
+    struct ShownLog {
+        CEventLogFile log;
+        CLogsViewDlg dlg;
+    };
+    std::unique_ptr<ShownLog> ShowLog(std::string_view content, bool open = false) const
+    {
+        auto shown = std::make_unique<ShownLog>();
+        shown->log.m_path = Path("Logs.log");
+        WriteBytes(shown->log.m_path, content);
+        if (open)
+            shown->log.Open();
+        shown->dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(shown->log);
+        shown->dlg.show();
+        return shown;
+    }
+
     // The dialog over `list` as the monitor offers it: its entries as the file holds them,
     // and a deletion made on the file under `lock` when given.
     static void Attach(CDListDlg& dlg, CDisabledList& list, std::mutex* lock = nullptr)
@@ -400,12 +418,8 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, saved);
         QFETCH(bool, latin1);
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, file.toStdString());
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog(file.toStdString());
+        auto& [log, dlg] = *opened;
         QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
         QCOMPARE(Shown(dlg), saved.toStdString());
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -415,12 +429,8 @@ private slots:
 
     void saveWritesTheEditedText()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "first\r\nsecond\r\n");
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("first\r\nsecond\r\n");
+        auto& [log, dlg] = *opened;
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(dlg.focusWidget(), dlg.m_edit);
         QCOMPARE(Shown(dlg), "first\r\nsecond\r\n"s);
@@ -456,12 +466,8 @@ private slots:
 
     void typedTextKeepsTheFilesEncoding()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "caf\xe9\r\n");
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("caf\xe9\r\n");
+        auto& [log, dlg] = *opened;
         QCOMPARE(dlg.Encoding(), LogEncoding::Latin1);
         GoToEnd(dlg.m_edit);
         // A Latin-1 letter stays one byte; a character Latin-1 lacks is kept as UTF-8.
@@ -472,12 +478,8 @@ private slots:
 
     void typedAndPastedTextIsUtf8WithCrLf()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "a\nb");
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("a\nb");
+        auto& [log, dlg] = *opened;
         GoToEnd(dlg.m_edit);
         QTest::keyClick(dlg.m_edit, Qt::Key_Return);
         Type(dlg.m_edit, QString::fromUtf8("\xc3\xa9\xe2\x82\xac"));
@@ -490,12 +492,8 @@ private slots:
 
     void findInTheLog()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "alpha\r\nBeta\r\nalpha beta\r\n");
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("alpha\r\nBeta\r\nalpha beta\r\n");
+        auto& [log, dlg] = *opened;
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         CFindBar* bar = dlg.m_findBar;
         QVERIFY(!bar->isVisible());
@@ -633,12 +631,8 @@ private slots:
 
     void clearAnsweredNoChangesNothing()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, SampleLog());
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog(SampleLog());
+        auto& [log, dlg] = *opened;
         const std::string shown = Shown(dlg);
         QuestionAnswerer answerer(QMessageBox::No);
         QTest::mouseClick(dlg.m_btnClear, Qt::LeftButton);
@@ -676,13 +670,8 @@ private slots:
 
     void saveWithLoggingOnAppendsToTheNewFile()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "a\r\n");
-        log.Open();
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("a\r\n", true);
+        auto& [log, dlg] = *opened;
         // An entry the monitor appends while the dialog is open follows the box's text, on a
         // line of its own.
         log.Write("kept\r\n");
@@ -705,12 +694,8 @@ private slots:
 
     void loggingOffStaysOff()
     {
-        CEventLogFile log;
-        log.m_path = Path("Logs.log");
-        WriteBytes(log.m_path, "a\r\n");
-        CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        const auto opened = ShowLog("a\r\n");
+        auto& [log, dlg] = *opened;
         QCOMPARE(Shown(dlg), "a\r\n"s);
         QVERIFY(!log.IsOpen());
         QTest::keyClicks(dlg.m_edit, "x");
