@@ -231,13 +231,14 @@ void CProcessMonitor::FollowExec(int row)
         return; // ended meanwhile: the exit watch finishes the row
 
     // The row's program ended when the change was seen; its handle passes to the new program.
-    // The Finished line goes out now, before the pass's other lines.
+    // The Finished line is written with the pass's other lines, in row order: before the new
+    // program's Started line, whose row comes later.
     const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
     std::unique_ptr<platform::ProcessHandle> handle = m_table.EndRowKeepingHandle(row, seen);
     if (!handle)
         return;
-    if (m_settings.eventLogOn != 0 && !m_table.Has(row, StoredRow::kUnnamed))
-        m_eventLog.Write(BuildFinishedLine(std::string(m_table.Name(row)), m_table.CellText(row, ColFinish)));
+    if (!m_table.Has(row, StoredRow::kUnnamed))
+        m_lines.push_back({row, LineKind::Finished});
 
     handle->BeganProgram(seen);
     MeetProgram(std::move(handle), std::move(name), std::move(path));
