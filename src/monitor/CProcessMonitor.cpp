@@ -117,13 +117,18 @@ void CProcessMonitor::ScanProcesses()
             changes = m_table.TakeChanges();
         logFailure = m_eventLog.TakeFailure();
     }
-    if (logFailure)
-        Notice(NoticeKind::LogWrite, LoadString(IDS_ERR_LOG_WRITE) + " " +
-                                         DescribeFileError(m_eventLog.m_path, logFailure));
+    NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
     if (platform::DescriptorsRanShort())
         NoticeDescriptorsShort();
+}
+
+void CProcessMonitor::NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,
+                                         std::error_code error)
+{
+    if (error)
+        Notice(kind, LoadString(stringId) + " " + DescribeFileError(path, error));
 }
 
 void CProcessMonitor::NoticeDescriptorsShort()
@@ -415,13 +420,11 @@ void CProcessMonitor::PrepareClose()
             }
             logFailure = m_eventLog.TakeFailure();
         }
-        if (logFailure)
-            Notice(NoticeKind::LogWrite, LoadString(IDS_ERR_LOG_WRITE) + " " +
-                                             DescribeFileError(m_eventLog.m_path, logFailure));
+        NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
         std::error_code saveFailure;
-        if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure) && saveFailure)
-            Notice(NoticeKind::SettingsSave, LoadString(IDS_ERR_SETTINGS_SAVE) + " " +
-                                                 DescribeFileError(m_settingsFile.m_path, saveFailure));
+        if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure))
+            NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
+                              saveFailure);
         {
             std::lock_guard pause(m_pauseLock);
             m_bStop = true;

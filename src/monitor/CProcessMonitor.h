@@ -137,6 +137,10 @@ private:
     // First sight of a program: killed when its name is disabled, else given a new row.
     void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
     void NoticeDescriptorsShort();
+    // Notice of a failure on one of the program's files: the text of `stringId`, then
+    // "<path>: <reason>"; nothing when `error` is empty.
+    void NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,
+                           std::error_code error);
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
