@@ -236,9 +236,12 @@ void RunFor(int milliseconds)
 }
 
 // Processor seconds of this process over `seconds` of the running window, against top's over
-// the same time beside it.
-double CpuAgainstTop(int seconds, const char* label)
+// the same time beside it. Also tells how many of the monitor's passes had to list /proc again
+// (where processes keep starting, every pass does).
+double CpuAgainstTop(CProcessMonitor& monitor, int seconds, const char* label)
 {
+    const std::uint64_t passesBefore = monitor.PassesMade();
+    const std::uint64_t listedBefore = monitor.PassesListed();
     const double before = ProcessCpuSeconds();
     // The window's thread alone, to tell the display's share from the monitor's.
     const std::string windowThreadStat = "/proc/self/task/" + std::to_string(getpid()) + "/stat";
@@ -254,6 +257,9 @@ double CpuAgainstTop(int seconds, const char* label)
     StopAll(top);
     std::printf("%s_gui_cpu_s=%.3f %s_window_thread_cpu_s=%.3f %s_top_cpu_s=%.3f\n", label, gui,
                 label, StatCpuSeconds(windowThreadStat) - windowBefore, label, cpuTop);
+    std::printf("%s_passes=%llu %s_passes_listed=%llu\n", label,
+                static_cast<unsigned long long>(monitor.PassesMade() - passesBefore), label,
+                static_cast<unsigned long long>(monitor.PassesListed() - listedBefore));
     return cpuTop > 0 ? gui / cpuTop : -1;
 }
 
@@ -306,10 +312,10 @@ int CpuVsTop(const Options& options)
         wnd.List()->scrollToBottom();
         RunFor(1000);
         std::printf("gui_rows=%d\n", wnd.Model()->rowCount());
-        const double shown = CpuAgainstTop(options.seconds, "shown");
+        const double shown = CpuAgainstTop(wnd.Monitor(), options.seconds, "shown");
         wnd.hide(); // as in the tray
         RunFor(1000);
-        const double tray = CpuAgainstTop(options.seconds, "tray");
+        const double tray = CpuAgainstTop(wnd.Monitor(), options.seconds, "tray");
         std::printf("cpu_vs_top_shown=%.3f\n", shown);
         std::printf("cpu_vs_top_tray=%.3f\n", tray);
         std::fflush(stdout);

@@ -95,8 +95,10 @@ void CProcessMonitor::MonitorThreadProc()
 
 void CProcessMonitor::ScanProcesses()
 {
-    if (!platform::EnumProcesses(m_pids))
+    if (!m_listing.Update())
         return;
+    ++m_passesMade;
+    m_passesListed = m_listing.Listings();
     TableChanges changes;
     std::error_code logFailure;
     {
@@ -105,7 +107,7 @@ void CProcessMonitor::ScanProcesses()
         m_disabledList.Refresh();
         ++m_pass;
         m_lines.clear();
-        for (std::uint32_t pid : m_pids) {
+        for (std::uint32_t pid : m_listing.Pids()) {
             if (m_bStop)
                 break;
             TrackProcess(pid);

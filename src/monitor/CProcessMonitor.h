@@ -112,6 +112,9 @@ public:
     void ScanProcesses();
     // Reads of processes' times made by passes so far (tests check what is read, and when).
     std::uint64_t TimeReads() const { return m_timeReads.load(); }
+    // Passes made so far, and how many of them had to read /proc's list again.
+    std::uint64_t PassesMade() const { return m_passesMade.load(); }
+    std::uint64_t PassesListed() const { return m_passesListed.load(); }
 
     static std::string GetProcessBaseName(platform::ProcessHandle* hProcess);
     static std::string GetProcessFilePath(platform::ProcessHandle* hProcess);
@@ -167,10 +170,12 @@ private:
 
     std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
     std::atomic<std::uint64_t> m_timeReads{0};
+    std::atomic<std::uint64_t> m_passesMade{0};
+    std::atomic<std::uint64_t> m_passesListed{0};
     std::uint64_t m_pass = 1; // a record sampled in no pass has samplePass 0
     long m_utcOffset = 0;
     std::unordered_map<std::string, int> m_iconImages; // icon name -> image
-    std::vector<std::uint32_t> m_pids;                  // reused by every pass
+    platform::ProcessListing m_listing;                 // the processes each pass visits
     std::vector<int> m_visit;                           // rows of one pid, reused
     std::vector<int> m_rows;                            // rows of one step, reused
     std::vector<Line> m_lines;                          // the pass's log lines, by row

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct epoll_event;
@@ -32,6 +34,39 @@ struct ProcessTimes {
 // known to be folded into kthreadd (see ProcessHandle::Open) are left out.
 // Returns false, with `pids` empty, when the list cannot be read at all.
 bool EnumProcesses(std::vector<std::uint32_t>& pids);
+
+// What the kernel tells in one small read of the tasks it has made: the last process
+// identifier it gave out and the number of tasks (processes and threads) it holds. No task
+// can start, or end and be collected, without changing one of the two.
+struct TaskMark {
+    std::uint32_t lastPid = 0;
+    std::uint32_t tasks = 0;
+    bool operator==(const TaskMark&) const = default;
+};
+
+// Parses the text of /proc/loadavg ("0.00 0.01 0.05 1/234 5678").
+std::optional<TaskMark> ParseTaskMark(std::string_view loadavg);
+
+// The process list of the monitor's passes. It lists /proc (as EnumProcesses) only when a
+// task may have started or been collected since its last listing: between two equal task
+// marks, the one read before that listing and the one read now, no process can have appeared
+// or gone, so the last listing still holds, less the kernel threads folded since. Where the
+// mark cannot be read, or this program's identifiers are not those of the /proc it lists
+// (the /proc of another pid namespace), every update lists.
+class ProcessListing {
+public:
+    // Brings Pids() up to date. Returns false, with Pids() empty, when the list cannot be read.
+    bool Update();
+    // The processes as EnumProcesses gives them.
+    const std::vector<std::uint32_t>& Pids() const { return m_pids; }
+    // How many updates read /proc's list.
+    std::uint64_t Listings() const { return m_listings; }
+
+private:
+    std::vector<std::uint32_t> m_pids;
+    std::optional<TaskMark> m_listed; // the mark read before the last listing
+    std::uint64_t m_listings = 0;
+};
 
 // A handle on one process: its start time, checked on every read, so a reused identifier
 // never mixes two processes. While descriptors are plentiful the handle keeps three: a pidfd

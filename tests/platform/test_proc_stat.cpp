@@ -1,3 +1,4 @@
+#include "platform/ProcessServices.h"
 #include "platform/linux/ProcStat.h"
 
 #include <gtest/gtest.h>
@@ -99,3 +100,28 @@ TEST(ParseProcStat, ReadsThisProcess)
 }
 
 } // namespace
+
+// The mark of /proc/loadavg: the task count after the slash, the last identifier after it.
+TEST(ParseTaskMark, ReadsTasksAndLastIdentifier)
+{
+    struct Case {
+        const char* text;
+        std::optional<platform::TaskMark> mark;
+    };
+    const Case cases[] = {
+        {"0.00 0.01 0.05 1/234 5678\n", platform::TaskMark{5678, 234}},
+        {"12.50 9.03 4.00 17/4194304 4194303", platform::TaskMark{4194303, 4194304}},
+        {"0.00 0.01 0.05 1/234\n", std::nullopt},
+        {"0.00 0.01 0.05 1234 5678\n", std::nullopt},
+        {"0.00 0.01 0.05 1/x 5678\n", std::nullopt},
+        {"0.00 0.01 0.05 1/234 99999999999\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ParseTaskMark(c.text), c.mark) << c.text;
+
+    std::ifstream file("/proc/loadavg");
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_TRUE(platform::ParseTaskMark(text.str())) << text.str();
+}

@@ -205,6 +205,28 @@ TEST(ProcessServices, ExitedLeaderWithLiveThreadsIsStillRunning)
     EXPECT_NE(times.exit, 0u);
 }
 
+// The listing the passes keep: whether it reads /proc again or keeps its list, a process is in
+// it from the first update after its start and leaves it once collected.
+TEST(ProcessServices, ListingFollowsProcessesThatStartAndEnd)
+{
+    platform::ProcessListing listing;
+    auto listed = [&](std::uint32_t pid) {
+        EXPECT_TRUE(listing.Update());
+        return std::find(listing.Pids().begin(), listing.Pids().end(), pid) != listing.Pids().end();
+    };
+    EXPECT_TRUE(listed(static_cast<std::uint32_t>(getpid())));
+    for (int round = 0; round < 20; ++round) {
+        ChildProcess child;
+        ASSERT_TRUE(StartSleep(child));
+        const auto pid = static_cast<std::uint32_t>(child.Pid());
+        EXPECT_TRUE(listed(pid)) << round;
+        EXPECT_TRUE(listed(pid)) << round;
+        child.Stop();
+        EXPECT_FALSE(listed(pid)) << round;
+    }
+    EXPECT_GE(listing.Listings(), 40u);
+}
+
 TEST(ProcessServices, GoneProcessesCannotBeOpened)
 {
     EXPECT_EQ(ProcessHandle::Open(0), nullptr);
@@ -312,6 +334,8 @@ TEST(ProcessServices, KernelThreadsAreFoldedIntoKthreadd)
 
     std::vector<std::uint32_t> pids;
     ASSERT_TRUE(platform::EnumProcesses(pids));
+    platform::ProcessListing listing;
+    ASSERT_TRUE(listing.Update());
     std::uint32_t thread = 0;
     std::uint64_t threadTicks = 0;
     for (auto pid : pids) {
@@ -327,6 +351,8 @@ TEST(ProcessServices, KernelThreadsAreFoldedIntoKthreadd)
 
     EXPECT_EQ(ProcessHandle::Open(thread), nullptr);
     EXPECT_FALSE(Enumerated(thread));
+    ASSERT_TRUE(listing.Update()); // a list kept since leaves it out as well
+    EXPECT_EQ(std::count(listing.Pids().begin(), listing.Pids().end(), thread), 0);
     EXPECT_TRUE(Enumerated(2));
 
     auto handle = ProcessHandle::Open(2);

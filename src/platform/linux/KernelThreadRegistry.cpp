@@ -81,10 +81,18 @@ void KernelThreadRegistry::SweepLocked()
 
 std::vector<std::uint32_t> KernelThreadRegistry::RegisteredForEnumeration()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_sweptSinceEnumeration)
+            SweepLocked();
+        m_sweptSinceEnumeration = false;
+    }
+    return Registered();
+}
+
+std::vector<std::uint32_t> KernelThreadRegistry::Registered() const
+{
     std::lock_guard lock(m_mutex);
-    if (!m_sweptSinceEnumeration)
-        SweepLocked();
-    m_sweptSinceEnumeration = false;
     std::vector<std::uint32_t> pids;
     pids.reserve(m_entries.size());
     for (const auto& [pid, entry] : m_entries)

@@ -30,6 +30,9 @@ public:
     // reused identifier is hidden for at most one pass.
     std::vector<std::uint32_t> RegisteredForEnumeration();
 
+    // The registered identifiers, sorted, as they stand: nothing is read.
+    std::vector<std::uint32_t> Registered() const;
+
     // Utime and stime (clock ticks) summed over every kernel thread registered so far; a thread
     // that has ended keeps counting with its last times, so the sums never go back. Reads every
     // entry and drops those whose read fails or whose start time changed.

@@ -8,6 +8,7 @@
 #include "platform/linux/ProcFiles.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cerrno>
 #include <csignal>
@@ -140,6 +141,75 @@ bool EnumProcesses(std::vector<std::uint32_t>& pids)
         pids.push_back(pid);
     }
     closedir(dir);
+    return true;
+}
+
+std::optional<TaskMark> ParseTaskMark(std::string_view loadavg)
+{
+    // Three load averages, then "running/tasks", then the last identifier given out.
+    std::string_view fields[5];
+    for (std::string_view& field : fields) {
+        const std::size_t end = std::min(loadavg.find_first_of(" \n"), loadavg.size());
+        field = loadavg.substr(0, end);
+        loadavg.remove_prefix(std::min(end + 1, loadavg.size()));
+    }
+    const std::size_t slash = fields[3].find('/');
+    TaskMark mark;
+    auto number = [](std::string_view text, std::uint32_t& out) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+        return error == std::errc() && end == text.data() + text.size() && !text.empty();
+    };
+    if (slash == std::string_view::npos || !number(fields[3].substr(slash + 1), mark.tasks)
+        || !number(fields[4], mark.lastPid))
+        return std::nullopt;
+    return mark;
+}
+
+namespace {
+
+// The mark of /proc/loadavg counts in this program's own pid namespace, the list in that of
+// the /proc mounted: the two agree when /proc names this program by its own identifier.
+bool ProcCountsLikeThisProgram()
+{
+    static const bool same = [] {
+        char link[32] = {};
+        const ssize_t n = readlink("/proc/self", link, sizeof link - 1);
+        return n > 0 && std::strtoul(link, nullptr, 10) == static_cast<unsigned long>(getpid());
+    }();
+    return same;
+}
+
+std::optional<TaskMark> ReadTaskMark()
+{
+    if (!ProcCountsLikeThisProgram())
+        return std::nullopt;
+    char text[128];
+    bool gone = false;
+    const long n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text, gone);
+    if (n <= 0)
+        return std::nullopt;
+    return ParseTaskMark({text, static_cast<std::size_t>(n)});
+}
+
+} // namespace
+
+bool ProcessListing::Update()
+{
+    // Read before the list, so that a task made while the list is read changes the next mark.
+    const std::optional<TaskMark> mark = ReadTaskMark();
+    if (mark && m_listed && *mark == *m_listed) {
+        // Kernel threads met since the listing are folded into kthreadd.
+        const std::vector<std::uint32_t> folded = KernelThreadRegistry::Instance().Registered();
+        std::erase_if(m_pids, [&](std::uint32_t pid) {
+            return std::binary_search(folded.begin(), folded.end(), pid);
+        });
+        return true;
+    }
+    m_listed.reset();
+    ++m_listings;
+    if (!EnumProcesses(m_pids))
+        return false;
+    m_listed = mark;
     return true;
 }
 
