@@ -171,16 +171,13 @@ void CProcessMonitor::ReadNameAndPath(platform::ProcessHandle* handle, std::stri
 
 void CProcessMonitor::TrackProcess(std::uint32_t pid)
 {
-    m_table.RowsToVisit(pid, m_visit);
     // A live row with its own name ends the scan with no more than a look at the command name,
     // so the process is opened only when a row's name must be read again or no live row exists.
-    if (m_visit.size() == 1 && m_table.FindLiveRow(pid) == m_visit[0]) {
-        const std::string_view name = m_table.Name(m_visit[0]);
-        if (name != kUnknown && name != kSystem) {
-            FollowExec(m_visit[0]);
-            return;
-        }
+    if (const int row = m_table.PlainLiveRow(pid); row >= 0) {
+        FollowExec(row);
+        return;
     }
+    m_table.RowsToVisit(pid, m_visit);
 
     std::unique_ptr<platform::ProcessHandle> handle = platform::ProcessHandle::Open(pid);
     if (!handle)

@@ -215,6 +215,14 @@ void ProcessTable::RowsToVisit(std::uint32_t pid, std::vector<int>& out) const
         out.push_back(live);
 }
 
+int ProcessTable::PlainLiveRow(std::uint32_t pid) const
+{
+    // A live row named "unknown" or "System" is among the pid's special rows as well.
+    if (!m_special.empty() && m_special.count(pid) != 0)
+        return -1;
+    return FindLiveRow(pid);
+}
+
 int ProcessTable::AddImage(std::string iconName)
 {
     m_images.push_back(std::move(iconName));

@@ -84,6 +84,10 @@ public:
     // The rows a scan for `pid` from row 0 would stop at, in row order: the rows of that pid
     // named "unknown" or "System" that come before its live row, then the live row (if any).
     void RowsToVisit(std::uint32_t pid, std::vector<int>& out) const;
+    // The live row of `pid` when it is all RowsToVisit would give and has its program's name
+    // (not "unknown" or "System"); -1 otherwise. The common case of a pass, found with no look
+    // at the row itself.
+    int PlainLiveRow(std::uint32_t pid) const;
 
     // The image list: image 0 is the default icon (empty name).
     int AddImage(std::string iconName);
