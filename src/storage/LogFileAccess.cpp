@@ -2,10 +2,12 @@
 
 #include "storage/FileDescriptor.h"
 #include "storage/FileIo.h"
+#include "storage/LogDigest.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <functional>
+#include <memory>
+#include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,9 +27,9 @@ std::error_code LockExclusive(int fd)
                                 : std::error_code(errno, std::generic_category());
 }
 
-std::size_t Digest(std::string_view bytes)
+std::error_code LastError()
 {
-    return std::hash<std::string_view>{}(bytes);
+    return std::error_code(errno, std::generic_category());
 }
 
 LogSnapshot Describe(int fd, std::string_view bytes)
@@ -36,10 +38,69 @@ LogSnapshot Describe(int fd, std::string_view bytes)
     if (::fstat(fd, &st) != 0)
         return {};
     return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            bytes.size(), Digest(bytes)};
+            bytes.size(), LogDigest::Of(bytes)};
+}
+
+// Fills `buffer` from `offset` on, as far as the file goes; `filled` gets how far that was
+// (less than the buffer only at the end of the file).
+std::error_code ReadPiece(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled)
+{
+    filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, buffer + filled, size - filled, static_cast<off_t>(offset + filled));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastError();
+        }
+        if (n == 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    return {};
 }
 
 } // namespace
+
+std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot& snapshot)
+{
+    int raw = -1;
+    if (std::error_code error = OpenForReading(path, raw))
+        return error;
+    FileDescriptor fd(raw);
+    if (std::error_code error = LockExclusive(fd.Get()))
+        return error;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return LastError();
+    ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // One buffer, used again for every piece: the whole file is never held here, and the
+    // sink gets each piece while it is still in the cache.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kLogPieceSize]);
+    if (!buffer)
+        return std::make_error_code(std::errc::not_enough_memory);
+    if (std::error_code error = sink.Expect(static_cast<std::uint64_t>(st.st_size)))
+        return error;
+    LogDigest digest;
+    std::uint64_t size = 0;
+    for (;;) {
+        std::size_t filled = 0;
+        if (std::error_code error = ReadPiece(fd.Get(), size, buffer.get(), kLogPieceSize, filled))
+            return error;
+        if (filled == 0)
+            break;
+        const std::string_view piece(buffer.get(), filled);
+        digest.Add(piece);
+        size += filled;
+        if (std::error_code error = sink.Take(piece))
+            return error;
+        if (filled < kLogPieceSize)
+            break;
+    }
+    snapshot = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), size,
+                digest.Value()};
+    return {};
+}
 
 std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot)
 {
@@ -65,7 +126,7 @@ std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
     if (std::error_code error = LockExclusive(fd.Get()))
         return error;
     if (::ftruncate(fd.Get(), 0) != 0)
-        return std::error_code(errno, std::generic_category());
+        return LastError();
     snapshot = Describe(fd.Get(), {});
     return {};
 }
@@ -92,7 +153,7 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
             static_cast<std::uint64_t>(st.st_ino) == snapshot.inode &&
             static_cast<std::uint64_t>(st.st_size) > snapshot.size &&
             !ReadWholeDescriptor(old.Get(), now) && now.size() > snapshot.size &&
-            Digest(std::string_view(now).substr(0, snapshot.size)) == snapshot.digest) {
+            LogDigest::Of(std::string_view(now).substr(0, snapshot.size)) == snapshot.digest) {
             if (!content.empty() && content.back() != '\n')
                 content += "\r\n";
             content.append(now, snapshot.size, std::string::npos);

@@ -16,11 +16,32 @@
 struct LogSnapshot {
     bool valid = false;
     std::uint64_t device = 0, inode = 0, size = 0;
-    std::size_t digest = 0;
+    std::uint64_t digest = 0; // LogDigest of the bytes
 };
 
-// The whole content of the file into `bytes`; `snapshot` describes it. A missing file gives
-// ENOENT.
+// The largest piece ReadLogFile hands on at a time: small enough to stay in the processor's
+// cache between the read and whoever takes it, large enough that the calls cost nothing.
+constexpr std::size_t kLogPieceSize = 1024 * 1024;
+
+// What takes the bytes of a log as ReadLogFile reads them.
+class LogSink {
+public:
+    // Called once before any bytes, with the file's size as it was opened: room to make ready.
+    virtual std::error_code Expect(std::uint64_t size) = 0;
+    // The file's next bytes, at most kLogPieceSize of them, never empty. An error ends the
+    // reading, and ReadLogFile returns it.
+    virtual std::error_code Take(std::string_view piece) = 0;
+
+protected:
+    ~LogSink() = default;
+};
+
+// The whole content of the file, from its start, handed to `sink` in pieces, in order;
+// `snapshot` then describes all of it. A missing file gives ENOENT. On failure `snapshot` is
+// left as it was and the sink may have had a part of the file only, which it must not take
+// for the whole.
+std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot& snapshot);
+// The same into `bytes`, in one piece (untouched on failure).
 std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot);
 
 // Empties the file, creating it when missing; `snapshot` then describes the empty file.
