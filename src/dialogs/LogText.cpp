@@ -51,10 +51,39 @@ void AppendLatin1(std::string& out, QStringView text)
 
 } // namespace
 
-bool IsStrictUtf8(std::string_view bytes)
+namespace {
+
+// The length of the character that `lead` starts, and the range its second byte must be in
+// (which rules out overlong forms, surrogates and code points past U+10FFFF; later bytes are
+// 80..BF). Zero for a byte that starts no character.
+int SequenceLength(unsigned char lead, unsigned char& low, unsigned char& high)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const unsigned char* const end = p + bytes.size();
+    low = 0x80;
+    high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf)
+        return 2;
+    if (lead >= 0xe0 && lead <= 0xef) {
+        if (lead == 0xe0)
+            low = 0xa0;
+        else if (lead == 0xed)
+            high = 0x9f;
+        return 3;
+    }
+    if (lead >= 0xf0 && lead <= 0xf4) {
+        if (lead == 0xf0)
+            low = 0x90;
+        else if (lead == 0xf4)
+            high = 0x8f;
+        return 4;
+    }
+    return 0;
+}
+
+// Checks [p, end) as UTF-8 and returns where a character begins that runs past `end` (`end`
+// when none does), or nullptr at the first invalid byte. Runs through ASCII eight bytes at a
+// time.
+const unsigned char* ScanUtf8(const unsigned char* p, const unsigned char* const end)
+{
     while (p < end) {
         if (end - p >= 8) {
             std::uint64_t word;
@@ -64,41 +93,62 @@ bool IsStrictUtf8(std::string_view bytes)
                 continue;
             }
         }
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
+        if (*p < 0x80) {
             ++p;
             continue;
         }
-        // The second byte's range depends on the lead byte (this is what rules out overlong
-        // forms, surrogates and code points past U+10FFFF); later bytes are 80..BF.
-        int length;
-        unsigned char low = 0x80, high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            if (lead == 0xe0)
-                low = 0xa0;
-            else if (lead == 0xed)
-                high = 0x9f;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            if (lead == 0xf0)
-                low = 0x90;
-            else if (lead == 0xf4)
-                high = 0x8f;
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
+        unsigned char low, high;
+        const int length = SequenceLength(*p, low, high);
+        if (length == 0)
+            return nullptr;
+        if (end - p < length)
+            return p; // its bytes so far are checked once the rest has come
+        if (p[1] < low || p[1] > high)
+            return nullptr;
         for (int i = 2; i < length; ++i) {
             if (p[i] < 0x80 || p[i] > 0xbf)
-                return false;
+                return nullptr;
         }
         p += length;
     }
-    return true;
+    return end;
+}
+
+} // namespace
+
+void StrictUtf8Check::Add(std::string_view bytes)
+{
+    if (!m_bValid)
+        return;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* const end = p + bytes.size();
+    if (m_pendingSize > 0) {
+        unsigned char low, high;
+        const auto length = static_cast<std::size_t>(SequenceLength(m_pending[0], low, high));
+        while (m_pendingSize < length && p < end)
+            m_pending[m_pendingSize++] = *p++;
+        if (m_pendingSize < length)
+            return;
+        m_pendingSize = 0;
+        if (ScanUtf8(m_pending.data(), m_pending.data() + length) != m_pending.data() + length) {
+            m_bValid = false;
+            return;
+        }
+    }
+    const unsigned char* const rest = ScanUtf8(p, end);
+    if (rest == nullptr) {
+        m_bValid = false;
+        return;
+    }
+    m_pendingSize = static_cast<std::size_t>(end - rest);
+    std::memcpy(m_pending.data(), rest, m_pendingSize);
+}
+
+bool IsStrictUtf8(std::string_view bytes)
+{
+    StrictUtf8Check check;
+    check.Add(bytes);
+    return check.Valid();
 }
 
 std::string EncodeText(QStringView text, LogEncoding encoding)

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,21 @@ enum class LogEncoding { Utf8, Latin1 };
 // overlong forms, no surrogates, nothing beyond U+10FFFF. Runs through ASCII eight bytes at a
 // time, for logs of many megabytes.
 bool IsStrictUtf8(std::string_view bytes);
+
+// The same test over bytes that come in pieces, cut anywhere, a character across two pieces
+// included, so that a log is tested as it is read rather than once more afterwards.
+class StrictUtf8Check {
+public:
+    void Add(std::string_view bytes);
+    // Whether all the bytes added so far are valid UTF-8 (a character cut short at their end
+    // is not).
+    bool Valid() const { return m_bValid && m_pendingSize == 0; }
+
+private:
+    bool m_bValid = true;
+    std::array<unsigned char, 4> m_pending {}; // the start of a character the next piece ends
+    std::size_t m_pendingSize = 0;
+};
 
 // `text` encoded as `encoding`, line breaks untouched. Under Latin-1, a character beyond
 // U+00FF is written as its UTF-8 bytes rather than dropped.

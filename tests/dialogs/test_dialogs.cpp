@@ -580,6 +580,41 @@ private slots:
         QCOMPARE(edit.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), start < 0 ? 0L : start);
     }
 
+    void utf8IsTestedAcrossPieces_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("ASCII") << QByteArray("plain text, longer than a word\r\n") << true;
+        QTest::newRow("two, three and four bytes") << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 end") << true;
+        QTest::newRow("highest code point") << QByteArray("\xf4\x8f\xbf\xbf") << true;
+        QTest::newRow("overlong two bytes") << QByteArray("ab\xc0\xaf") << false;
+        QTest::newRow("overlong three bytes") << QByteArray("\xe0\x80\xaf") << false;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
+        QTest::newRow("cut short at the end") << QByteArray("abcdefghij\xe2\x82") << false;
+        QTest::newRow("bad third byte") << QByteArray("\xe2\x82\x28 abcdefgh") << false;
+        QTest::newRow("lone continuation byte") << QByteArray("abcdefgh\x80") << false;
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9 cr\xe8me") << false;
+    }
+
+    // Whatever the cuts, the pieces are judged as the whole.
+    void utf8IsTestedAcrossPieces()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        const std::string_view all(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        QCOMPARE(IsStrictUtf8(all), valid);
+        for (std::size_t a = 0; a <= all.size(); ++a) {
+            for (std::size_t b = a; b <= all.size(); ++b) {
+                StrictUtf8Check check;
+                check.Add(all.substr(0, a));
+                check.Add(all.substr(a, b - a));
+                check.Add(all.substr(b));
+                QVERIFY2(check.Valid() == valid, qPrintable(QStringLiteral("cut at %1 and %2").arg(a).arg(b)));
+            }
+        }
+    }
+
     void saveKeepsPermissionsAndLinks()
     {
         const std::string real = Path("real.log");
