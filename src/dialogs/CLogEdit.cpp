@@ -266,45 +266,71 @@ void CLogEdit::changeEvent(QEvent* event)
         ApplyLook();
 }
 
-// The loader's dynamic type is the component's own class, which its headers do not declare,
-// so the sanitizer's check of the dynamic type cannot know it matches DocumentLoader.
-__attribute__((no_sanitize("vptr"))) void CLogEdit::SetBytes(std::string_view bytes)
+void CLogEdit::SetBytes(std::string_view bytes)
 {
-    const std::size_t zero = bytes.find('\0');
-    if (zero != std::string_view::npos)
-        bytes = bytes.substr(0, zero);
-    m_encoding = IsStrictUtf8(bytes) ? LogEncoding::Utf8 : LogEncoding::Latin1;
+    Loading loading(*this, bytes.size());
+    loading.Add(bytes);
+    loading.Finish();
+}
 
+CLogEdit::Loading::Loading(CLogEdit& edit, std::size_t expected) : m_edit(edit)
+{
     // A new document, filled before the view shows it: inserting into the shown one would
     // announce the whole text to the accessibility layer, which copies it into UTF-16. The
     // document has no style bytes (there are no colours to keep), so a large log costs its
-    // own size and a little for the line index; its buffer is allocated once, with room to spare.
-    const long created = SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(bytes.size() + kSpareBytes),
-                                       long{SC_DOCUMENTOPTION_STYLES_NONE});
-    auto* loader = reinterpret_cast<DocumentLoader*>(created);
-    if (loader == nullptr)
+    // own size and a little for the line index; its buffer is allocated once, with room to
+    // spare.
+    const long created = m_edit.SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(expected + kSpareBytes),
+                                              long{SC_DOCUMENTOPTION_STYLES_NONE});
+    m_loader = reinterpret_cast<DocumentLoader*>(created);
+    if (m_loader == nullptr)
         throw std::bad_alloc();
-    if (!bytes.empty() && loader->AddData(bytes.data(), static_cast<std::ptrdiff_t>(bytes.size())) != SC_STATUS_OK) {
-        loader->Release();
-        throw std::bad_alloc();
+}
+
+// The loader's dynamic type is the component's own class, which its headers do not declare,
+// so the sanitizer's check of the dynamic type cannot know it matches DocumentLoader: the
+// members that call through it are left out of that check.
+__attribute__((no_sanitize("vptr"))) CLogEdit::Loading::~Loading()
+{
+    if (m_loader != nullptr)
+        m_loader->Release();
+}
+
+__attribute__((no_sanitize("vptr"))) void CLogEdit::Loading::Add(std::string_view bytes)
+{
+    if (m_bCut || bytes.empty())
+        return;
+    if (const std::size_t zero = bytes.find('\0'); zero != std::string_view::npos) {
+        bytes = bytes.substr(0, zero);
+        m_bCut = true;
     }
-    void* document = loader->ConvertToDocument();
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
-    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    m_utf8.Add(bytes);
+    if (!bytes.empty() && m_loader->AddData(bytes.data(), static_cast<std::ptrdiff_t>(bytes.size())) != SC_STATUS_OK)
+        throw std::bad_alloc();
+    m_length += bytes.size();
+}
+
+__attribute__((no_sanitize("vptr"))) void CLogEdit::Loading::Finish()
+{
+    void* document = m_loader->ConvertToDocument();
+    m_loader = nullptr;
+    m_edit.m_encoding = m_utf8.Valid() ? LogEncoding::Utf8 : LogEncoding::Latin1;
+    m_edit.SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    m_edit.SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
 
     // What belongs to the document rather than to the view.
-    SendScintilla(SCI_SETCODEPAGE, m_encoding == LogEncoding::Utf8 ? long{SC_CP_UTF8} : 0L);
-    SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
+    m_edit.SendScintilla(SCI_SETCODEPAGE, m_edit.m_encoding == LogEncoding::Utf8 ? long{SC_CP_UTF8} : 0L);
+    m_edit.SendScintilla(SCI_SETEOLMODE, long{SC_EOL_CRLF});
     // Tab stops every eight characters (where a dialog's edit box puts them: 32 dialog units).
-    SendScintilla(SCI_SETTABWIDTH, 8L);
+    m_edit.SendScintilla(SCI_SETTABWIDTH, 8L);
     // Nothing to colour: all of it counts as done, or the first paint far down the text would
     // first go through every byte before it.
-    SendScintilla(SCI_STARTSTYLING, 0L);
-    SendScintilla(SCI_SETSTYLING, static_cast<unsigned long>(bytes.size()), 0L);
-    SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
-    SendScintilla(SCI_EMPTYUNDOBUFFER);
-    SendScintilla(SCI_SETSAVEPOINT);
-    SendScintilla(SCI_GOTOPOS, 0L);
+    m_edit.SendScintilla(SCI_STARTSTYLING, 0L);
+    m_edit.SendScintilla(SCI_SETSTYLING, static_cast<unsigned long>(m_length), 0L);
+    m_edit.SendScintilla(SCI_SETUNDOCOLLECTION, 1L);
+    m_edit.SendScintilla(SCI_EMPTYUNDOBUFFER);
+    m_edit.SendScintilla(SCI_SETSAVEPOINT);
+    m_edit.SendScintilla(SCI_GOTOPOS, 0L);
 }
 
 std::string_view CLogEdit::Bytes() const

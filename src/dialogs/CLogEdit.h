@@ -15,16 +15,43 @@
 
 #include <Qsci/qsciscintillabase.h>
 
+#include <cstddef>
 #include <string_view>
 
 class CLogEdit : public QsciScintillaBase {
     Q_OBJECT
+    class DocumentLoader;
+
 public:
     explicit CLogEdit(QWidget* parent = nullptr);
 
     // Replaces the text with `bytes` up to their first zero byte; caret at the start, nothing
     // to undo.
     void SetBytes(std::string_view bytes);
+
+    // SetBytes for bytes that come in pieces (a large log as it is read), so that they are
+    // never held in one piece elsewhere. The pieces fill a new text that no view shows;
+    // Finish() puts it in the box. Dropped unfinished, it leaves the box as it was. The
+    // constructor and Add() throw std::bad_alloc when the text cannot be held.
+    class Loading {
+    public:
+        // `expected`: how many bytes are likely to come, the room made for them at once.
+        Loading(CLogEdit& edit, std::size_t expected);
+        ~Loading();
+        Loading(const Loading&) = delete;
+        Loading& operator=(const Loading&) = delete;
+
+        void Add(std::string_view bytes);
+        void Finish();
+
+    private:
+        CLogEdit& m_edit;
+        DocumentLoader* m_loader = nullptr;
+        StrictUtf8Check m_utf8;
+        std::size_t m_length = 0;
+        bool m_bCut = false; // a zero byte came: the text ended there
+    };
+
     // The text's bytes. Valid until the text changes.
     std::string_view Bytes() const;
     // The text as it is shown (tests and small texts: this copies the whole text).
@@ -45,7 +72,6 @@ protected:
     QByteArray fromMimeData(const QMimeData* source, bool& rectangular) const override;
 
 private:
-    class DocumentLoader;
     void ApplyLook();
 
     LogEncoding m_encoding = LogEncoding::Utf8;

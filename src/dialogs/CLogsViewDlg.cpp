@@ -16,6 +16,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <new>
 #include <optional>
 
 namespace {
@@ -48,6 +49,40 @@ public:
     ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Hands the log's pieces to the box as they are read, so that the file is never held in
+// memory in one piece besides the box's own text.
+class LoadIntoEdit final : public LogSink {
+public:
+    explicit LoadIntoEdit(CLogEdit& edit) : m_edit(edit) {}
+
+    std::error_code Expect(std::uint64_t size) override
+    {
+        return Guarded([&] { m_loading.emplace(m_edit, static_cast<std::size_t>(size)); });
+    }
+    std::error_code Take(std::string_view piece) override
+    {
+        return Guarded([&] { m_loading->Add(piece); });
+    }
+    // Puts what was read in the box.
+    void Finish() { m_loading->Finish(); }
+
+private:
+    // A log the memory cannot hold fails like a file that cannot be read.
+    template <class Step>
+    static std::error_code Guarded(Step step)
+    {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            return std::make_error_code(std::errc::not_enough_memory);
+        }
+        return {};
+    }
+
+    CLogEdit& m_edit;
+    std::optional<CLogEdit::Loading> m_loading;
 };
 
 // The dialog's layout, in dialog units.
@@ -145,17 +180,18 @@ void CLogsViewDlg::OnInitDialog()
 bool CLogsViewDlg::ShowFile()
 {
     const WaitCursor wait;
-    std::string bytes;
+    // The pieces go into the box's new text as they are read, while the log is closed: that
+    // takes less time than reading the whole file into memory first would. The box shows it
+    // only when all of it has come, so a read that fails part way leaves the box as it was.
+    LoadIntoEdit loading(*m_edit);
     std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (m_runWithLogClosed)
-        error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, bytes, m_snapshot); });
+        error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); });
     if (error) {
         m_snapshot = {};
         return false;
     }
-    // Shown outside the lock: a large log must not hold up the monitor.
-    m_edit->SetBytes(bytes);
-    bytes = std::string();
+    loading.Finish();
     return true;
 }
 

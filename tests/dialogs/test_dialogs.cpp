@@ -7,6 +7,7 @@
 #include "dialogs/CLogsViewDlg.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
+#include "storage/LogFileAccess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -411,6 +412,16 @@ private slots:
             << QByteArray("caf\xc3\xa9 caf\xe9\r\x01\x1b\xff\n\xc3") << QByteArray("caf\xc3\xa9 caf\xe9\r\x01\x1b\xff\n\xc3") << true;
         // The text ends at the first zero byte, and so does what Save writes.
         QTest::newRow("zero byte") << QByteArray("abc\r\nde\0fg\r\n", 12) << QByteArray("abc\r\nde") << false;
+
+        // Logs longer than one piece of the file's reading.
+        const QByteArray piece(static_cast<qsizetype>(kLogPieceSize), 'a');
+        const QByteArray almost = piece.left(piece.size() - 1);
+        QTest::newRow("UTF-8 character across two pieces") << almost + "\xc3\xa9z\r\n" << almost + "\xc3\xa9z\r\n" << false;
+        QTest::newRow("Latin-1 byte in the last piece only") << piece + piece + "\xe9\r\n" << piece + piece + "\xe9\r\n" << true;
+        QTest::newRow("zero byte in the second piece")
+            << piece + QByteArray("b\0\xe9", 3) + piece << piece + "b" << false;
+        QTest::newRow("UTF-8 character cut short by a zero byte that starts a piece")
+            << almost + QByteArray("\xc3\0\xa9", 3) << almost + "\xc3" << true;
     }
 
     void openAndSaveKeepsTheBytes()
@@ -613,6 +624,19 @@ private slots:
                 QVERIFY2(check.Valid() == valid, qPrintable(QStringLiteral("cut at %1 and %2").arg(a).arg(b)));
             }
         }
+    }
+
+    void unfinishedLoadingLeavesTheBoxAsItWas()
+    {
+        CLogEdit edit;
+        edit.SetBytes("caf\xe9\r\n");
+        {
+            CLogEdit::Loading loading(edit, 16);
+            loading.Add("other text\r\n");
+        }
+        QCOMPARE(std::string(edit.Bytes()), "caf\xe9\r\n"s);
+        QCOMPARE(edit.Encoding(), LogEncoding::Latin1);
+        QCOMPARE(edit.LineCount(), 2);
     }
 
     void saveKeepsPermissionsAndLinks()
