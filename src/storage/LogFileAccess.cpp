@@ -4,6 +4,7 @@
 #include "storage/FileIo.h"
 #include "storage/LogDigest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -58,6 +59,48 @@ std::error_code ReadPiece(int fd, std::uint64_t offset, char* buffer, std::size_
         filled += static_cast<std::size_t>(n);
     }
     return {};
+}
+
+// What the file at `fd` gained after the bytes `snapshot` describes, into `gained`. False
+// when it is another file, when those bytes changed, when it did not grow, or when it cannot
+// be read. The bytes that were read are only compared by their digest, a piece at a time,
+// so that a large log is not read into memory whole for it.
+bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
+{
+    struct stat st {};
+    if (!snapshot.valid || ::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != snapshot.device ||
+        static_cast<std::uint64_t>(st.st_ino) != snapshot.inode ||
+        static_cast<std::uint64_t>(st.st_size) <= snapshot.size)
+        return false;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kLogPieceSize]);
+    if (!buffer)
+        return false;
+    LogDigest digest;
+    std::uint64_t offset = 0;
+    while (offset < snapshot.size) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kLogPieceSize, snapshot.size - offset));
+        std::size_t filled = 0;
+        if (ReadPiece(fd, offset, buffer.get(), want, filled) || filled < want)
+            return false;
+        digest.Add(std::string_view(buffer.get(), filled));
+        offset += filled;
+    }
+    if (digest.Value() != snapshot.digest)
+        return false;
+    try {
+        for (;;) {
+            std::size_t filled = 0;
+            if (ReadPiece(fd, offset, buffer.get(), kLogPieceSize, filled))
+                return false;
+            gained.append(buffer.get(), filled);
+            offset += filled;
+            if (filled < kLogPieceSize)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return !gained.empty();
 }
 
 } // namespace
@@ -140,23 +183,26 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
     if (error && error != std::errc::no_such_file_or_directory)
         return error;
     FileDescriptor old(raw);
-    std::string content(bytes);
+    // The box's text is written as it is, without a copy, unless something follows it.
+    std::string_view content = bytes;
+    std::string joined;
     if (old.Get() >= 0) {
         if ((error = LockExclusive(old.Get())))
             return error;
         // The entries the running log appended since the dialog read the file are kept after
         // the box's text, as long as the file only grew meanwhile.
-        struct stat st {};
-        std::string now;
-        if (snapshot.valid && ::fstat(old.Get(), &st) == 0 &&
-            static_cast<std::uint64_t>(st.st_dev) == snapshot.device &&
-            static_cast<std::uint64_t>(st.st_ino) == snapshot.inode &&
-            static_cast<std::uint64_t>(st.st_size) > snapshot.size &&
-            !ReadWholeDescriptor(old.Get(), now) && now.size() > snapshot.size &&
-            LogDigest::Of(std::string_view(now).substr(0, snapshot.size)) == snapshot.digest) {
-            if (!content.empty() && content.back() != '\n')
-                content += "\r\n";
-            content.append(now, snapshot.size, std::string::npos);
+        std::string gained;
+        if (GainedSince(old.Get(), snapshot, gained)) {
+            try {
+                joined.reserve(bytes.size() + 2 + gained.size());
+                joined.assign(bytes);
+                if (!joined.empty() && joined.back() != '\n')
+                    joined += "\r\n";
+                joined += gained;
+            } catch (const std::bad_alloc&) {
+                return std::make_error_code(std::errc::not_enough_memory);
+            }
+            content = joined;
         }
     }
     if ((error = ReplaceFile(path, content)))

@@ -136,6 +136,7 @@ TEST(LogAccess, SaveKeepsWhatTheFileGainedOnlyWhenItOnlyGrew)
     changedInSecondPiece[kLogPieceSize + 10] ^= 1;
     const Case cases[] = {
         {"grew", read + "new\r\n", "box\r\nnew\r\n"},
+        {"grew by more than a piece", read + Varied(kLogPieceSize + 3), "box\r\n" + Varied(kLogPieceSize + 3)},
         {"unchanged", read, "box"},
         {"changed in the second piece, then grew", changedInSecondPiece, "box"},
         {"shrank", read.substr(0, kLogPieceSize), "box"},
