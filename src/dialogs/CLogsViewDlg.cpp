@@ -16,7 +16,6 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include <new>
 #include <optional>
 
 namespace {
@@ -59,28 +58,16 @@ public:
 
     std::error_code Expect(std::uint64_t size) override
     {
-        return Guarded([&] { m_loading.emplace(m_edit, static_cast<std::size_t>(size)); });
+        return MemoryFailureAsError([&] { m_loading.emplace(m_edit, static_cast<std::size_t>(size)); });
     }
     std::error_code Take(std::string_view piece) override
     {
-        return Guarded([&] { m_loading->Add(piece); });
+        return MemoryFailureAsError([&] { m_loading->Add(piece); });
     }
     // Puts what was read in the box.
     void Finish() { m_loading->Finish(); }
 
 private:
-    // A log the memory cannot hold fails like a file that cannot be read.
-    template <class Step>
-    static std::error_code Guarded(Step step)
-    {
-        try {
-            step();
-        } catch (const std::bad_alloc&) {
-            return std::make_error_code(std::errc::not_enough_memory);
-        }
-        return {};
-    }
-
     CLogEdit& m_edit;
     std::optional<CLogEdit::Loading> m_loading;
 };

@@ -331,6 +331,23 @@ std::error_code OpenForReading(const std::string& path, int& fd)
     return {};
 }
 
+std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled)
+{
+    filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, buffer + filled, size - filled, static_cast<off_t>(offset + filled));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastError();
+        }
+        if (n == 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
 namespace {
 
 // Reads from the start of `fd` into `bytes`, at most `limit` bytes. The buffer is sized from
@@ -351,16 +368,13 @@ std::error_code ReadFromStart(int fd, std::size_t limit, std::string& bytes)
                     break;
                 content.resize(std::min<std::size_t>(limit, content.size() + 65536));
             }
-            const ssize_t n = ::pread(fd, content.data() + filled, content.size() - filled,
-                                      static_cast<off_t>(filled));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return LastError();
-            }
-            if (n == 0)
+            const std::size_t wanted = content.size() - filled;
+            std::size_t got = 0;
+            if (std::error_code error = ReadAt(fd, filled, content.data() + filled, wanted, got))
+                return error;
+            filled += got;
+            if (got < wanted)
                 break;
-            filled += static_cast<std::size_t>(n);
         }
         content.resize(filled);
     } catch (const std::bad_alloc&) {

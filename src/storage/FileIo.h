@@ -43,6 +43,9 @@ std::error_code OpenForReading(const std::string& path, int& fd);
 // when the file is missing, cannot be opened or read, or its content cannot be held in
 // memory; an empty file gives true and an empty `bytes`.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Fills `buffer` with the bytes of `fd` from `offset` on, as far as the file goes; `filled`
+// gets how many came (fewer than `size` only at the end of the file).
+std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled);
 // Reads every byte from the start of the open descriptor `fd` into `bytes`.
 std::error_code ReadWholeDescriptor(int fd, std::string& bytes);
 // Reads at most `limit` bytes from the start of the regular file `path`: enough to tell a file

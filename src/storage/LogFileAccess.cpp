@@ -42,25 +42,6 @@ LogSnapshot Describe(int fd, std::string_view bytes)
             bytes.size(), LogDigest::Of(bytes)};
 }
 
-// Fills `buffer` from `offset` on, as far as the file goes; `filled` gets how far that was
-// (less than the buffer only at the end of the file).
-std::error_code ReadPiece(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled)
-{
-    filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::pread(fd, buffer + filled, size - filled, static_cast<off_t>(offset + filled));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastError();
-        }
-        if (n == 0)
-            break;
-        filled += static_cast<std::size_t>(n);
-    }
-    return {};
-}
-
 // What the file at `fd` gained after the bytes `snapshot` describes, into `gained`. False
 // when it is another file, when those bytes changed, when it did not grow, or when it cannot
 // be read. The bytes that were read are only compared by their digest, a piece at a time,
@@ -80,7 +61,7 @@ bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
     while (offset < snapshot.size) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kLogPieceSize, snapshot.size - offset));
         std::size_t filled = 0;
-        if (ReadPiece(fd, offset, buffer.get(), want, filled) || filled < want)
+        if (ReadAt(fd, offset, buffer.get(), want, filled) || filled < want)
             return false;
         digest.Add(std::string_view(buffer.get(), filled));
         offset += filled;
@@ -90,7 +71,7 @@ bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
     try {
         for (;;) {
             std::size_t filled = 0;
-            if (ReadPiece(fd, offset, buffer.get(), kLogPieceSize, filled))
+            if (ReadAt(fd, offset, buffer.get(), kLogPieceSize, filled))
                 return false;
             gained.append(buffer.get(), filled);
             offset += filled;
@@ -128,7 +109,7 @@ std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot&
     std::uint64_t size = 0;
     for (;;) {
         std::size_t filled = 0;
-        if (std::error_code error = ReadPiece(fd.Get(), size, buffer.get(), kLogPieceSize, filled))
+        if (std::error_code error = ReadAt(fd.Get(), size, buffer.get(), kLogPieceSize, filled))
             return error;
         if (filled == 0)
             break;
@@ -147,15 +128,21 @@ std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot&
 
 std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot)
 {
-    int raw = -1;
-    if (std::error_code error = OpenForReading(path, raw))
+    class Collect final : public LogSink {
+    public:
+        std::string bytes;
+        std::error_code Expect(std::uint64_t size) override
+        {
+            return MemoryFailureAsError([&] { bytes.reserve(static_cast<std::size_t>(size)); });
+        }
+        std::error_code Take(std::string_view piece) override
+        {
+            return MemoryFailureAsError([&] { bytes.append(piece); });
+        }
+    } collect;
+    if (std::error_code error = ReadLogFile(path, collect, snapshot))
         return error;
-    FileDescriptor fd(raw);
-    if (std::error_code error = LockExclusive(fd.Get()))
-        return error;
-    if (std::error_code error = ReadWholeDescriptor(fd.Get(), bytes))
-        return error;
-    snapshot = Describe(fd.Get(), bytes);
+    bytes = std::move(collect.bytes);
     return {};
 }
 

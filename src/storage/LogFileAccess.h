@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -23,6 +25,21 @@ struct LogSnapshot {
 // the copying, and the one buffer it needs stays small (a quarter or four times the size
 // read a large log no faster).
 constexpr std::size_t kLogPieceSize = 1024 * 1024;
+
+// Runs `step`, and gives a lack of memory on the way as the error ENOMEM: a log too large to
+// hold fails like one that cannot be read.
+template <class Step>
+std::error_code MemoryFailureAsError(Step step)
+{
+    try {
+        step();
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    } catch (const std::length_error&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+    return {};
+}
 
 // What takes the bytes of a log as ReadLogFile reads them.
 class LogSink {
