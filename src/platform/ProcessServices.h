@@ -52,9 +52,14 @@ std::optional<TaskMark> ParseTaskMark(std::string_view loadavg);
 // marks, the one read before that listing and the one read now, no process can have appeared
 // or gone, so the last listing still holds, less the kernel threads folded since. Where the
 // mark cannot be read, or this program's identifiers are not those of the /proc it lists
-// (the /proc of another pid namespace), every update lists.
+// (the /proc of another pid namespace), every update lists. A process made with an identifier
+// chosen by its maker (clone3 with set_tid, privileged: a restore of saved processes) leaves
+// the last identifier as it was, and the task count too if another task is collected
+// meanwhile; so every kKeptUpdates-th update lists whatever the mark, which bounds that gap.
 class ProcessListing {
 public:
+    static constexpr int kKeptUpdates = 20; // ten seconds at the monitor's pace
+
     // Brings Pids() up to date. Returns false, with Pids() empty, when the list cannot be read.
     bool Update();
     // The processes as EnumProcesses gives them.
@@ -66,6 +71,7 @@ private:
     std::vector<std::uint32_t> m_pids;
     std::optional<TaskMark> m_listed; // the mark read before the last listing
     std::uint64_t m_listings = 0;
+    int m_kept = 0; // updates since the last listing
 };
 
 // A handle on one process: its start time, checked on every read, so a reused identifier

@@ -197,7 +197,7 @@ bool ProcessListing::Update()
 {
     // Read before the list, so that a task made while the list is read changes the next mark.
     const std::optional<TaskMark> mark = ReadTaskMark();
-    if (mark && m_listed && *mark == *m_listed) {
+    if (mark && m_listed && *mark == *m_listed && ++m_kept < kKeptUpdates) {
         // Kernel threads met since the listing are folded into kthreadd.
         const std::vector<std::uint32_t> folded = KernelThreadRegistry::Instance().Registered();
         std::erase_if(m_pids, [&](std::uint32_t pid) {
@@ -206,6 +206,7 @@ bool ProcessListing::Update()
         return true;
     }
     m_listed.reset();
+    m_kept = 0;
     ++m_listings;
     if (!EnumProcesses(m_pids))
         return false;
