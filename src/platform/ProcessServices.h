@@ -36,8 +36,9 @@ struct ProcessTimes {
 bool EnumProcesses(std::vector<std::uint32_t>& pids);
 
 // What the kernel tells in one small read of the tasks it has made: the last process
-// identifier it gave out and the number of tasks (processes and threads) it holds. No task
-// can start, or end and be collected, without changing one of the two.
+// identifier it gave out and the number of tasks (processes and threads) it holds. A task
+// that starts or is collected changes one of the two (for the one exception, see
+// ProcessListing).
 struct TaskMark {
     std::uint32_t lastPid = 0;
     std::uint32_t tasks = 0;
