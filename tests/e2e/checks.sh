@@ -1,7 +1,11 @@
 # Shared by the end-to-end scripts (sourced; each sets tmp, its temporary directory):
 #   check DESCRIPTION COMMAND...  prints "ok" or "FAIL" for COMMAND and counts the failures;
 #   fatal DESCRIPTION             ends the script at once, showing the logs named in fatal_logs;
-#   finish_checks                 ends the script: 0 when every check passed.
+#   finish_checks                 ends the script: 0 when every check passed;
+#   check_process_lines NAME LOG  starts a copy of sleep named NAME, ends it, and checks its
+#                                 Started and Finished lines in LOG (needs wait_until, and
+#                                 leaves the copy's pid in sleep_pid while it runs, for the
+#                                 script's cleanup).
 
 failures=0
 fatal_logs=(orvane.out) # files of $tmp shown when the script stops on a failure
@@ -38,4 +42,21 @@ finish_checks() {
     fi
     echo "all checks passed"
     exit 0
+}
+
+check_process_lines() {
+    local name=$1 log=$2
+    cp /bin/sleep "$tmp/$name"
+    "$tmp/$name" 300 &
+    sleep_pid=$!
+    local started finished
+    started="Started process$(printf ' \t\t')$name$(printf ' \t\t')"
+    wait_until 10 grep -aqF "$started" "$log"
+    check "\"Started process\" line for $name" grep -aqF "$started" "$log"
+    kill -TERM "$sleep_pid"
+    wait "$sleep_pid" 2>/dev/null
+    sleep_pid=
+    finished="Finished process$(printf ' \t')$name$(printf ' \t\t')"
+    wait_until 10 grep -aqF "$finished" "$log"
+    check "\"Finished process\" line for $name" grep -aqF "$finished" "$log"
 }

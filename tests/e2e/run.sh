@@ -46,20 +46,7 @@ log=$tmp/Logs.log
 check "start banner written" grep -aq $'^\r\\?Orvane started .* min\\.\r$' "$log"
 
 # A process starts and ends under a name nobody else uses.
-sleeper=$tmp/e2e-sleep-$$
-cp /bin/sleep "$sleeper"
-"$sleeper" 300 &
-sleep_pid=$!
-name=$(basename "$sleeper")
-started="Started process$(printf ' \t\t')$name$(printf ' \t\t')"
-wait_until 10 grep -aqF "$started" "$log"
-check "\"Started process\" line for $name" grep -aqF "$started" "$log"
-kill -TERM "$sleep_pid"
-wait "$sleep_pid" 2>/dev/null
-sleep_pid=
-finished="Finished process$(printf ' \t')$name$(printf ' \t\t')"
-wait_until 10 grep -aqF "$finished" "$log"
-check "\"Finished process\" line for $name" grep -aqF "$finished" "$log"
+check_process_lines "e2e-sleep-$$" "$log"
 
 # Minimising hides the window and puts the icon into the notification area.
 xdotool windowminimize "$win"

@@ -114,20 +114,7 @@ check "start banner written" grep -aq $'^\r\\?Orvane started .* min\\.\r$' "$log
 check "no tray item while the window is shown" no_sni_item
 
 # A process starts and ends under a name nobody else uses.
-sleeper=$tmp/e2e-wl-sleep-$$
-cp /bin/sleep "$sleeper"
-"$sleeper" 300 &
-sleep_pid=$!
-name=$(basename "$sleeper")
-started="Started process$(printf ' \t\t')$name$(printf ' \t\t')"
-wait_until 10 grep -aqF "$started" "$log"
-check "\"Started process\" line for $name" grep -aqF "$started" "$log"
-kill -TERM "$sleep_pid"
-wait "$sleep_pid" 2>/dev/null
-sleep_pid=
-finished="Finished process$(printf ' \t')$name$(printf ' \t\t')"
-wait_until 10 grep -aqF "$finished" "$log"
-check "\"Finished process\" line for $name" grep -aqF "$finished" "$log"
+check_process_lines "e2e-wl-sleep-$$" "$log"
 
 stop_program "first start"
 check "first start: minimise at start still off" test "$saved_minimize" -eq 0
