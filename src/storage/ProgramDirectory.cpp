@@ -62,6 +62,25 @@ std::string HomeDirectory()
     return {};
 }
 
+// A directory relative to the working directory, as a program started as "./orvane" names its
+// own, made absolute: every message names the files by a path that means the same anywhere.
+// The empty directory (the root) and absolute ones stay as they are.
+std::string Absolute(const std::string& dir)
+{
+    if (dir.empty() || dir.front() == '/')
+        return dir;
+    char resolved[PATH_MAX];
+    if (::realpath(dir.c_str(), resolved) != nullptr)
+        return resolved;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        return dir;
+    std::string base(cwd);
+    if (base.back() != '/')
+        base += '/';
+    return base + dir;
+}
+
 } // namespace
 
 std::string UserDataDirectory()
@@ -115,7 +134,7 @@ std::string FindProgramDirectory(const std::string& argv0, const std::string& ex
 {
     std::string dir;
     if (std::optional<std::string> cut = DirectoryOfProgramPath(argv0)) {
-        dir = *cut;
+        dir = Absolute(*cut);
     } else {
         // Started through PATH: the directory of the executable, not the root as argv0 would
         // suggest.

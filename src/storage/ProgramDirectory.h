@@ -5,7 +5,8 @@
 #include <string>
 
 // The directory of the three files for a program started as `argv0`:
-// - argv0 cut at its last "/" (the "/" removed), when it holds one;
+// - argv0 cut at its last "/" (the "/" removed), when it holds one, made absolute against the
+//   working directory when it is relative;
 // - otherwise the directory of the running executable (/proc/self/exe);
 // - but $XDG_DATA_HOME/orvane (default ~/.local/share/orvane, created when missing) for an
 //   installed copy (../share/orvane/OrvaneHelp.html beside the executable's directory) or

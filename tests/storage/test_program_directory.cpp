@@ -138,3 +138,23 @@ TEST(ProgramDirectory, UnwritableDirectoryUsesTheUserDataDirectory)
     EXPECT_EQ(found, data.File("orvane"));
     EXPECT_TRUE(std::filesystem::is_directory(data.File("orvane")));
 }
+
+// Messages name the files by their full path, whatever path the program was started by.
+TEST(ProgramDirectory, RelativeStartGivesAnAbsoluteDirectory)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("sub"));
+    const std::string real = std::filesystem::canonical(dir.Path()).string();
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    const std::pair<const char*, std::string> cases[] = {
+        {"./orvane", real},
+        {"orvane-dir/../sub/orvane", real + "/sub"},
+        {"sub/orvane", real + "/sub"},
+        {"sub//./orvane", real + "/sub"},
+    };
+    std::filesystem::create_directory(dir.File("orvane-dir"));
+    for (const auto& [argv0, expected] : cases)
+        EXPECT_EQ(FindProgramDirectory(argv0), expected) << argv0;
+    std::filesystem::current_path(saved);
+}
