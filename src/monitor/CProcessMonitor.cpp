@@ -509,10 +509,10 @@ std::error_code CProcessMonitor::DisableSelected(int row)
     std::lock_guard lock(m_lock);
     if (row < 0 || row >= m_table.GetRowCount())
         return {};
-    const std::error_code error = m_disabledList.Add(std::string(m_table.Name(row)));
+    const Result<> added = m_disabledList.Add(std::string(m_table.Name(row)));
     if (ProcessRecord* record = m_table.GetRecord(row))
         KillProcess(record->hProcess.get(), m_bNT);
-    return error;
+    return added.error();
 }
 
 std::vector<std::string> CProcessMonitor::DisabledEntries()

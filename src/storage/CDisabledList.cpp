@@ -145,12 +145,13 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
     }
 }
 
-std::error_code CDisabledList::Add(const std::string& name)
+Result<> CDisabledList::Add(const std::string& name)
 {
     std::string entry = NormalizeDisabledName(name);
-    if (entry.empty() || entry.find('|') != std::string::npos ||
-        entry.find('\0') != std::string::npos)
+    if (entry.empty())
         return {};
+    if (entry.find('|') != std::string::npos || entry.find('\0') != std::string::npos)
+        return FileFault::NameNotStorable;
     return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
 }
 

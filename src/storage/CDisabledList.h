@@ -4,6 +4,8 @@
 // (read, change, write back whole), so that copies of the program sharing the file never lose
 // each other's entries, and the list in memory follows the file.
 
+#include "platform/Result.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -34,11 +36,11 @@ public:
     // Trims C-locale white space at both ends, lower-cases and appends the name to the file:
     // under an exclusive flock on the file, its entries as they are now are read, the name
     // appended and the whole written back; the list in memory becomes the result. An empty
-    // result, or a name containing "|" or a zero byte (the next load would split or cut it,
-    // losing the entries after it), is not added. No check for duplicates. On failure the file
-    // keeps what it held, the list in memory becomes that (when it can be read), and the
-    // reason is returned.
-    std::error_code Add(const std::string& name);
+    // result is not added (and is no failure). A name containing "|" or a zero byte is refused
+    // with FileFault::NameNotStorable: the next load would split or cut it, losing the entries
+    // after it. No check for duplicates. On failure the file keeps what it held, the list in
+    // memory becomes that (when it can be read), and the reason is returned.
+    Result<> Add(const std::string& name);
     // Removes entry `index` of the list in memory from the file, the same way: the entry at that
     // place on disk when it is still the same name, else the first entry of that name, else
     // nothing (another copy removed it already). The list in memory then follows the file.

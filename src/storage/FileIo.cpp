@@ -1,6 +1,7 @@
 #include "storage/FileIo.h"
 
 #include "storage/FileDescriptor.h"
+#include "storage/StringTable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,6 +34,10 @@ public:
             return "a symbolic link that is not yours, or that leads to another user's file";
         case FileFault::InUse:
             return "in use by another running copy of the program";
+        case FileFault::NameNotStorable:
+            return LoadString(IDS_ERR_NAME_NOT_STORABLE);
+        case FileFault::LogBusy:
+            return LoadString(IDS_ERR_LOG_BUSY);
         }
         return "unknown file fault";
     }

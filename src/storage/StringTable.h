@@ -53,8 +53,17 @@ enum StringId : unsigned {
     IDS_ERR_LOG_CLEAR = 20205,     // "The event log was not cleared:"
     IDS_ERR_LIST_ADD = 20206,      // "The name was not added to the disabled list:"
     IDS_ERR_LIST_DELETE = 20207,   // "The entry was not deleted from the disabled list:"
+    IDS_ERR_LIST_READ = 20210,      // "The disabled list cannot be read (...):"
+    IDS_ERR_SETTINGS_READ = 20211,  // "Settings not read (the defaults are used):"
+    IDS_ERR_DATA_FOLDER = 20212,    // "The folder for the program's files cannot be created:"
+    IDS_ERR_SIGNALS = 20213,        // "Signals to end the program cannot be caught (...):"
+    // Reasons of the program's own, shown after a file's path where a system error would be.
+    IDS_ERR_NAME_NOT_STORABLE = 20220, // "the list cannot hold a name containing "|" or a zero byte"
+    IDS_ERR_LOG_BUSY = 20221,          // "the disk has not taken the log's earlier entries yet; ..."
     // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
     IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
+    IDS_MSG_LOG_DROPPED = 20320,       // "%1 event log entries were dropped: ..."
+    IDS_MSG_LOG_LOST = 20321,          // "%1 event log entries were lost: ..."
     // Find, in the main window's menu and in the find bar of the list and of the event log.
     IDS_MENU_FIND = 20400,           // "Find...\tCtrl+F"
     IDS_CMD_FIND = 20401,            // the Find command's status-bar prompt

@@ -367,7 +367,7 @@ private slots:
         CDListDlg dlg;
         Attach(dlg, list);
         dlg.show();
-        QVERIFY(!other.Add("theirs.exe"));
+        QVERIFY(other.Add("theirs.exe"));
         ClickRow(dlg.m_listBox, 1);
         {
             const FileSizeLimit limit(8);

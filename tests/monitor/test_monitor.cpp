@@ -3,6 +3,7 @@
 #include "MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
 #include "storage/CDataFile.h"
+#include "storage/FileIo.h"
 
 #include <gtest/gtest.h>
 
@@ -479,6 +480,22 @@ TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
     // The killed row's handle is spent; killing it again does nothing to anyone.
     monitor.ScanProcesses();
     monitor.KillSelected(killRows[0]);
+}
+
+// A name the list cannot hold is not added, and Disable says why (the process is killed all
+// the same, as the user asked).
+TEST_F(MonitorTest, DisableOfANameTheListCannotHoldSaysWhy)
+{
+    CProcessMonitor monitor(m_dir.string());
+    pid_t pid = Spawn(SleepCopy("pipe|name"));
+    monitor.ScanProcesses();
+    auto rows = RowsOf(monitor, pid);
+    ASSERT_EQ(rows.size(), 1u);
+
+    EXPECT_EQ(monitor.DisableSelected(rows[0]), FileFault::NameNotStorable);
+    EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
+    std::erase(m_children, pid);
+    EXPECT_FALSE(fs::exists(m_dir / "BlackList.log"));
 }
 
 // A child that keeps one processor busy for `busy`, then sleeps.

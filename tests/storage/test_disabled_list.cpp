@@ -1,4 +1,5 @@
 #include "storage/CDisabledList.h"
+#include "storage/FileIo.h"
 
 #include "TestFiles.h"
 
@@ -65,7 +66,7 @@ TEST(DisabledList, MissingOrEmptyFileLeavesTheEntries)
     TempDir dir;
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
-    list.Add("keep.exe");
+    ASSERT_TRUE(list.Add("keep.exe"));
 
     list.m_path = dir.File("missing.log");
     list.Load();
@@ -95,7 +96,7 @@ TEST(DisabledList, AddTrimsLowerCasesAndAppendsToTheFile)
     WriteBytes(list.m_path, "calc.exe|");
     list.Load();
 
-    list.Add("  NotePad.EXE ");
+    ASSERT_TRUE(list.Add("  NotePad.EXE "));
 
     EXPECT_EQ(Entries(list), (std::vector<std::string>{"calc.exe", "notepad.exe"}));
     const std::string file = ReadBytes(list.m_path).value_or("");
@@ -113,8 +114,8 @@ TEST(DisabledList, FirstAddCreatesTheFileAndDuplicatesAreKept)
     list.m_path = dir.File("BlackList.log");
     ASSERT_FALSE(ReadBytes(list.m_path));
 
-    list.Add("sleep");
-    list.Add("SLEEP");
+    ASSERT_TRUE(list.Add("sleep"));
+    ASSERT_TRUE(list.Add("SLEEP"));
 
     EXPECT_EQ(ReadBytes(list.m_path), "sleep|sleep|");
     EXPECT_EQ(list.GetSize(), 2u);
@@ -129,7 +130,7 @@ TEST(DisabledList, OnlyCLocaleBlanksAreTrimmedAndOnlyAsciiLetters)
 
     // 0x0B and 0x0C are blanks in the C locale; 0xA0 and 0x85 are not, and the capital A
     // with diaeresis in UTF-8 keeps its bytes.
-    list.Add("\x0B\x0C\xA0Xy\xC3\x84Z\x85 ");
+    ASSERT_TRUE(list.Add("\x0B\x0C\xA0Xy\xC3\x84Z\x85 "));
 
     EXPECT_EQ(Entries(list), std::vector<std::string>{"\xA0xy\xC3\x84z\x85"});
 }
@@ -140,11 +141,13 @@ TEST(DisabledList, AddIgnoresNamesThatCannotBeStored)
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
 
-    list.Add("");
-    list.Add(" \t\r\n\v\f");
-    list.Add("a|b");          // would come back as "a" and lose "b"
-    list.Add("|");
-    list.Add("a\0b"s);        // would end the reading of every entry after it
+    // Nothing to add is no failure; a name the file cannot hold is refused with the reason.
+    EXPECT_TRUE(list.Add(""));
+    EXPECT_TRUE(list.Add(" \t\r\n\v\f"));
+    EXPECT_EQ(list.Add("a|b").error(), FileFault::NameNotStorable); // would come back as "a" and lose "b"
+    EXPECT_EQ(list.Add("|").error(), FileFault::NameNotStorable);
+    EXPECT_EQ(list.Add("a\0b"s).error(), FileFault::NameNotStorable); // would end the reading of every entry after it
+    EXPECT_NE(make_error_code(FileFault::NameNotStorable).message().find("\"|\""), std::string::npos);
 
     EXPECT_EQ(list.GetSize(), 0u);
     EXPECT_FALSE(ReadBytes(list.m_path)) << "nothing added, nothing saved";
@@ -174,8 +177,8 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     TempDir dir;
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
-    list.Add("a");
-    list.Add("b");
+    ASSERT_TRUE(list.Add("a"));
+    ASSERT_TRUE(list.Add("b"));
 
     list.RemoveAt(0);
     EXPECT_EQ(ReadBytes(list.m_path), "a|b|") << "RemoveAt does not save";
@@ -186,7 +189,7 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     ASSERT_TRUE(list.Save());
     EXPECT_EQ(ReadBytes(list.m_path), "");
 
-    list.Add("c");
+    ASSERT_TRUE(list.Add("c"));
     list.RemoveAll();
     EXPECT_EQ(list.GetSize(), 0u);
     EXPECT_EQ(ReadBytes(list.m_path), "c|") << "RemoveAll does not touch the file";
@@ -204,7 +207,7 @@ TEST(DisabledList, FailedAddIsToldAndTheListFollowsTheFile)
     // The new content outgrows the file size limit: the write fails part-way, the reason is
     // returned, and the list in memory is what the file holds.
     const bool told = storage_test::RunWithFileSizeLimit(100, [&] {
-        return list.Add(longName) == std::errc::file_too_large && list.GetSize() == 1;
+        return list.Add(longName).error() == std::errc::file_too_large && list.GetSize() == 1;
     });
 
     EXPECT_TRUE(told);
@@ -213,7 +216,7 @@ TEST(DisabledList, FailedAddIsToldAndTheListFollowsTheFile)
 
     // A directory that does not exist: nothing can be created, nothing is added.
     list.m_path = dir.File("gone/BlackList.log");
-    EXPECT_EQ(list.Add("kept.exe"), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(list.Add("kept.exe").error(), std::errc::no_such_file_or_directory);
     EXPECT_EQ(list.GetSize(), 1u);
 }
 
@@ -228,7 +231,7 @@ TEST(DisabledList, SaveReplacesTheTargetOfALink)
     CDisabledList list;
     list.m_path = link;
     list.Load();
-    list.Add("b");
+    ASSERT_TRUE(list.Add("b"));
 
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(real), "a|b|");

@@ -44,7 +44,7 @@ bool WriteList(const std::string& path)
 {
     CDisabledList list;
     list.m_path = path;
-    return !list.Add("new");
+    return list.Add("new").has_value();
 }
 bool WriteLog(const std::string& path)
 {
@@ -195,8 +195,8 @@ TEST(FileRules, TwoCopiesKeepEachOthersEntries)
     a.m_path = b.m_path = path;
     a.Load();
     b.Load();
-    EXPECT_FALSE(a.Add("avictim"));
-    EXPECT_FALSE(b.Add("bvictim"));
+    EXPECT_TRUE(a.Add("avictim"));
+    EXPECT_TRUE(b.Add("bvictim"));
     EXPECT_EQ(ReadBytes(path), "orig|avictim|bvictim|"s);
     EXPECT_TRUE(b.Contains("avictim")) << "memory follows the file";
     a.Refresh();
@@ -216,7 +216,7 @@ TEST(FileRules, TwoCopiesKeepEachOthersEntries)
             copy.Load();
             bool ok = true;
             for (int i = 0; i < kEach; ++i)
-                ok = !copy.Add("c" + std::to_string(c) + "-" + std::to_string(i)) && ok;
+                ok = copy.Add("c" + std::to_string(c) + "-" + std::to_string(i)).has_value() && ok;
             ::_exit(ok ? 0 : 1);
         }
     }
