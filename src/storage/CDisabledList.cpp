@@ -115,8 +115,13 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
     for (;;) {
         int raw = -1;
         std::error_code opened = OpenForWriting(m_path, O_RDWR | O_CREAT, raw);
-        if (opened == std::errc::permission_denied) // a read-only file can still be replaced
-            opened = OpenForWriting(m_path, O_RDONLY, raw);
+        if (opened == std::errc::permission_denied) {
+            // A read-only file can still be replaced. Where there is no file, it was the folder
+            // that refused it: that is the reason, not the missing file.
+            const std::error_code readOnly = OpenForWriting(m_path, O_RDONLY, raw);
+            if (readOnly != std::errc::no_such_file_or_directory)
+                opened = readOnly;
+        }
         if (opened)
             return opened;
         const FileDescriptor fd(raw);

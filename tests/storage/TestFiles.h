@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,24 @@ template <typename Action>
 bool RunWithFileSizeLimit(rlim_t limit, Action action)
 {
     return RunWithLimit(RLIMIT_FSIZE, limit, action);
+}
+
+// Runs `action` in a child process as an unprivileged user (root drops to nobody, whom
+// permissions bind; anyone else stays who they are) and returns what it returned (0 to 254),
+// or 255 when the child could not drop its privileges.
+template <typename Action>
+int RunUnprivileged(Action action)
+{
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                 ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(255);
+        ::_exit(action() & 0xFF);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
 // Sets an environment variable for the life of the object and puts back the old value.

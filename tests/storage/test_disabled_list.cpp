@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <string>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -235,4 +237,42 @@ TEST(DisabledList, SaveReplacesTheTargetOfALink)
 
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(real), "a|b|");
+}
+
+// A folder the list cannot be written in: the reason is the folder's (permission denied, a
+// read-only file system), not the "no such file" of a file that was never there.
+TEST(DisabledList, AddInAReadOnlyFolderTellsTheFoldersReason)
+{
+    for (const bool fileThere : {false, true}) {
+        TempDir dir;
+        const std::string folder = dir.File("ro");
+        std::filesystem::create_directory(folder);
+        const std::string path = folder + "/BlackList.log";
+        if (fileThere)
+            WriteBytes(path, "old|");
+        ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        const int reason = storage_test::RunUnprivileged([&] {
+            CDisabledList list;
+            list.m_path = path;
+            return list.Add("new").error().value();
+        });
+        if (reason == 255)
+            GTEST_SKIP() << "cannot drop to an unprivileged user, whom permissions bind";
+        EXPECT_EQ(reason, EACCES) << std::strerror(reason) << (fileThere ? " (file there)" : " (no file)");
+        EXPECT_EQ(ReadBytes(path), fileThere ? std::optional<std::string>("old|") : std::nullopt);
+    }
+
+    TempDir dir;
+    const std::string mountPoint = dir.File("mnt");
+    std::filesystem::create_directory(mountPoint);
+    if (::geteuid() != 0 || ::mount(dir.Path().c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "the read-only file system needs root (a read-only bind mount)";
+    const int remounted = ::mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
+    CDisabledList list;
+    list.m_path = mountPoint + "/BlackList.log";
+    const std::error_code error = list.Add("new").error();
+    ::umount(mountPoint.c_str());
+    ASSERT_EQ(remounted, 0);
+    EXPECT_EQ(error, std::errc::read_only_file_system);
 }
