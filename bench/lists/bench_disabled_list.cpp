@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -64,7 +65,8 @@ Figures Measure(const QString& dir, int entries, int rounds)
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
         CDisabledList list;
         list.m_path = path;
-        list.Load();
+        if (!list.Load())
+            std::abort();
         const long before = ResidentKiB();
         {
             CDListDlg dlg;

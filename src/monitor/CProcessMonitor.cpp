@@ -12,6 +12,10 @@
 namespace {
 
 constexpr auto kPause = std::chrono::milliseconds(500);
+// A pass made by a caller of its own waits this long at most for its entries to be written.
+constexpr auto kPassFlushWait = std::chrono::seconds(30);
+// Whether this thread is a monitor's own: its passes do not wait for the log.
+thread_local bool tl_bMonitorThread = false;
 constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
 constexpr const char* kUnknown = "unknown";
 constexpr const char* kSystem = "System";
@@ -22,21 +26,40 @@ std::uint64_t PackRange(int first, int last)
     return (std::uint64_t{static_cast<std::uint32_t>(first)} << 32) | static_cast<std::uint32_t>(last);
 }
 
+// The text of `stringId` with its "%1" replaced by `number`.
+std::string TextWithNumber(unsigned stringId, std::uint64_t number)
+{
+    std::string text = LoadString(stringId);
+    if (auto at = text.find("%1"); at != std::string::npos)
+        text.replace(at, 2, std::to_string(number));
+    return text;
+}
+
 } // namespace
 
 CProcessMonitor::CProcessMonitor(const std::string& programDirectory)
     : m_programDirectory(programDirectory)
+    , m_logWriter(ProgramFilePath(programDirectory, kEventLogFile))
     , m_visible(PackRange(0, -1))
 {
+    m_logWriter.SetCallbacks({
+        [this](std::error_code error) {
+            NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_logWriter.Path(), error);
+        },
+        [this](std::uint64_t dropped) {
+            Notice(NoticeKind::LogDropped, TextWithNumber(IDS_MSG_LOG_DROPPED, dropped));
+        },
+    });
     m_disabledList.m_path = ProgramFilePath(programDirectory, kDisabledListFile);
-    m_disabledList.Load();
+    NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path,
+                      m_disabledList.Load().error());
     m_settingsFile.m_path = ProgramFilePath(programDirectory, kSettingsFile);
-    m_eventLog.m_path = ProgramFilePath(programDirectory, kEventLogFile);
-    LoadSettings(m_settings, m_settingsFile);
+    NoticeFileFailure(NoticeKind::SettingsRead, IDS_ERR_SETTINGS_READ, m_settingsFile.m_path,
+                      LoadSettings(m_settings, m_settingsFile).error());
     if (m_settings.eventLogOn != 0) {
-        m_eventLog.Open();
+        m_logWriter.Open();
         m_settings.eventLogOn = 1;
-        m_eventLog.Write(BuildStartBanner());
+        m_logWriter.WriteBanner(BuildStartBanner());
     }
     m_utcOffset = platform::CurrentUtcOffset();
 }
@@ -51,6 +74,13 @@ CProcessMonitor::~CProcessMonitor()
         m_pauseWake.notify_all();
         m_hThread.join();
     }
+    FinishLog();
+}
+
+void CProcessMonitor::FinishLog()
+{
+    if (const std::uint64_t lost = m_logWriter.Finish())
+        std::fprintf(stderr, "orvane: %s\n", TextWithNumber(IDS_MSG_LOG_LOST, lost).c_str());
 }
 
 void CProcessMonitor::Start(ChangesCallback onChanges, EndedCallback onEnded)
@@ -66,7 +96,16 @@ void CProcessMonitor::Start(ChangesCallback onChanges, EndedCallback onEnded)
 
 void CProcessMonitor::SetNoticeCallback(NoticeCallback onNotice)
 {
-    m_onNotice = std::move(onNotice);
+    std::vector<std::string> early;
+    {
+        std::lock_guard lock(m_noticeLock);
+        m_onNotice = onNotice;
+        early.swap(m_earlyNotices);
+    }
+    if (onNotice) {
+        for (const std::string& text : early)
+            onNotice(text);
+    }
 }
 
 void CProcessMonitor::Notice(NoticeKind kind, const std::string& text)
@@ -75,12 +114,21 @@ void CProcessMonitor::Notice(NoticeKind kind, const std::string& text)
     if (m_noticesTold.fetch_or(bit) & bit)
         return;
     std::fprintf(stderr, "orvane: %s\n", text.c_str());
-    if (m_onNotice)
-        m_onNotice(text);
+    NoticeCallback onNotice;
+    {
+        std::lock_guard lock(m_noticeLock);
+        if (!m_onNotice) {
+            m_earlyNotices.push_back(text);
+            return;
+        }
+        onNotice = m_onNotice;
+    }
+    onNotice(text);
 }
 
 void CProcessMonitor::MonitorThreadProc()
 {
+    tl_bMonitorThread = true;
     m_bThreadEnded = false;
     while (!m_bStop) {
         ScanProcesses();
@@ -100,11 +148,12 @@ void CProcessMonitor::ScanProcesses()
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
     TableChanges changes;
-    std::error_code logFailure;
+    std::error_code listFailure;
     {
         std::lock_guard lock(m_lock);
-        // Another copy of the program may have changed the list on disk.
-        m_disabledList.Refresh();
+        // Another copy of the program may have changed the list on disk; a list that cannot be
+        // read keeps the one read before in force.
+        listFailure = m_disabledList.Refresh().error();
         ++m_pass;
         m_lines.clear();
         for (std::uint32_t pid : m_listing.Pids()) {
@@ -117,9 +166,11 @@ void CProcessMonitor::ScanProcesses()
         WriteLines();
         if (m_onChanges)
             changes = m_table.TakeChanges();
-        logFailure = m_eventLog.TakeFailure();
     }
-    NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
+    // Nothing to tell when it runs out: the writer tells its own failures.
+    if (!tl_bMonitorThread)
+        (void)m_logWriter.Flush(kPassFlushWait);
+    NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path, listFailure);
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
     if (platform::DescriptorsRanShort())
@@ -138,10 +189,7 @@ void CProcessMonitor::NoticeDescriptorsShort()
     const unsigned bit = 1u << static_cast<unsigned>(NoticeKind::DescriptorsShort);
     if (m_noticesTold.load() & bit)
         return;
-    std::string text = LoadString(IDS_MSG_DESCRIPTORS_SHORT);
-    if (auto at = text.find("%1"); at != std::string::npos)
-        text.replace(at, 2, std::to_string(platform::FileLimit()));
-    Notice(NoticeKind::DescriptorsShort, text);
+    Notice(NoticeKind::DescriptorsShort, TextWithNumber(IDS_MSG_DESCRIPTORS_SHORT, platform::FileLimit()));
 }
 
 int CProcessMonitor::ImageFor(const std::string& path)
@@ -393,33 +441,30 @@ void CProcessMonitor::WriteLines()
                                   return a.row == b.row && a.kind == b.kind;
                               }),
                   m_lines.end());
-    if (m_settings.eventLogOn == 0)
+    if (m_settings.eventLogOn == 0 || m_bLogFinished)
         return;
     const RowStore& rows = m_table.Rows();
     for (const Line& line : m_lines) {
         const std::string name(rows.Name(line.row));
         if (line.kind == LineKind::Started)
-            m_eventLog.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
+            m_logWriter.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
         else
-            m_eventLog.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
+            m_logWriter.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
     }
 }
 
 void CProcessMonitor::PrepareClose()
 {
     if (!m_bThreadEnded) {
-        std::error_code logFailure;
         {
-            // A pass may be writing process lines right now.
+            // After the lines a pass queued, and before none: a pass queues under m_lock.
             std::lock_guard lock(m_lock);
-            if (m_settings.eventLogOn != 0) {
-                if (m_eventLog.IsOpen())
-                    m_eventLog.Write(BuildFinishBanner());
-                m_eventLog.Close();
+            if (m_settings.eventLogOn != 0 && !m_bLogFinished) {
+                m_logWriter.WriteBanner(BuildFinishBanner());
+                m_logWriter.Close();
             }
-            logFailure = m_eventLog.TakeFailure();
+            m_bLogFinished = true;
         }
-        NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
         std::error_code saveFailure;
         if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure))
             NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
@@ -433,6 +478,7 @@ void CProcessMonitor::PrepareClose()
     }
     if (m_hThread.joinable())
         m_hThread.join();
+    FinishLog();
     std::lock_guard lock(m_lock);
     m_table.FreeRecords();
     m_disabledList.RemoveAll();
@@ -452,22 +498,10 @@ void CProcessMonitor::SetSettings(const SettingsRecord& settings)
     m_settings.eventLogOn = eventLogOn;
 }
 
-void CProcessMonitor::RunWithLogClosed(const std::function<void(const std::string& path)>& operation)
+Result<> CProcessMonitor::RunWithLogClosed(const std::function<void(const std::string& path)>& operation)
 {
-    std::lock_guard lock(m_lock);
-    // Opened again also when the operation throws.
-    struct Reopen {
-        CEventLogFile& log;
-        bool wasOpen;
-        ~Reopen()
-        {
-            if (wasOpen)
-                log.Open();
-        }
-    } reopen{m_eventLog, m_eventLog.IsOpen()};
-    if (reopen.wasOpen)
-        m_eventLog.Close();
-    operation(m_eventLog.m_path);
+    // Not under m_lock: the passes go on queueing their lines while the file is closed.
+    return m_logWriter.RunClosed(operation, kLogWait);
 }
 
 void CProcessMonitor::SetVisibleRows(int first, int last)
@@ -477,13 +511,12 @@ void CProcessMonitor::SetVisibleRows(int first, int last)
 
 std::error_code CProcessMonitor::StartEventLog()
 {
+    // A log that cannot be opened is not switched on: the caller tells the user why. The wait
+    // is for the writer alone, never under m_lock.
+    const Result<> opened = m_logWriter.OpenAndWait(kLogWait);
+    if (!opened)
+        return opened.error();
     std::lock_guard lock(m_lock);
-    // A log that cannot be opened is not switched on: the caller tells the user why.
-    const std::error_code error = m_eventLog.Open();
-    if (error) {
-        m_eventLog.TakeFailure();
-        return error;
-    }
     m_settings.eventLogOn = 1;
     return {};
 }
@@ -491,7 +524,7 @@ std::error_code CProcessMonitor::StartEventLog()
 void CProcessMonitor::StopEventLog()
 {
     std::lock_guard lock(m_lock);
-    m_eventLog.Close();
+    m_logWriter.Close();
     m_settings.eventLogOn = 0;
 }
 
@@ -517,12 +550,16 @@ std::error_code CProcessMonitor::DisableSelected(int row)
 
 std::vector<std::string> CProcessMonitor::DisabledEntries()
 {
-    std::lock_guard lock(m_lock);
-    m_disabledList.Refresh(); // another copy may have changed the file
     std::vector<std::string> entries;
-    entries.reserve(m_disabledList.GetSize());
-    for (std::size_t i = 0; i < m_disabledList.GetSize(); ++i)
-        entries.push_back(m_disabledList.GetAt(i));
+    std::error_code failure;
+    {
+        std::lock_guard lock(m_lock);
+        failure = m_disabledList.Refresh().error(); // another copy may have changed the file
+        entries.reserve(m_disabledList.GetSize());
+        for (std::size_t i = 0; i < m_disabledList.GetSize(); ++i)
+            entries.push_back(m_disabledList.GetAt(i));
+    }
+    NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path, failure);
     return entries;
 }
 
@@ -539,7 +576,7 @@ std::string CProcessMonitor::DisabledListPath() const
 
 std::string CProcessMonitor::EventLogPath() const
 {
-    return m_eventLog.m_path;
+    return m_logWriter.Path();
 }
 
 std::string CProcessMonitor::GetProcessBaseName(platform::ProcessHandle* hProcess)

@@ -4,11 +4,13 @@
 // log. The process list window holds one; it is free of Qt so that tests drive it directly.
 // Its data stay inside: the window and the dialogs call the operations below.
 //
-// Locking: m_lock guards the table, the disabled list, the event log and the settings. A pass
-// holds it from after the enumeration to its end. No thread ever waits for the window's
-// thread while it holds m_lock: changes leave as posted batches (onChanges is called after the
-// lock is released and must not block on the GUI). The rows themselves are read by the window
-// from Rows() without the lock (see RowStore).
+// Locking: m_lock guards the table, the disabled list and the settings. A pass holds it from
+// after the enumeration to its end. No thread ever waits for the window's thread while it
+// holds m_lock: changes leave as posted batches (onChanges is called after the lock is released
+// and must not block on the GUI). The rows themselves are read by the window from Rows()
+// without the lock (see RowStore). The event log is written by its own thread (CLogWriter): a
+// pass only queues its lines, under m_lock, so that they keep their order with the switch and
+// the banners, and no holder of m_lock ever waits for the disk to take them.
 //
 // A pass: new processes and names read again (every process, every pass), exits learned from
 // the exit watch (every live process), then the load of the live rows the window shows. While
@@ -18,8 +20,10 @@
 #include "storage/CDataFile.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
+#include "storage/CLogWriter.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -41,11 +45,22 @@ public:
     using NoticeCallback = std::function<void(const std::string& text)>;
 
     // The kinds of background failure; each is told once per run.
-    enum class NoticeKind : unsigned { LogWrite, SettingsSave, DescriptorsShort, Count };
+    enum class NoticeKind : unsigned {
+        LogWrite,
+        SettingsSave,
+        DescriptorsShort,
+        ListRead,
+        SettingsRead,
+        LogDropped,
+        DataFolder,
+        Signals,
+        Count
+    };
 
     // In this order: the three paths in `programDirectory`, the disabled list loaded, the
     // settings loaded, and when eventLogOn is non-zero the log opened, eventLogOn set to 1 and
-    // the start banner written.
+    // the start banner written. A list or settings file that cannot be read is told as a
+    // notice (kept until the notice callback is set).
     explicit CProcessMonitor(const std::string& programDirectory);
     // Stops and joins the thread if it still runs (without a banner or a settings write).
     ~CProcessMonitor();
@@ -56,29 +71,41 @@ public:
     void Start(ChangesCallback onChanges, EndedCallback onEnded);
     bool ThreadEnded() const { return m_bThreadEnded.load(); }
 
-    // Where background failures go besides stderr (set before Start; may stay unset).
+    // Where background failures go besides stderr (set before Start; may stay unset). The
+    // notices told before it was set (those of the start-up) are passed to it at once.
     void SetNoticeCallback(NoticeCallback onNotice);
     // Tells a background failure: the first time for its kind, one line on stderr and the
     // callback; later times nothing. Any thread, without m_lock held.
     void Notice(NoticeKind kind, const std::string& text);
+    // Notice of a failure on one of the program's files: the text of `stringId`, then
+    // "<path>: <reason>"; nothing when `error` is empty.
+    void NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,
+                           std::error_code error);
 
-    // Every close request. Phase 1 (thread not ended): finish banner and close when eventLogOn
-    // is non-zero, settings saved, stop requested. Phase 2 (thread ended): thread joined,
-    // records freed and the disabled list emptied in memory. The caller closes only if
-    // ThreadEnded() afterwards.
+    // Every close request. Phase 1 (thread not ended): finish banner and close queued when
+    // eventLogOn is non-zero (after the entries queued before), settings saved, stop requested.
+    // Phase 2 (thread ended): thread joined, the log's queue written out (given up when the disk
+    // takes nothing for a few seconds; how many entries were lost goes to stderr), records freed
+    // and the disabled list emptied in memory. The caller closes only if ThreadEnded()
+    // afterwards.
     void PrepareClose();
 
     // The settings as they stand, and a change of them. eventLogOn changes only through
     // StartEventLog and StopEventLog: SetSettings keeps it.
     SettingsRecord GetSettings() const;
     void SetSettings(const SettingsRecord& settings);
-    // The event-log switch (no banner either way). A log that cannot be opened stays off and
-    // the reason is returned.
+    // The event-log switch (no banner either way), in order with the entries queued before. A
+    // log that cannot be opened stays off and the reason is returned; so does a log whose
+    // writer the disk has held for kLogWait (FileFault::LogBusy).
     std::error_code StartEventLog();
     void StopEventLog();
-    // Runs `operation` on the log's path with the log closed and opens it again afterwards
-    // if it was open, all under m_lock: the monitor's writes wait instead of being lost.
-    void RunWithLogClosed(const std::function<void(const std::string& path)>& operation);
+    // Runs `operation` on this thread, on the log's path, with the log closed once the entries
+    // queued before are written, and opens it again afterwards if it was open; the entries
+    // queued meanwhile wait for it. When the disk holds the writer for kLogWait, `operation`
+    // is not run and FileFault::LogBusy is returned.
+    Result<> RunWithLogClosed(const std::function<void(const std::string& path)>& operation);
+    // How long the window's thread waits for the log's writer.
+    static constexpr std::chrono::milliseconds kLogWait{3000};
 
     // The commands on a row of the table (the window's selection mark), under m_lock; a
     // negative or unknown row does nothing, and so does the kill of an ended row.
@@ -108,7 +135,8 @@ public:
     TableChanges TakeChanges();
 
     // One pass on the calling thread (the thread runs the same; tests and benchmarks call it
-    // without a thread).
+    // without a thread). A pass made on another thread than the monitor's returns once its
+    // log entries are written, so that its caller finds them in the file.
     void ScanProcesses();
     // Reads of processes' times made by passes so far (tests check what is read, and when).
     std::uint64_t TimeReads() const { return m_timeReads.load(); }
@@ -140,10 +168,8 @@ private:
     // First sight of a program: killed when its name is disabled, else given a new row.
     void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
     void NoticeDescriptorsShort();
-    // Notice of a failure on one of the program's files: the text of `stringId`, then
-    // "<path>: <reason>"; nothing when `error` is empty.
-    void NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,
-                           std::error_code error);
+    // Phase 2 of closing and the destructor: the log's queue written out, what was lost told.
+    void FinishLog();
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
@@ -158,15 +184,18 @@ private:
     bool m_bNT = false;
     SettingsRecord m_settings;
     CDisabledList m_disabledList;
-    CEventLogFile m_eventLog;
     CDataFile m_settingsFile;
+    bool m_bLogFinished = false; // the finish banner is queued: no entry after it
     ProcessTable m_table;
     std::string m_programDirectory;
 
     ChangesCallback m_onChanges;
     EndedCallback m_onEnded;
+    std::mutex m_noticeLock; // guards the two below; never held across I/O or a callback
     NoticeCallback m_onNotice;
+    std::vector<std::string> m_earlyNotices; // told before m_onNotice was set
     std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
+    CLogWriter m_logWriter; // after what its callbacks use
 
     std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
     std::atomic<std::uint64_t> m_timeReads{0};

@@ -628,8 +628,14 @@ void CMainFrame::OnEventLog()
 {
     CLogsViewDlg dialog(this);
     CProcessMonitor& monitor = m_wndProcessList->Monitor();
-    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) {
-        monitor.RunWithLogClosed(operation);
+    dialog.m_runWithLogClosed = [&monitor, &dialog](const std::function<void(const std::string&)>& operation) {
+        const Result<> ran = monitor.RunWithLogClosed(operation);
+        if (!ran) {
+            // The writer is held by the disk: the file was not touched. The dialog expects its
+            // operation to run, so it runs on no file at all and fails without touching the log.
+            TellFileFailure(&dialog, IDS_ERR_LOG_UNTOUCHED, monitor.EventLogPath(), ran.error());
+            operation(std::string());
+        }
     };
     dialog.exec();
 }

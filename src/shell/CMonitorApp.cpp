@@ -4,6 +4,7 @@
 #include "shell/CProcessListWnd.h"
 #include "shell/CSignalBridge.h"
 #include "storage/ProgramDirectory.h"
+#include "storage/StringTable.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,8 +20,11 @@ std::string FirstArgument(int argc, char** argv)
 } // namespace
 
 CMonitorApp::CMonitorApp(int& argc, char** argv)
-    : CMonitorApp(argc, argv, FindProgramDirectory(FirstArgument(argc, argv)))
+    : CMonitorApp(argc, argv, std::string())
 {
+    DirectoryChoice choice = ChooseProgramDirectory(FirstArgument(argc, argv));
+    m_programDirectory = std::move(choice.path);
+    m_directoryNotCreated = choice.notCreated;
 }
 
 CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
@@ -57,12 +61,19 @@ bool CMonitorApp::InitInstance()
         return false;
     }
 
+    // What went wrong before the window existed is told now that it can be shown.
+    CProcessMonitor& monitor = frame->ProcessList()->Monitor();
+    monitor.NoticeFileFailure(CProcessMonitor::NoticeKind::DataFolder, IDS_ERR_DATA_FOLDER,
+                              m_programDirectory, m_directoryNotCreated);
     if (m_app) {
         QObject::connect(frame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
         m_signals = std::make_unique<CSignalBridge>();
         QObject::connect(m_signals.get(), &CSignalBridge::closeRequested, frame,
                          &CMainFrame::RequestClose);
+        if (const Result<> installed = m_signals->Installation(); !installed)
+            monitor.Notice(CProcessMonitor::NoticeKind::Signals,
+                           LoadString(IDS_ERR_SIGNALS) + " " + installed.error().message());
     }
     // The end of the session is answered at once: the state is saved, nobody is asked.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame,

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 
 class CMainFrame;
 class CSignalBridge;
@@ -21,7 +22,9 @@ public:
     // The desktop entry's name without ".desktop": the Wayland app id.
     static constexpr const char* kDesktopId = "org.orvane.Orvane";
 
-    // The program directory comes from argv[0] (FindProgramDirectory).
+    // The program directory comes from argv[0] (ChooseProgramDirectory). A data directory that
+    // could not be created is told at start, like a failed signal handler: on stderr, and in
+    // the status bar once the window exists.
     CMonitorApp(int& argc, char** argv);
     // With an explicit program directory. When a QApplication exists already (tests), it is
     // used, and the end of the frame does not end that application.
@@ -41,6 +44,7 @@ public:
 private:
     std::unique_ptr<QApplication> m_app; // null when the application was there before us
     std::string m_programDirectory;
+    std::error_code m_directoryNotCreated;
     std::unique_ptr<CMainFrame> m_pMainWnd;
     std::unique_ptr<CSignalBridge> m_signals;
 };

@@ -30,9 +30,12 @@ void CSignalBridge::Handler(int signalNumber)
 CSignalBridge::CSignalBridge(QObject* parent)
     : QObject(parent)
 {
-    if (g_fds[0] >= 0)
-        return; // another bridge owns the signals
+    if (g_fds[0] >= 0) {
+        m_failure = std::make_error_code(std::errc::device_or_resource_busy); // another bridge has them
+        return;
+    }
     if (pipe2(g_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_failure = LastError();
         g_fds[0] = g_fds[1] = -1;
         return;
     }
@@ -44,16 +47,21 @@ CSignalBridge::CSignalBridge(QObject* parent)
     action.sa_handler = &CSignalBridge::Handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i)
-        sigaction(kSignals[i], &action, &m_previous[i]);
+    for (int i = 0; i < 3; ++i) {
+        m_bHandled[i] = sigaction(kSignals[i], &action, &m_previous[i]) == 0;
+        if (!m_bHandled[i] && !m_failure)
+            m_failure = LastError();
+    }
 }
 
 CSignalBridge::~CSignalBridge()
 {
     if (!m_notifier)
         return;
-    for (int i = 0; i < 3; ++i)
-        sigaction(kSignals[i], &m_previous[i], nullptr);
+    for (int i = 0; i < 3; ++i) {
+        if (m_bHandled[i])
+            sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
     g_writeFd = -1;
     delete m_notifier;
     m_notifier = nullptr;

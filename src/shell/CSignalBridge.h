@@ -7,9 +7,12 @@
 // reads it on the window's thread. One bridge at a time; its destructor puts the previous
 // handlers back.
 
+#include "platform/Result.h"
+
 #include <QObject>
 
 #include <csignal>
+#include <system_error>
 
 class QSocketNotifier;
 
@@ -20,7 +23,10 @@ public:
     ~CSignalBridge() override;
 
     // Whether the pipe and the three handlers are in place.
-    bool IsInstalled() const { return m_notifier != nullptr; }
+    bool IsInstalled() const { return m_notifier != nullptr && !m_failure; }
+    // Why they are not (no descriptor left for the pipe, a handler refused, another bridge
+    // holding the signals), for the start-up to tell.
+    Result<> Installation() const { return m_failure; }
 
 signals:
     void closeRequested(int signalNumber);
@@ -31,4 +37,6 @@ private:
 
     QSocketNotifier* m_notifier = nullptr;
     struct sigaction m_previous[3] = {};
+    bool m_bHandled[3] = {}; // the handler is ours: the destructor puts the previous one back
+    std::error_code m_failure;
 };

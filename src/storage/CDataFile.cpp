@@ -40,13 +40,18 @@ void SettingsRecord::FromBytes(const unsigned char (&bytes)[kSize])
         *fields[i] = GetLittleEndian(bytes + 4 * i);
 }
 
-std::size_t CDataFile::ReadAll(std::vector<unsigned char>& buffer) const
+Result<std::string> CDataFile::Read() const
 {
     // One byte more than a record tells a record from any longer file, however long it is.
-    std::string bytes;
-    if (ReadFilePrefix(m_path, SettingsRecord::kSize + 1, bytes) || bytes.empty())
+    return ReadWholeFile(m_path, SettingsRecord::kSize + 1);
+}
+
+std::size_t CDataFile::ReadAll(std::vector<unsigned char>& buffer) const
+{
+    const Result<std::string> bytes = Read();
+    if (!bytes)
         return 0;
-    buffer.assign(bytes.begin(), bytes.end());
+    buffer.assign(bytes->begin(), bytes->end());
     return buffer.size();
 }
 
@@ -72,23 +77,24 @@ std::optional<SettingsRecord> ParseSettings(std::string_view bytes)
     return record;
 }
 
-void LoadSettings(SettingsRecord& settings, const CDataFile& file)
+Result<> LoadSettings(SettingsRecord& settings, const CDataFile& file)
 {
     const std::int32_t keptRandomWord = settings.randomWord;
     settings = SettingsRecord{};
     settings.randomWord = keptRandomWord;
 
-    std::vector<unsigned char> buffer;
-    const std::size_t n = file.ReadAll(buffer);
-    if (n == 0)
-        return;
-    const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), n);
-    if (std::optional<SettingsRecord> record = ParseSettings(bytes))
+    const Result<std::string> bytes = file.Read();
+    if (!bytes)
+        return bytes.error() == std::errc::no_such_file_or_directory ? Result<>() : bytes.error();
+    if (bytes->empty())
+        return {};
+    if (std::optional<SettingsRecord> record = ParseSettings(*bytes))
         settings = *record;
     // The word carries no meaning; it is refreshed after every load that found a file.
     // The generator is never seeded, so its sequence is the same in every run. The word takes
     // the 0 to 32767 that every C library's rand() gives.
     settings.randomWord = std::rand() % 32768;
+    return {};
 }
 
 bool SaveSettings(const SettingsRecord& settings, const CDataFile& file, std::error_code* error)

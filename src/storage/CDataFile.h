@@ -1,6 +1,8 @@
 #pragma once
 // Settings.dat: exactly 32 bytes, eight little-endian signed 32-bit integers.
 
+#include "platform/Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,9 +30,11 @@ class CDataFile {
 public:
     std::string m_path; // full path of Settings.dat; empty: nothing is read or written
 
-    // Reads the file into `buffer`, at most kSize + 1 bytes (enough to tell a record from any
-    // other file); returns the number of bytes read, 0 when the path is empty, the file is
-    // missing, unreadable, empty or not a regular file.
+    // The file's first kSize + 1 bytes at most (enough to tell a record from any other file),
+    // read under the link rule of FileIo.h; ENOENT for an empty path or a missing file.
+    Result<std::string> Read() const;
+    // Read() into `buffer`; returns the number of bytes read, 0 when the path is empty, the
+    // file is missing, unreadable, empty or not a regular file.
     std::size_t ReadAll(std::vector<unsigned char>& buffer) const;
     // Writes `size` bytes to a temporary file beside m_path, flushes it and renames it over
     // the old file; a failure leaves the old file whole. Nothing for an empty path, null
@@ -45,7 +49,9 @@ std::optional<SettingsRecord> ParseSettings(std::string_view bytes);
 
 // Fills `settings` from `file`: fields other than randomWord to 0; exactly 32 bytes read are
 // copied over the whole record; after any read of at least one byte randomWord = rand() % 32768.
-void LoadSettings(SettingsRecord& settings, const CDataFile& file);
+// A file that exists but cannot be read gives the defaults too, and the reason is returned; a
+// missing file or one of another size is no failure.
+Result<> LoadSettings(SettingsRecord& settings, const CDataFile& file);
 // Writes all 32 bytes of `settings` through `file`.
 bool SaveSettings(const SettingsRecord& settings, const CDataFile& file,
                   std::error_code* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include "storage/FileDescriptor.h"
 
+#include "platform/Result.h"
 #include "storage/FileIo.h"
 
 #include <algorithm>
@@ -62,14 +63,17 @@ std::string NormalizeDisabledName(std::string_view name)
     return lowered;
 }
 
-void CDisabledList::Load()
+Result<> CDisabledList::Load()
 {
-    std::string bytes;
-    const Stamp stamp = CurrentStamp();
-    if (!ReadWholeFile(m_path, bytes) || bytes.empty())
-        return;
-    m_entries = ParseDisabledList(bytes);
+    const Stamp stamp = CurrentStamp().value_or(Stamp{});
+    Result<std::string> bytes = ReadWholeFile(m_path);
+    if (!bytes)
+        return bytes.error() == std::errc::no_such_file_or_directory ? Result<>() : bytes.error();
+    if (bytes->empty())
+        return {};
+    m_entries = ParseDisabledList(*bytes);
     m_stamp = stamp;
+    return {};
 }
 
 bool CDisabledList::Save()
@@ -78,31 +82,36 @@ bool CDisabledList::Save()
         return false;
     if (!ReplaceFileAtomically(m_path, SerializeDisabledList(m_entries)))
         return false;
-    m_stamp = CurrentStamp();
+    m_stamp = CurrentStamp().value_or(Stamp{});
     return true;
 }
 
-CDisabledList::Stamp CDisabledList::CurrentStamp() const
+Result<CDisabledList::Stamp> CDisabledList::CurrentStamp() const
 {
     struct stat st {};
-    if (m_path.empty() || ::stat(m_path.c_str(), &st) != 0)
-        return {};
-    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-            static_cast<unsigned long long>(st.st_size),
-            static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
-                static_cast<unsigned long long>(st.st_mtim.tv_nsec)};
+    if (m_path.empty())
+        return std::errc::no_such_file_or_directory;
+    if (::stat(m_path.c_str(), &st) != 0)
+        return LastError();
+    return Stamp{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                 static_cast<unsigned long long>(st.st_size),
+                 static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                     static_cast<unsigned long long>(st.st_mtim.tv_nsec)};
 }
 
-void CDisabledList::Refresh()
+Result<> CDisabledList::Refresh()
 {
-    const Stamp stamp = CurrentStamp();
-    if (stamp == Stamp{} || stamp == m_stamp)
-        return;
-    std::string bytes;
-    if (!ReadWholeFile(m_path, bytes))
-        return;
-    m_entries = ParseDisabledList(bytes);
-    m_stamp = stamp;
+    const Result<Stamp> stamp = CurrentStamp();
+    if (!stamp)
+        return stamp.error() == std::errc::no_such_file_or_directory ? Result<>() : stamp.error();
+    if (*stamp == m_stamp)
+        return {};
+    Result<std::string> bytes = ReadWholeFile(m_path);
+    if (!bytes)
+        return bytes.error() == std::errc::no_such_file_or_directory ? Result<>() : bytes.error();
+    m_entries = ParseDisabledList(*bytes);
+    m_stamp = *stamp;
+    return {};
 }
 
 template <class Change>
@@ -143,9 +152,10 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
         std::vector<std::string> entries = ParseDisabledList(bytes);
         change(entries);
         const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries));
-        // On failure the list is what the file still holds.
+        // On failure the list is what the file held; should the file have been replaced all
+        // the same (its folder could not be flushed after the rename), the next Refresh reads it.
         m_entries = error ? ParseDisabledList(bytes) : std::move(entries);
-        m_stamp = CurrentStamp();
+        m_stamp = error ? Stamp{} : CurrentStamp().value_or(Stamp{});
         return error;
     }
 }

@@ -28,8 +28,10 @@ public:
     std::string m_path; // full path of BlackList.log; empty: Load and Save do nothing
 
     // Replaces the entries with the file's pieces before each "|" (a zero byte ends the
-    // reading). A missing, empty or unreadable file leaves the entries unchanged.
-    void Load();
+    // reading). A missing, empty or unreadable file leaves the entries unchanged; only the
+    // unreadable one is a failure, whose reason is returned (the file is read under the link
+    // rule of FileIo.h).
+    Result<> Load();
     // Writes every entry and its "|" to a temporary file beside m_path and renames it over
     // the old file; on any failure the old file stays whole. Returns whether it was written.
     bool Save();
@@ -48,8 +50,10 @@ public:
     // The same for the entry `name` shown at `index` in a copy of the list (a dialog's lines).
     std::error_code Remove(std::size_t index, const std::string& name);
     // Reads the file again when it has changed since this object last read or wrote it (a
-    // change made by another copy of the program); an empty file is an empty list here.
-    void Refresh();
+    // change made by another copy of the program); an empty file is an empty list here. A file
+    // that cannot be read leaves the entries as they are and returns why (a missing file is no
+    // failure); it is tried again at the next call.
+    Result<> Refresh();
     // Trims and lower-cases a copy of `name` and compares it exactly with each entry; an
     // empty probe is never held.
     bool Contains(const std::string& name) const;
@@ -63,8 +67,8 @@ private:
         unsigned long long device = 0, inode = 0, size = 0, modified = 0;
         bool operator==(const Stamp&) const = default;
     };
-    // The file's stamp now; nothing when it cannot be had.
-    Stamp CurrentStamp() const;
+    // The file's stamp now; ENOENT for a missing file.
+    Result<Stamp> CurrentStamp() const;
     template <class Change>
     std::error_code ChangeOnDisk(Change change);
 

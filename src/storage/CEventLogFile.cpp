@@ -84,7 +84,13 @@ void CEventLogFile::Close()
 {
     if (m_fd < 0)
         return;
-    ::close(m_fd); // releases the flock as well
+    // Releases the flock as well. A network filesystem may say only here that entries written
+    // before did not reach the disk; the descriptor is gone either way (EINTR included).
+    int error = ::close(m_fd) == 0 || errno == EINTR ? 0 : errno;
+    if (const int injected = TakeInjectedFault(InjectedFault::LogClose))
+        error = injected;
+    if (error != 0 && !m_failure)
+        m_failure = std::error_code(error, std::generic_category());
     m_fd = -1;
 }
 

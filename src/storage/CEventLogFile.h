@@ -25,9 +25,10 @@ public:
     // starts on a line of its own). Nothing for an empty text; a closed log whose last open
     // failed returns that failure. A failure is also kept for TakeFailure.
     std::error_code Write(const std::string& text);
+    // A failure of the close is kept for TakeFailure.
     void Close();
     bool IsOpen() const;
-    // The first failure of Open or Write since the last call (empty when there was none).
+    // The first failure of Open, Write or Close since the last call (empty when there was none).
     std::error_code TakeFailure();
 
 private:

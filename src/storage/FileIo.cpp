@@ -1,9 +1,11 @@
 #include "storage/FileIo.h"
 
+#include "platform/Result.h"
 #include "storage/FileDescriptor.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -42,11 +44,6 @@ public:
         return "unknown file fault";
     }
 };
-
-std::error_code LastError()
-{
-    return std::error_code(errno, std::generic_category());
-}
 
 bool WriteAllBytes(int fd, std::string_view bytes)
 {
@@ -254,11 +251,21 @@ std::error_code WriteNewFile(const std::string& target, std::string_view bytes, 
     return error;
 }
 
-void SyncDirectoryOf(const std::string& path)
+std::atomic<int> g_injectedFaults[static_cast<int>(InjectedFault::Count)];
+
+// Makes the rename in the folder of `path` durable. A folder that cannot be opened for reading
+// (write and search permission only) cannot be flushed, and a filesystem without a flush for
+// folders says EINVAL: neither is a failure of the replacement.
+std::error_code SyncDirectoryOf(const std::string& path)
 {
     FileDescriptor fd(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Get() >= 0)
-        ::fsync(fd.Get());
+    if (fd.Get() < 0)
+        return {};
+    if (const int injected = TakeInjectedFault(InjectedFault::DirectorySync))
+        return std::error_code(injected, std::generic_category());
+    if (::fsync(fd.Get()) != 0 && errno != EINVAL)
+        return LastError();
+    return {};
 }
 
 } // namespace
@@ -322,6 +329,18 @@ std::error_code OpenForWriting(const std::string& path, int flags, int& fd)
 std::error_code OpenForReading(const std::string& path, int& fd)
 {
     fd = -1;
+    std::string target;
+    if (std::error_code error = ResolveWritablePath(path, target))
+        return error;
+    return OpenRegular(target, O_RDONLY, target != path, fd);
+}
+
+namespace {
+
+// Any regular file, through any link: for files that are not the program's own.
+std::error_code OpenAnyRegular(const std::string& path, int& fd)
+{
+    fd = -1;
     if (path.empty())
         return std::make_error_code(std::errc::no_such_file_or_directory);
     FileDescriptor file(OpenRetry(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
@@ -335,6 +354,8 @@ std::error_code OpenForReading(const std::string& path, int& fd)
     fd = file.Release();
     return {};
 }
+
+} // namespace
 
 std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled)
 {
@@ -396,19 +417,22 @@ std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
     return ReadFromStart(fd, std::numeric_limits<std::size_t>::max(), bytes);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
+Result<std::string> ReadWholeFile(const std::string& path, std::size_t limit)
 {
     int raw = -1;
-    if (OpenForReading(path, raw))
-        return false;
+    if (std::error_code error = OpenForReading(path, raw))
+        return error;
     FileDescriptor fd(raw);
-    return !ReadWholeDescriptor(fd.Get(), bytes);
+    std::string bytes;
+    if (std::error_code error = ReadFromStart(fd.Get(), limit, bytes))
+        return error;
+    return bytes;
 }
 
 std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes)
 {
     int raw = -1;
-    if (std::error_code error = OpenForReading(path, raw))
+    if (std::error_code error = OpenAnyRegular(path, raw))
         return error;
     FileDescriptor fd(raw);
     return ReadFromStart(fd.Get(), limit, bytes);
@@ -439,13 +463,22 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
         ::unlink(temp.c_str());
         return error;
     }
-    SyncDirectoryOf(target);
-    return {};
+    return SyncDirectoryOf(target);
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes)
 {
     return !ReplaceFile(path, bytes);
+}
+
+void InjectFaultForTesting(InjectedFault where, int error)
+{
+    g_injectedFaults[static_cast<int>(where)] = error;
+}
+
+int TakeInjectedFault(InjectedFault where)
+{
+    return g_injectedFaults[static_cast<int>(where)].exchange(0);
 }
 
 std::string DescribeFileError(const std::string& path, std::error_code error)

@@ -2,16 +2,19 @@
 // Opening, reading and atomic whole-file replacement for the files of the program directory
 // (the settings, the disabled list and the event log).
 //
-// The rules every write follows:
-// - A symbolic link is written through only when every link on the way and the file it ends at
-//   belong to the user running the program; any other link is a file that cannot be opened
-//   for writing (FileFault::ForeignLink). The user's own links keep working.
+// The rules every read and write of these files follows:
+// - A symbolic link is read or written through only when every link on the way and the file it
+//   ends at belong to the user running the program; any other link is a file that cannot be
+//   opened (FileFault::ForeignLink), so that nobody else's link decides what root's copy of
+//   the program reads or writes. The user's own links keep working.
 // - Only regular files are read or written: the open never blocks (a FIFO or a device in a
 //   file's place neither hangs the caller nor receives anything; FileFault::NotRegularFile).
 // Failures are values: an empty std::error_code is success; otherwise the system's reason (or
 // one of the FileFault reasons), which callers show with the file's path.
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -29,6 +32,11 @@ std::error_code make_error_code(FileFault fault);
 template <>
 struct std::is_error_code_enum<FileFault> : std::true_type {};
 
+// platform/Result.h, included where a Result is used: declared only here, so that this header
+// brings no LastError() beside the one a user of it may have of its own.
+template <class T>
+class Result;
+
 // The path a write to `path` lands on: `path` itself, or when it is a symbolic link, the end
 // of its chain of links, provided the rule above allows it. A dangling link of the user's
 // own names the file that a write would create.
@@ -38,20 +46,24 @@ std::error_code ResolveWritablePath(const std::string& path, std::string& target
 // file is created with 0666 less the umask). Only a regular file under the link rule; the
 // descriptor (close-on-exec, blocking writes) goes to `fd`, which stays -1 on failure.
 std::error_code OpenForWriting(const std::string& path, int flags, int& fd);
-// Opens a regular file for reading; `fd` as above. A missing file gives ENOENT.
+// Opens a regular file for reading under the link rule; `fd` as above. A missing file gives
+// ENOENT.
 std::error_code OpenForReading(const std::string& path, int& fd);
 
-// Reads every byte of the regular file `path` into `bytes`. False (and `bytes` untouched)
-// when the file is missing, cannot be opened or read, or its content cannot be held in
-// memory; an empty file gives true and an empty `bytes`.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// The bytes of the regular file `path` from its start, at most `limit` of them, opened as
+// OpenForReading does. A missing file gives ENOENT; a content that cannot be held in memory,
+// ENOMEM.
+Result<std::string> ReadWholeFile(const std::string& path,
+                                  std::size_t limit = std::numeric_limits<std::size_t>::max());
 // Fills `buffer` with the bytes of `fd` from `offset` on, as far as the file goes; `filled`
 // gets how many came (fewer than `size` only at the end of the file).
 std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled);
 // Reads every byte from the start of the open descriptor `fd` into `bytes`.
 std::error_code ReadWholeDescriptor(int fd, std::string& bytes);
 // Reads at most `limit` bytes from the start of the regular file `path`: enough to tell a file
-// of a fixed size from any other, whatever the file's real length.
+// of a fixed size from any other, whatever the file's real length. For the system's files
+// (desktop entries): any symbolic link is followed; the program's own files are read with
+// ReadWholeFile.
 std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes);
 
 // Replaces `path` with exactly `bytes`: a new file in the same directory is written, flushed
@@ -60,12 +72,22 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
 // only for the rename; where the filesystem lacks unnamed files, a named temporary stands in.
 // Naming and renaming happen under an exclusive flock on the directory, under which a
 // temporary left by a writer killed in between is removed, so none survives the next save. On
-// any failure the old file stays byte for byte as it was. A symbolic link is followed under
-// the rule above, so the link stays and its target is replaced. The new file keeps the old
-// file's permission bits, or gets 0666 less the umask when there was none.
+// any failure the old file stays byte for byte as it was, with one exception: when the folder
+// cannot be flushed after the rename, the new file is in place but may not survive a crash,
+// and that failure is returned too. A symbolic link is followed under the rule above, so the
+// link stays and its target is replaced. The new file keeps the old file's permission bits, or
+// gets 0666 less the umask when there was none.
 std::error_code ReplaceFile(const std::string& path, std::string_view bytes);
 // The same, as a yes or no.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+// Fault injection for tests: the next flush of a folder after a replacement, or the next close
+// of the event log, fails with `error`, as only a failing disk or a network filesystem makes
+// them fail. Never used by the program.
+enum class InjectedFault { DirectorySync, LogClose, Count };
+void InjectFaultForTesting(InjectedFault where, int error);
+// The error injected at `where`, taken (0 when none).
+int TakeInjectedFault(InjectedFault where);
 
 // "<path>: <reason>", the form in which a failure on a file is shown.
 std::string DescribeFileError(const std::string& path, std::error_code error);

@@ -35,17 +35,22 @@ bool IsInstalledLayout(const std::string& exeDir)
     return Exists(InstalledManual(exeDir));
 }
 
-bool MakeDirectories(const std::string& path)
+Result<> MakeDirectories(const std::string& path)
 {
     for (std::string::size_type pos = 1; pos <= path.size(); ++pos) {
         if (pos != path.size() && path[pos] != '/')
             continue;
         const std::string part = path.substr(0, pos);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
+            return LastError();
     }
+    // Something that is not a folder may stand in the way ("already exists" above).
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0)
+        return LastError();
+    if (!S_ISDIR(st.st_mode))
+        return std::errc::not_a_directory;
+    return {};
 }
 
 std::string HomeDirectory()
@@ -83,7 +88,7 @@ std::string Absolute(const std::string& dir)
 
 } // namespace
 
-std::string UserDataDirectory()
+DirectoryChoice UserDataDirectory()
 {
     std::string base;
     // Relative values are invalid by the base-directory rules and are ignored.
@@ -98,8 +103,8 @@ std::string UserDataDirectory()
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
     std::string dir = (base == "/" ? std::string() : base) + "/orvane";
-    MakeDirectories(dir); // a failure shows later as files that cannot be written
-    return dir;
+    const std::error_code notCreated = MakeDirectories(dir).error();
+    return {std::move(dir), notCreated};
 }
 
 std::string ExecutableDirectory()
@@ -123,14 +128,19 @@ std::optional<std::string> DirectoryOfProgramPath(const std::string& argv0)
     return argv0.substr(0, slash);
 }
 
-std::string FindProgramDirectory(const std::string& argv0)
+DirectoryChoice ChooseProgramDirectory(const std::string& argv0)
 {
     if (argv0.find('/') != std::string::npos)
-        return FindProgramDirectory(argv0, std::string());
-    return FindProgramDirectory(argv0, ExecutableDirectory());
+        return ChooseProgramDirectory(argv0, std::string());
+    return ChooseProgramDirectory(argv0, ExecutableDirectory());
 }
 
-std::string FindProgramDirectory(const std::string& argv0, const std::string& executableDirectory)
+std::string FindProgramDirectory(const std::string& argv0)
+{
+    return ChooseProgramDirectory(argv0).path;
+}
+
+DirectoryChoice ChooseProgramDirectory(const std::string& argv0, const std::string& executableDirectory)
 {
     std::string dir;
     if (std::optional<std::string> cut = DirectoryOfProgramPath(argv0)) {
@@ -140,18 +150,23 @@ std::string FindProgramDirectory(const std::string& argv0, const std::string& ex
         // suggest.
         dir = executableDirectory;
         if (dir.empty()) {
-            std::string data = UserDataDirectory();
-            return data.empty() ? dir : data;
+            DirectoryChoice data = UserDataDirectory();
+            return data.path.empty() ? DirectoryChoice{dir, {}} : data;
         }
     }
 
     const std::string exeDir = dir.empty() ? std::string("/") : dir;
     if (IsInstalledLayout(exeDir) || !IsWritableDirectory(dir)) {
-        std::string data = UserDataDirectory();
-        if (!data.empty())
+        DirectoryChoice data = UserDataDirectory();
+        if (!data.path.empty())
             return data;
     }
-    return dir;
+    return {dir, {}};
+}
+
+std::string FindProgramDirectory(const std::string& argv0, const std::string& executableDirectory)
+{
+    return ChooseProgramDirectory(argv0, executableDirectory).path;
 }
 
 std::string ProgramFilePath(const std::string& directory, const char* name)

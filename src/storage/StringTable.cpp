@@ -65,6 +65,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_ERR_SETTINGS_READ, "Settings not read (the defaults are used):"},
     {IDS_ERR_DATA_FOLDER, "The folder for the program's files cannot be created:"},
     {IDS_ERR_SIGNALS, "Signals to end the program cannot be caught (they end it unsaved):"},
+    {IDS_ERR_LOG_UNTOUCHED, "The event log was left as it is:"},
     {IDS_ERR_NAME_NOT_STORABLE, "the list cannot hold a name containing \"|\" or a zero byte"},
     {IDS_ERR_LOG_BUSY, "the disk has not taken the log's earlier entries yet; try again later"},
     {IDS_MSG_DESCRIPTORS_SHORT, "Running short of file descriptors (limit %1); every process is still watched"},

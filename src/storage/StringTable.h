@@ -57,6 +57,7 @@ enum StringId : unsigned {
     IDS_ERR_SETTINGS_READ = 20211,  // "Settings not read (the defaults are used):"
     IDS_ERR_DATA_FOLDER = 20212,    // "The folder for the program's files cannot be created:"
     IDS_ERR_SIGNALS = 20213,        // "Signals to end the program cannot be caught (...):"
+    IDS_ERR_LOG_UNTOUCHED = 20214,  // "The event log was left as it is:"
     // Reasons of the program's own, shown after a file's path where a system error would be.
     IDS_ERR_NAME_NOT_STORABLE = 20220, // "the list cannot hold a name containing "|" or a zero byte"
     IDS_ERR_LOG_BUSY = 20221,          // "the disk has not taken the log's earlier entries yet; ..."

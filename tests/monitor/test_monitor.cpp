@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -498,6 +499,35 @@ TEST_F(MonitorTest, DisableOfANameTheListCannotHoldSaysWhy)
     EXPECT_FALSE(fs::exists(m_dir / "BlackList.log"));
 }
 
+// A disabled list that cannot be read is told once, at start or when it turns unreadable,
+// and the list read before stays in force.
+TEST_F(MonitorTest, UnreadableDisabledListIsToldAndTheLastOneReadStaysInForce)
+{
+    const fs::path list = m_dir / "BlackList.log";
+    std::ofstream(list, std::ios::binary) << "unread-victim|";
+    std::vector<std::string> notices;
+    CProcessMonitor monitor(m_dir.string());
+    monitor.SetNoticeCallback([&](const std::string& text) { notices.push_back(text); });
+    monitor.ScanProcesses();
+    EXPECT_TRUE(notices.empty());
+
+    fs::remove(list);
+    fs::create_directory(list);
+    pid_t pid = Spawn(SleepCopy("unread-victim"));
+    monitor.ScanProcesses();
+    monitor.ScanProcesses();
+    EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
+    std::erase(m_children, pid);
+    const std::string expected = "The disabled list cannot be read (the list read before stays in force): " +
+                                 list.string() + ": not a regular file";
+    EXPECT_EQ(notices, std::vector<std::string>{expected});
+
+    CProcessMonitor restarted(m_dir.string()); // told as soon as there is somewhere to tell it
+    notices.clear();
+    restarted.SetNoticeCallback([&](const std::string& text) { notices.push_back(text); });
+    EXPECT_EQ(notices, std::vector<std::string>{expected});
+}
+
 // A child that keeps one processor busy for `busy`, then sleeps.
 pid_t BusyThenIdleChild(std::chrono::milliseconds busy)
 {
@@ -731,3 +761,135 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
 }
 
 } // namespace
+
+namespace {
+
+// Runs `args` under timeout(1); whether it ended with status 0.
+bool RunCommand(std::vector<std::string> args, int seconds = 30)
+{
+    args.insert(args.begin(), {"timeout", std::to_string(seconds)});
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "timeout", nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A small ext4 image mounted on a loop device, which the test freezes (fsfreeze -f) as a
+// snapshot tool would. A watchdog in its own session thaws it after a minute whatever becomes
+// of the test; the destructor thaws and unmounts it.
+class FreezableDisk {
+public:
+    // Empty when mounted, else why not.
+    std::string Mount(const fs::path& image, const fs::path& mountPoint)
+    {
+        if (geteuid() != 0)
+            return "needs root to mount a filesystem image and to freeze it";
+        fs::create_directories(mountPoint);
+        {
+            std::ofstream(image, std::ios::binary).close();
+        }
+        fs::resize_file(image, 16 << 20);
+        if (!RunCommand({"mkfs.ext4", "-q", "-F", image.string()}))
+            return "mkfs.ext4 failed";
+        if (!RunCommand({"mount", "-o", "loop", image.string(), mountPoint.string()}))
+            return "no loop device to mount the image on";
+        m_mountPoint = mountPoint;
+        return {};
+    }
+    bool Freeze()
+    {
+        std::string script = "sleep 60; exec fsfreeze -u '" + m_mountPoint.string() + "'";
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        const bool watched = posix_spawnp(&m_watchdog, "sh", nullptr, &attr, argv, environ) == 0;
+        posix_spawnattr_destroy(&attr);
+        m_bFrozen = watched && RunCommand({"fsfreeze", "-f", m_mountPoint.string()}, 10);
+        return m_bFrozen;
+    }
+    bool Thaw()
+    {
+        if (!m_bFrozen)
+            return true;
+        m_bFrozen = !RunCommand({"fsfreeze", "-u", m_mountPoint.string()}, 10);
+        return !m_bFrozen;
+    }
+    ~FreezableDisk()
+    {
+        Thaw();
+        if (m_watchdog > 0) {
+            kill(-m_watchdog, SIGKILL);
+            waitpid(m_watchdog, nullptr, 0);
+        }
+        if (!m_mountPoint.empty() && !RunCommand({"umount", m_mountPoint.string()}))
+            RunCommand({"umount", "-l", m_mountPoint.string()});
+    }
+
+private:
+    fs::path m_mountPoint;
+    pid_t m_watchdog = -1;
+    bool m_bFrozen = false;
+};
+
+} // namespace
+
+// The log's filesystem frozen while programs come and go: the passes go on (a program that
+// starts and ends during the freeze is seen), the window's reads of the settings answer at
+// once, and after the thaw every entry reaches the file in order.
+TEST_F(MonitorTest, FrozenLogDiskStopsNeitherThePassesNorTheWindow)
+{
+    FreezableDisk disk;
+    const fs::path mnt = m_dir / "mnt";
+    if (const std::string why = disk.Mount(m_dir / "disk.img", mnt); !why.empty())
+        GTEST_SKIP() << why;
+    {
+        SettingsRecord settings;
+        settings.eventLogOn = 1;
+        CDataFile file;
+        file.m_path = (mnt / "Settings.dat").string();
+        ASSERT_TRUE(SaveSettings(settings, file));
+    }
+    const fs::path first = SleepCopy("frozen-first"); // beside the image, not on it
+    const fs::path brief = SleepCopy("frozen-brief");
+
+    std::atomic<int> batches{0};
+    CProcessMonitor monitor(mnt.string());
+    monitor.Start([&](TableChanges&&) { ++batches; }, [] {});
+    for (int i = 0; i < 1000 && batches == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GT(batches, 0) << "no pass within 10 s";
+    if (!disk.Freeze())
+        GTEST_SKIP() << "fsfreeze is not supported here";
+
+    const pid_t held = Spawn(first); // its Started line meets the frozen disk
+    std::this_thread::sleep_for(1200ms);
+    auto asked = std::async(std::launch::async, [&] { return monitor.GetSettings().eventLogOn; });
+    EXPECT_EQ(asked.wait_for(2s), std::future_status::ready) << "GetSettings waits for the disk";
+    const pid_t pid = Spawn(brief, {"0.6"});
+    waitpid(pid, nullptr, 0);
+    std::erase(m_children, pid);
+    std::this_thread::sleep_for(1200ms);
+    ASSERT_TRUE(disk.Thaw());
+    EXPECT_EQ(asked.get(), 1);
+
+    std::string log;
+    for (int i = 0; i < 1000 && log.find("Finished process \tfrozen-brief") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+        log = ReadFile(mnt / "Logs.log");
+    }
+    const auto heldStarted = log.find("Started process \t\tfrozen-first \t\t");
+    const auto started = log.find("Started process \t\tfrozen-brief \t\t");
+    const auto finished = log.find("Finished process \tfrozen-brief \t\t");
+    EXPECT_NE(heldStarted, std::string::npos);
+    ASSERT_NE(started, std::string::npos) << log;
+    ASSERT_NE(finished, std::string::npos) << log;
+    EXPECT_LT(heldStarted, started);
+    EXPECT_LT(started, finished);
+    KillAndReap(held);
+}

@@ -80,7 +80,7 @@ void TestProgramFiles::fifoInPlaceOfTheLog()
     QCOMPARE(orvane.exitStatus(), QProcess::NormalExit);
     QCOMPARE(orvane.exitCode(), 0);
     SettingsRecord saved;
-    LoadSettings(saved, file); // draws a new randomWord: read the raw field instead
+    QVERIFY(LoadSettings(saved, file)); // draws a new randomWord: read the raw field instead
     QFile raw(dir.filePath("Settings.dat"));
     QVERIFY(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();

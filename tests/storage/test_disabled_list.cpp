@@ -44,7 +44,7 @@ TEST_P(DisabledListLoad, TakesThePiecesBeforeEachBar)
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
     WriteBytes(list.m_path, GetParam().file);
-    list.Load();
+    ASSERT_TRUE(list.Load());
     EXPECT_EQ(Entries(list), GetParam().entries);
 }
 
@@ -71,22 +71,22 @@ TEST(DisabledList, MissingOrEmptyFileLeavesTheEntries)
     ASSERT_TRUE(list.Add("keep.exe"));
 
     list.m_path = dir.File("missing.log");
-    list.Load();
+    EXPECT_TRUE(list.Load()) << "a missing file is no failure";
     EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
 
     list.m_path = dir.File("empty.log");
     WriteBytes(list.m_path, "");
-    list.Load();
+    EXPECT_TRUE(list.Load());
     EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
 
     // A directory or a FIFO in the file's place cannot be read as a list either (and the FIFO
-    // must not hang the load).
+    // must not hang the load): the reason is returned, the entries read before stay.
     list.m_path = dir.Path();
-    list.Load();
+    EXPECT_EQ(list.Load().error(), FileFault::NotRegularFile);
     EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
     list.m_path = dir.File("fifo");
     ASSERT_EQ(::mkfifo(list.m_path.c_str(), 0600), 0);
-    list.Load();
+    EXPECT_EQ(list.Load().error(), FileFault::NotRegularFile);
     EXPECT_EQ(Entries(list), std::vector<std::string>{"keep.exe"});
 }
 
@@ -96,7 +96,7 @@ TEST(DisabledList, AddTrimsLowerCasesAndAppendsToTheFile)
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
     WriteBytes(list.m_path, "calc.exe|");
-    list.Load();
+    ASSERT_TRUE(list.Load());
 
     ASSERT_TRUE(list.Add("  NotePad.EXE "));
 
@@ -161,7 +161,7 @@ TEST(DisabledList, HandWrittenCapitalsBlanksAndEmptyEntriesNeverMatch)
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
     WriteBytes(list.m_path, "NotePad.exe| calc.exe|\r\nb||sleep|");
-    list.Load();
+    ASSERT_TRUE(list.Load());
     ASSERT_EQ(list.GetSize(), 5u);
 
     EXPECT_FALSE(list.Contains("NotePad.exe"));
@@ -203,7 +203,7 @@ TEST(DisabledList, FailedAddIsToldAndTheListFollowsTheFile)
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
     WriteBytes(list.m_path, "old.exe|");
-    list.Load();
+    ASSERT_TRUE(list.Load());
     const std::string longName(4000, 'x');
 
     // The new content outgrows the file size limit: the write fails part-way, the reason is
@@ -232,7 +232,7 @@ TEST(DisabledList, SaveReplacesTheTargetOfALink)
 
     CDisabledList list;
     list.m_path = link;
-    list.Load();
+    ASSERT_TRUE(list.Load());
     ASSERT_TRUE(list.Add("b"));
 
     EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -275,4 +275,28 @@ TEST(DisabledList, AddInAReadOnlyFolderTellsTheFoldersReason)
     ::umount(mountPoint.c_str());
     ASSERT_EQ(remounted, 0);
     EXPECT_EQ(error, std::errc::read_only_file_system);
+}
+
+// A list that could be read once and then cannot (a directory put in its place, a file of no
+// permissions) keeps its entries in force; each try says why, and a file that is readable
+// again is taken.
+TEST(DisabledList, RefreshOfAnUnreadableFileKeepsTheEntriesAndSaysWhy)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    WriteBytes(list.m_path, "victim|");
+    ASSERT_TRUE(list.Load());
+
+    std::filesystem::remove(list.m_path);
+    EXPECT_TRUE(list.Refresh()) << "a missing file is no failure";
+    std::filesystem::create_directory(list.m_path);
+    EXPECT_EQ(list.Refresh().error(), FileFault::NotRegularFile);
+    EXPECT_EQ(list.Refresh().error(), FileFault::NotRegularFile) << "tried again";
+    EXPECT_TRUE(list.Contains("victim"));
+
+    std::filesystem::remove(list.m_path);
+    WriteBytes(list.m_path, "other|");
+    EXPECT_TRUE(list.Refresh());
+    EXPECT_EQ(Entries(list), std::vector<std::string>{"other"});
 }

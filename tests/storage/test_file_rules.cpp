@@ -6,6 +6,7 @@
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
 #include "storage/FileIo.h"
+#include "storage/LogFileAccess.h"
 
 #include "TestFiles.h"
 
@@ -97,6 +98,67 @@ INSTANTIATE_TEST_SUITE_P(Owners, ForeignLinks,
                                            LinkCase{"OthersLinkOwnFile", false, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.label); });
 
+namespace {
+
+// The three readers of the program; each tells whether it took the bytes of `path` (a file
+// holding one valid settings record, which is also a one-entry list and a log).
+std::error_code ReadSettings(const std::string& path, bool& taken)
+{
+    CDataFile file;
+    file.m_path = path;
+    SettingsRecord settings;
+    const Result<> loaded = LoadSettings(settings, file);
+    taken = settings.eventLogOn != 0;
+    return loaded.error();
+}
+std::error_code ReadList(const std::string& path, bool& taken)
+{
+    CDisabledList list;
+    list.m_path = path;
+    const Result<> loaded = list.Load();
+    taken = list.GetSize() != 0;
+    return loaded.error();
+}
+std::error_code ReadLog(const std::string& path, bool& taken)
+{
+    std::string bytes;
+    LogSnapshot snapshot;
+    const std::error_code error = ReadLogFile(path, bytes, snapshot);
+    taken = !bytes.empty();
+    return error;
+}
+
+} // namespace
+
+// Reading follows the same rule: another user's link (or a link to another user's file) is
+// not read, and the reader says so, so that nobody else's link decides root's settings, list
+// or log text.
+TEST_P(ForeignLinks, ReadThroughOnlyWhenBothAreTheUsers)
+{
+    const LinkCase& c = GetParam();
+    if ((!c.linkMine || !c.targetMine) && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file or a link to another user (chown)";
+    for (std::error_code (*read)(const std::string&, bool&) : {ReadSettings, ReadList, ReadLog}) {
+        TempDir dir;
+        const std::string target = dir.File("target");
+        const std::string link = dir.File("link");
+        WriteBytes(target, "\x01\x01\x01\x01" + std::string(27, 'x') + "|");
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        if (!c.targetMine) {
+            ASSERT_EQ(::chown(target.c_str(), NobodyUid(), NobodyUid()), 0);
+        }
+        if (!c.linkMine) {
+            ASSERT_EQ(::lchown(link.c_str(), NobodyUid(), NobodyUid()), 0);
+        }
+
+        const bool followed = c.linkMine && c.targetMine;
+        bool taken = false;
+        const std::error_code error = read(link, taken);
+        EXPECT_EQ(taken, followed);
+        EXPECT_EQ(error, followed ? std::error_code() : make_error_code(FileFault::ForeignLink));
+    }
+}
+
 TEST(FileRules, LogIsOpenedOnlyWhenItIsARegularFile)
 {
     TempDir dir;
@@ -113,6 +175,35 @@ TEST(FileRules, LogIsOpenedOnlyWhenItIsARegularFile)
         EXPECT_EQ(log.Write("entry\r\n"), FileFault::NotRegularFile);
     }
     ::close(reader);
+}
+
+// Failures that only a failing disk or a network filesystem gives (injected here): the flush of
+// the folder after a replacement and the close of the log. Each reaches the caller that tells
+// it, and a list whose file was replaced all the same follows the file.
+TEST(FileRules, FolderFlushAndLogCloseFailuresReachTheirCallers)
+{
+    TempDir dir;
+    CDisabledList list;
+    list.m_path = dir.File("BlackList.log");
+    InjectFaultForTesting(InjectedFault::DirectorySync, EIO);
+    EXPECT_EQ(list.Add("new").error(), std::errc::io_error);
+    EXPECT_TRUE(list.Refresh());
+    EXPECT_TRUE(list.Contains("new"));
+
+    CDataFile file;
+    file.m_path = dir.File("Settings.dat");
+    std::error_code saved;
+    InjectFaultForTesting(InjectedFault::DirectorySync, EIO);
+    EXPECT_FALSE(SaveSettings(SettingsRecord{}, file, &saved));
+    EXPECT_EQ(saved, std::errc::io_error);
+
+    CEventLogFile log;
+    log.m_path = dir.File("Logs.log");
+    ASSERT_FALSE(log.Open());
+    InjectFaultForTesting(InjectedFault::LogClose, EIO);
+    log.Close();
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.TakeFailure(), std::errc::io_error);
 }
 
 // A full disk, by a file-size limit in a child (any user) or a small tmpfs (root): every line
@@ -193,13 +284,13 @@ TEST(FileRules, TwoCopiesKeepEachOthersEntries)
     WriteBytes(path, "orig|");
     CDisabledList a, b; // two copies of the program, each loaded at its start
     a.m_path = b.m_path = path;
-    a.Load();
-    b.Load();
+    ASSERT_TRUE(a.Load());
+    ASSERT_TRUE(b.Load());
     EXPECT_TRUE(a.Add("avictim"));
     EXPECT_TRUE(b.Add("bvictim"));
     EXPECT_EQ(ReadBytes(path), "orig|avictim|bvictim|"s);
     EXPECT_TRUE(b.Contains("avictim")) << "memory follows the file";
-    a.Refresh();
+    ASSERT_TRUE(a.Refresh());
     EXPECT_TRUE(a.Contains("bvictim"));
     EXPECT_FALSE(a.Remove(0));
     EXPECT_FALSE(b.Remove(2));
@@ -213,7 +304,8 @@ TEST(FileRules, TwoCopiesKeepEachOthersEntries)
         if (children[c] == 0) {
             CDisabledList copy;
             copy.m_path = path;
-            copy.Load();
+            if (!copy.Load())
+                ::_exit(1);
             bool ok = true;
             for (int i = 0; i < kEach; ++i)
                 ok = copy.Add("c" + std::to_string(c) + "-" + std::to_string(i)).has_value() && ok;
@@ -225,6 +317,6 @@ TEST(FileRules, TwoCopiesKeepEachOthersEntries)
         ::waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    a.Refresh();
+    ASSERT_TRUE(a.Refresh());
     EXPECT_EQ(a.GetSize(), std::size_t{1 + 2 * kEach});
 }

@@ -158,3 +158,21 @@ TEST(ProgramDirectory, RelativeStartGivesAnAbsoluteDirectory)
         EXPECT_EQ(FindProgramDirectory(argv0), expected) << argv0;
     std::filesystem::current_path(saved);
 }
+
+// The user's data directory that cannot be created is still where the files are looked for,
+// and the reason comes with it for the start-up to tell.
+TEST(ProgramDirectory, DataDirectoryThatCannotBeCreatedSaysWhy)
+{
+    TempDir prefix;
+    TempDir data;
+    const std::string bin = MakeInstalledLayout(prefix.Path());
+    WriteBytes(data.File("file"), "");
+    {
+        ScopedEnv xdg("XDG_DATA_HOME", data.File("file").c_str());
+        const DirectoryChoice choice = ChooseProgramDirectory(bin + "/orvane");
+        EXPECT_EQ(choice.path, data.File("file") + "/orvane");
+        EXPECT_EQ(choice.notCreated, std::errc::not_a_directory);
+    }
+    ScopedEnv xdg("XDG_DATA_HOME", data.Path().c_str());
+    EXPECT_EQ(ChooseProgramDirectory(bin + "/orvane").notCreated, std::error_code());
+}

@@ -1,4 +1,5 @@
 #include "storage/CDataFile.h"
+#include "storage/FileIo.h"
 
 #include "TestFiles.h"
 
@@ -83,7 +84,7 @@ TEST_P(SettingsDefaults, FileNotExactly32BytesGivesTheDefaults)
     SettingsRecord settings = SampleRecord();
     settings.randomWord = 777777; // out of rand()'s range, so a fresh draw shows
     const int expectedRandom = GetParam().readsSomething ? NextRand(42) : 777777;
-    LoadSettings(settings, file);
+    EXPECT_TRUE(LoadSettings(settings, file)) << "none of these files is a failure";
 
     ExpectDefaults(settings);
     EXPECT_EQ(settings.randomWord, expectedRandom);
@@ -106,7 +107,7 @@ TEST(Settings, ThirtyTwoBytesAreTakenWhateverTheyHold)
 
     SettingsRecord settings;
     const int expectedRandom = NextRand(7);
-    LoadSettings(settings, file);
+    ASSERT_TRUE(LoadSettings(settings, file));
 
     const SettingsRecord sample = SampleRecord();
     EXPECT_EQ(settings.eventLogOn, 5);
@@ -133,7 +134,18 @@ TEST(Settings, HugeSparseFileIsReadOnlyAsFarAsARecordNeeds)
         return file.ReadAll(buffer) == SettingsRecord::kSize + 1;
     }));
     SettingsRecord settings = SampleRecord();
-    LoadSettings(settings, file);
+    EXPECT_TRUE(LoadSettings(settings, file));
+    ExpectDefaults(settings);
+}
+
+TEST(Settings, UnreadableFileGivesTheDefaultsAndSaysWhy)
+{
+    TempDir dir;
+    CDataFile file;
+    file.m_path = dir.File("Settings.dat");
+    std::filesystem::create_directory(file.m_path);
+    SettingsRecord settings = SampleRecord();
+    EXPECT_EQ(LoadSettings(settings, file).error(), FileFault::NotRegularFile);
     ExpectDefaults(settings);
 }
 
