@@ -4,6 +4,7 @@
 
 #include "../monitor/MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
+#include "storage/LogFileAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,83 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
         }
     }
     EXPECT_GT(seen, 0);
+    fs::remove_all(dir);
+}
+
+// The event log dialog's reads while passes queue lines and the switch flips: each read finds
+// the log closed and only whole entries in it, and the log only grows from one read to the
+// next; every child's Started line comes before its Finished line.
+TEST(Stress, LogReadWhileThePassesWrite)
+{
+    char pattern[] = "/tmp/orvane-stress-log-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    constexpr int kChildren = 60;
+    for (int i = 0; i < kChildren; ++i)
+        fs::copy_file("/bin/sleep", dir / ("logged-" + std::to_string(i)));
+
+    // The children come from a shell started before the log is opened: a child forked by this
+    // process would hold a copy of the log's descriptor, and its lock, until its exec.
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    std::string script = "read x; i=0; while [ $i -lt " + std::to_string(kChildren) + " ]; do '" +
+                         dir.string() + "/logged-'$i 0.3; i=$((i+1)); done";
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, go[0], 0);
+    posix_spawn_file_actions_addclose(&actions, go[1]);
+    pid_t shell = -1;
+    ASSERT_EQ(posix_spawnp(&shell, "sh", &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(go[0]);
+
+    std::atomic<bool> ended{false};
+    {
+        CProcessMonitor monitor(dir.string());
+        ASSERT_FALSE(monitor.StartEventLog());
+        monitor.Start([](TableChanges&&) {}, [&] { ended = true; });
+        ASSERT_EQ(write(go[1], "\n", 1), 1);
+        close(go[1]);
+        std::string previous;
+        int reads = 0;
+        while (waitpid(shell, nullptr, WNOHANG) == 0) {
+            std::string bytes;
+            std::error_code read;
+            ASSERT_TRUE(monitor.RunWithLogClosed([&](const std::string& path) {
+                LogSnapshot snapshot;
+                read = ReadLogFile(path, bytes, snapshot);
+            }));
+            ASSERT_FALSE(read) << read.message();
+            ASSERT_TRUE(bytes.empty() || bytes.back() == '\n') << "a part of an entry";
+            ASSERT_EQ(bytes.compare(0, previous.size(), previous), 0) << "the log lost what it held";
+            previous = std::move(bytes);
+            if (++reads % 10 == 0) {
+                monitor.StopEventLog();
+                ASSERT_FALSE(monitor.StartEventLog());
+            }
+            std::this_thread::sleep_for(7ms);
+        }
+        std::this_thread::sleep_for(1200ms); // the last finishes are seen
+        monitor.PrepareClose();
+        for (int i = 0; i < 1000 && !ended; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(ended);
+        monitor.PrepareClose();
+        EXPECT_GT(reads, 10);
+    }
+    std::ifstream in(dir / "Logs.log", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::string log = text.str();
+    for (int i = 0; i < kChildren; ++i) {
+        const std::string name = "logged-" + std::to_string(i) + " \t\t";
+        const auto started = log.find("Started process \t\t" + name);
+        const auto finished = log.find("Finished process \t" + name);
+        if (started != std::string::npos && finished != std::string::npos) {
+            EXPECT_LT(started, finished) << name;
+        }
+    }
     fs::remove_all(dir);
 }
 
