@@ -764,76 +764,43 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
 
 namespace {
 
-// Runs `args` under timeout(1); whether it ended with status 0.
-bool RunCommand(std::vector<std::string> args, int seconds = 30)
+// Runs a shell command under timeout(1); whether it ended with status 0.
+bool Shell(const std::string& command, int seconds = 30)
 {
-    args.insert(args.begin(), {"timeout", std::to_string(seconds)});
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "timeout", nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return std::system(("timeout " + std::to_string(seconds) + " sh -c '" + command + "'").c_str()) == 0;
 }
 
-// A small ext4 image mounted on a loop device, which the test freezes (fsfreeze -f) as a
-// snapshot tool would. A watchdog in its own session thaws it after a minute whatever becomes
-// of the test; the destructor thaws and unmounts it.
+// A small ext4 image on a loop device, frozen (fsfreeze -f) as a snapshot tool would. A
+// watchdog in its own session thaws it after a minute whatever becomes of the test; the
+// destructor thaws and unmounts it.
 class FreezableDisk {
 public:
-    // Empty when mounted, else why not.
-    std::string Mount(const fs::path& image, const fs::path& mountPoint)
+    explicit FreezableDisk(const fs::path& dir) : m_mnt(dir / "mnt") {}
+    bool Mount(const fs::path& image)
     {
-        if (geteuid() != 0)
-            return "needs root to mount a filesystem image and to freeze it";
-        fs::create_directories(mountPoint);
-        {
-            std::ofstream(image, std::ios::binary).close();
-        }
-        fs::resize_file(image, 16 << 20);
-        if (!RunCommand({"mkfs.ext4", "-q", "-F", image.string()}))
-            return "mkfs.ext4 failed";
-        if (!RunCommand({"mount", "-o", "loop", image.string(), mountPoint.string()}))
-            return "no loop device to mount the image on";
-        m_mountPoint = mountPoint;
-        return {};
+        fs::create_directories(m_mnt);
+        m_bMounted = geteuid() == 0 && Shell("truncate -s 16M " + image.string() + " && mkfs.ext4 -q -F " +
+                                             image.string() + " && mount -o loop " + image.string() + " " + m_mnt.string());
+        return m_bMounted;
     }
     bool Freeze()
     {
-        std::string script = "sleep 60; exec fsfreeze -u '" + m_mountPoint.string() + "'";
-        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data(), nullptr};
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        const bool watched = posix_spawnp(&m_watchdog, "sh", nullptr, &attr, argv, environ) == 0;
-        posix_spawnattr_destroy(&attr);
-        m_bFrozen = watched && RunCommand({"fsfreeze", "-f", m_mountPoint.string()}, 10);
+        m_bFrozen = Shell("setsid sh -c \"sleep 60; fsfreeze -u " + m_mnt.string() + "\" >/dev/null 2>&1 & "
+                          "fsfreeze -f " + m_mnt.string(), 10);
         return m_bFrozen;
     }
-    bool Thaw()
-    {
-        if (!m_bFrozen)
-            return true;
-        m_bFrozen = !RunCommand({"fsfreeze", "-u", m_mountPoint.string()}, 10);
-        return !m_bFrozen;
-    }
+    bool Thaw() { return !(m_bFrozen = m_bFrozen && !Shell("fsfreeze -u " + m_mnt.string(), 10)); }
     ~FreezableDisk()
     {
         Thaw();
-        if (m_watchdog > 0) {
-            kill(-m_watchdog, SIGKILL);
-            waitpid(m_watchdog, nullptr, 0);
-        }
-        if (!m_mountPoint.empty() && !RunCommand({"umount", m_mountPoint.string()}))
-            RunCommand({"umount", "-l", m_mountPoint.string()});
+        if (m_bMounted && !Shell("umount " + m_mnt.string()))
+            Shell("umount -l " + m_mnt.string());
     }
+    const fs::path& Mounted() const { return m_mnt; }
 
 private:
-    fs::path m_mountPoint;
-    pid_t m_watchdog = -1;
+    fs::path m_mnt;
+    bool m_bMounted = false;
     bool m_bFrozen = false;
 };
 
@@ -844,10 +811,10 @@ private:
 // once, and after the thaw every entry reaches the file in order.
 TEST_F(MonitorTest, FrozenLogDiskStopsNeitherThePassesNorTheWindow)
 {
-    FreezableDisk disk;
-    const fs::path mnt = m_dir / "mnt";
-    if (const std::string why = disk.Mount(m_dir / "disk.img", mnt); !why.empty())
-        GTEST_SKIP() << why;
+    FreezableDisk disk(m_dir);
+    if (!disk.Mount(m_dir / "disk.img"))
+        GTEST_SKIP() << "needs root and a loop device to mount a filesystem image and freeze it";
+    const fs::path mnt = disk.Mounted();
     {
         SettingsRecord settings;
         settings.eventLogOn = 1;
