@@ -12,13 +12,13 @@
 namespace {
 
 constexpr auto kPause = std::chrono::milliseconds(500);
+constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
+constexpr const char* kUnknown = "unknown";
+constexpr const char* kSystem = "System";
 // A pass made by a caller of its own waits this long at most for its entries to be written.
 constexpr auto kPassFlushWait = std::chrono::seconds(30);
 // Whether this thread is a monitor's own: its passes do not wait for the log.
 thread_local bool tl_bMonitorThread = false;
-constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
-constexpr const char* kUnknown = "unknown";
-constexpr const char* kSystem = "System";
 
 // The visible range packed into one word, so that it is read and written whole.
 std::uint64_t PackRange(int first, int last)
