@@ -108,7 +108,9 @@ void CLogWriter::State::Run()
         ++finished;
         if (command.handshake && command.handshake->stage == Handshake::Started)
             command.handshake->stage = Handshake::Done;
-        answer.notify_all();
+        // Waiters want their own command, or the end of the queue: not every entry.
+        if (command.handshake || queue.empty())
+            answer.notify_all();
         if (queue.empty() && dropped > 0) {
             // The backlog is gone: the number dropped while it lasted is final.
             const std::uint64_t count = std::exchange(dropped, 0);
@@ -331,8 +333,9 @@ std::uint64_t CLogWriter::Finish(std::chrono::milliseconds stall)
         m_state->wake.notify_all();
         const auto idle = [this] { return m_state->queue.empty() && m_state->carrying < 0; };
         // As long as the writer gets on, however long the backlog; not once it stops.
-        for (std::uint64_t seen = m_state->finished; !idle(); seen = m_state->finished) {
-            if (!m_state->answer.wait_for(held, stall, [&] { return idle() || m_state->finished != seen; })) {
+        for (std::uint64_t seen = m_state->finished; !m_state->answer.wait_for(held, stall, idle);
+             seen = m_state->finished) {
+            if (m_state->finished == seen) {
                 stuck = true;
                 break;
             }
