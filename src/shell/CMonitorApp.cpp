@@ -52,6 +52,10 @@ CMonitorApp::~CMonitorApp()
 
 bool CMonitorApp::InitInstance()
 {
+    // A request to end that comes while the frame is being built is caught all the same, and
+    // answered by the close procedure once the event loop runs.
+    if (m_app)
+        m_signals = std::make_unique<CSignalBridge>();
     // Constructing the frame constructs the process list window: the three files are read and
     // the start banner is written before any window exists.
     m_pMainWnd = std::make_unique<CMainFrame>(m_programDirectory);
@@ -68,7 +72,6 @@ bool CMonitorApp::InitInstance()
     if (m_app) {
         QObject::connect(frame, &CMainFrame::frameClosed, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
-        m_signals = std::make_unique<CSignalBridge>();
         QObject::connect(m_signals.get(), &CSignalBridge::closeRequested, frame,
                          &CMainFrame::RequestClose);
         if (const Result<> installed = m_signals->Installation(); !installed)
