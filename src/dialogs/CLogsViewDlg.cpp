@@ -14,9 +14,11 @@
 #include <QIcon>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -124,7 +126,7 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
 
 CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* lock)
 {
-    return [&log, lock](const std::function<void(const std::string& path)>& operation) {
+    return [&log, lock](const std::function<void(const std::string& path)>& operation) -> Result<> {
         // Held across close, operation and reopen, so that writes under the same lock wait
         // for the log instead of being dropped while it is closed.
         std::unique_lock<std::mutex> held;
@@ -132,18 +134,20 @@ CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* loc
             held = std::unique_lock<std::mutex>(*lock);
         const ReopenLog reopen(log);
         operation(log.m_path);
+        return {};
     };
 }
 
-template <class Operation>
-auto CLogsViewDlg::WithLogClosed(Operation&& operation)
+std::error_code CLogsViewDlg::WithLogClosed(const std::function<std::error_code(const std::string& path)>& operation)
 {
-    std::optional<decltype(operation(std::string()))> result;
-    m_runWithLogClosed([&](const std::string& path) {
-        m_logPath = path;
-        result.emplace(operation(path));
+    std::optional<std::error_code> outcome;
+    const Result<> ran = m_runWithLogClosed([&](const std::string& path) {
+        m_path = path;
+        outcome = operation(path);
     });
-    return std::move(*result);
+    if (outcome)
+        return *outcome;
+    return ran ? std::make_error_code(std::errc::operation_canceled) : ran.error();
 }
 
 void CLogsViewDlg::showEvent(QShowEvent* event)
@@ -158,28 +162,38 @@ void CLogsViewDlg::showEvent(QShowEvent* event)
 
 void CLogsViewDlg::OnInitDialog()
 {
-    if (ShowFile())
+    const Result<> shown = ShowFile();
+    if (shown) {
         m_edit->setFocus();
-    else
-        m_btnClose->setFocus();
+        return;
+    }
+    m_btnClose->setFocus();
+    // A log not written yet is an empty one. Anything else is told once the dialog is up, so
+    // that the message stands over the dialog it is about.
+    if (shown.error() == std::errc::no_such_file_or_directory)
+        return;
+    QTimer::singleShot(0, this, [this, error = shown.error()] {
+        if (isVisible())
+            TellFileFailure(this, IDS_ERR_LOG_READ, m_path, error);
+    });
 }
 
-bool CLogsViewDlg::ShowFile()
+Result<> CLogsViewDlg::ShowFile()
 {
+    if (!m_runWithLogClosed)
+        return std::errc::no_such_file_or_directory;
     const WaitCursor wait;
     // The pieces go into the box's new text as they are read, while the log is closed: that
     // takes less time than reading the whole file into memory first would. The box shows it
     // only when all of it has come, so a read that fails part way leaves the box as it was.
     LoadIntoEdit loading(*m_edit);
-    std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (m_runWithLogClosed)
-        error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); });
-    if (error) {
+    if (const std::error_code error =
+            WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); })) {
         m_snapshot = {};
-        return false;
+        return error;
     }
     loading.Finish();
-    return true;
+    return {};
 }
 
 std::string_view CLogsViewDlg::EditBytes() const
@@ -202,8 +216,9 @@ void CLogsViewDlg::OnClear()
     const std::error_code error =
         WithLogClosed([this](const std::string& path) { return TruncateLogFile(path, m_snapshot); });
     if (error) {
-        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_logPath, error);
-        ShowFile(); // what the file still holds
+        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_path, error);
+        // What the file still holds, when it can be read; the failure has been told.
+        static_cast<void>(ShowFile());
     }
 }
 
@@ -213,10 +228,22 @@ void CLogsViewDlg::OnSave()
         return;
     const WaitCursor wait;
     const std::string_view bytes = EditBytes();
+    std::string followed;
     // The box keeps the user's text when the file could not take it, so nothing typed is lost.
-    const std::error_code error = WithLogClosed(
-        [&](const std::string& path) { return ReplaceLogFile(path, bytes, m_snapshot); });
-    TellFileFailure(this, IDS_ERR_LOG_SAVE, m_logPath, error);
+    const std::error_code error = WithLogClosed([&](const std::string& path) {
+        Result<std::string> written = ReplaceLogFile(path, bytes, m_snapshot);
+        if (written)
+            followed = std::move(*written);
+        return written.error();
+    });
+    if (error) {
+        TellFileFailure(this, IDS_ERR_LOG_SAVE, m_path, error);
+        return;
+    }
+    // The entries appended while the dialog was open now follow the box's text in the file:
+    // the box takes them too, so that what it holds is what the file holds, and the next
+    // Save keeps them where they are.
+    m_edit->AppendBytes(followed);
 }
 
 void CLogsViewDlg::resizeEvent(QResizeEvent* event)

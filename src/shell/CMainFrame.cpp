@@ -628,8 +628,10 @@ void CMainFrame::OnEventLog()
 {
     CLogsViewDlg dialog(this);
     CProcessMonitor& monitor = m_wndProcessList->Monitor();
-    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) {
+    dialog.m_path = monitor.EventLogPath();
+    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) -> Result<> {
         monitor.RunWithLogClosed(operation);
+        return {};
     };
     dialog.exec();
 }
