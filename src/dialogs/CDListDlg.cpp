@@ -1,6 +1,7 @@
 #include "dialogs/CDListDlg.h"
 
 #include "controls/DialogUnits.h"
+#include "controls/Dialogs.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/LogText.h"
@@ -67,6 +68,7 @@ private:
 CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_DISABLED_LIST_TITLE));
+    MakeWindowModal(*this);
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon143.svg")));
 
     // Created first so that it lies beneath the controls it frames.

@@ -3,6 +3,7 @@
 #include "controls/AskYesNo.h"
 #include "controls/CFindBar.h"
 #include "controls/DialogUnits.h"
+#include "controls/Dialogs.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogEdit.h"
@@ -83,6 +84,7 @@ constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
 CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_EVENTLOG_TITLE));
+    MakeWindowModal(*this);
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon145.svg")));
 
     m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);

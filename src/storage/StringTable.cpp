@@ -61,6 +61,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_ERR_LOG_CLEAR, "The event log was not cleared:"},
     {IDS_ERR_LIST_ADD, "The name was not added to the disabled list:"},
     {IDS_ERR_LIST_DELETE, "The entry was not deleted from the disabled list:"},
+    {IDS_MSG_TRAY_GONE, "The notification area has gone: the window is shown again"},
     {IDS_MSG_DESCRIPTORS_SHORT, "Running short of file descriptors (limit %1); every process is still watched"},
     {IDS_MENU_FIND, "Find...\tCtrl+F"},
     {IDS_CMD_FIND, "Find a process by its name, PID or path"},

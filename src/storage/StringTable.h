@@ -53,6 +53,8 @@ enum StringId : unsigned {
     IDS_ERR_LOG_CLEAR = 20205,     // "The event log was not cleared:"
     IDS_ERR_LIST_ADD = 20206,      // "The name was not added to the disabled list:"
     IDS_ERR_LIST_DELETE = 20207,   // "The entry was not deleted from the disabled list:"
+    // Notices of the main window, on stderr and in the status bar.
+    IDS_MSG_TRAY_GONE = 20230, // "The notification area has gone: the window is shown again"
     // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
     IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
     // Find, in the main window's menu and in the find bar of the list and of the event log.

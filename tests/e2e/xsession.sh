@@ -20,7 +20,7 @@ wait_until() {
 }
 
 # start_session DIR [no-tray]: Xvfb on a display it picks itself (-displayfd), openbox and,
-# unless "no-tray" is given, trayer. Sets DISPLAY.
+# unless "no-tray" is given, trayer (its pid in tray_pid). Sets DISPLAY.
 start_session() {
     local dir=$1 tray=${2:-tray}
     # Nor may it reach the caller's session bus, whose StatusNotifier host would take its icon
@@ -54,6 +54,7 @@ start_session() {
     for attempt in 1 2 3; do
         trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
             --transparent false --tint 0xc0c0c0 >>"$dir/trayer.log" 2>&1 &
+        tray_pid=$!
         started_pids+=($!)
         wait_until 10 tray_panel && break
         kill "$!" 2>/dev/null
@@ -90,6 +91,30 @@ main_window() {
     local id
     id=$(xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' 2>/dev/null | head -n1)
     [[ -n $id ]] && echo "$id"
+}
+
+# The visible window whose title is exactly $1, if any.
+visible_named() {
+    local id
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+    [[ -n $id ]] && echo "$id"
+}
+
+# stacked_above A B: the window manager stacks window A above window B.
+stacked_above() {
+    local order w i=0 a= b=
+    order=$(xprop -root _NET_CLIENT_LIST_STACKING 2>/dev/null | sed 's/^[^#]*# //; s/,//g')
+    for w in $order; do
+        ((w == $1)) && a=$i
+        ((w == $2)) && b=$i
+        i=$((i + 1))
+    done
+    [[ -n $a && -n $b ]] && ((a > b))
+}
+
+# is_active WINDOW: WINDOW has the input focus (the active window).
+is_active() {
+    [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]
 }
 
 # "X Y" of the middle of the program's icon in the notification area, if it is shown there (the

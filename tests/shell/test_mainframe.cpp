@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -198,7 +199,10 @@ private slots:
     void trayHideAndRestore_data();
     void trayHideAndRestore();
     void withoutTrayMinimisingKeepsWindow();
+    void trayGoneBringsTheWindowBack();
     void dialogsFromTrayKeepProgramInTray();
+    void trayBringsBackTheModalDialog_data();
+    void trayBringsBackTheModalDialog();
     void trayExitRemovesIconAndCloses();
     void startState_data();
     void startState();
@@ -859,6 +863,26 @@ void TestMainFrame::withoutTrayMinimisingKeepsWindow()
     QVERIFY(!frame->IsInTray());
 }
 
+// The notification area goes away while the window is in it (its panel ended): the window
+// comes back by itself, since nothing else could bring it, and says why.
+void TestMainFrame::trayGoneBringsTheWindowBack()
+{
+    Frame frame;
+    frame->AssumeTrayAvailable(true);
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    frame->showMinimized();
+    QTRY_VERIFY(frame->IsInTray());
+    QTest::qWait(1500); // a check or two while the area is there
+    QVERIFY(frame->isHidden());
+
+    frame->AssumeTrayAvailable(false);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible() && !frame->isMinimized(), 5000);
+    QVERIFY(!frame->IsInTray());
+    QCOMPARE(frame->statusBar()->currentMessage(),
+             QStringLiteral("The notification area has gone: the window is shown again"));
+}
+
 void TestMainFrame::dialogsFromTrayKeepProgramInTray()
 {
     int argc = 1;
@@ -898,6 +922,102 @@ void TestMainFrame::dialogsFromTrayKeepProgramInTray()
     }
     QCOMPARE(closed.count(), 0);
     QVERIFY(!frame->HasClosed());
+}
+
+void TestMainFrame::trayBringsBackTheModalDialog_data()
+{
+    QTest::addColumn<uint>("command"); // opens the dialog
+    QTest::addColumn<bool>("fromTray"); // the command comes from the tray menu, the window hidden
+    QTest::addColumn<QString>("how");   // how the user brings the program back
+    QTest::newRow("event log, click") << uint(ID_PROCESS_EVENTLOG) << false << "click";
+    QTest::newRow("disabled list, double click") << uint(ID_PROCESS_DISABLEDLIST) << false << "double";
+    QTest::newRow("About, tray menu's Open") << uint(ID_APP_ABOUT) << false << "menu Open";
+    QTest::newRow("event log from the tray, click") << uint(ID_PROCESS_EVENTLOG) << true << "click";
+    QTest::newRow("disabled list from the tray, tray menu's View Event Log")
+        << uint(ID_TRAY_DISABLEDLIST) << true << "menu View Event Log";
+}
+
+// With a dialog open, the window goes to the tray (the window manager minimises it with its
+// dialog); a click on the icon, or its menu, brings both back: the window restored and the
+// dialog on top of it, active, and no second dialog.
+void TestMainFrame::trayBringsBackTheModalDialog()
+{
+    QFETCH(uint, command);
+    QFETCH(bool, fromTray);
+    QFETCH(QString, how);
+    Frame frame;
+    frame->AssumeTrayAvailable(true);
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    if (fromTray) {
+        frame->showMinimized();
+        QTRY_VERIFY(frame->IsInTray());
+    }
+    // A window of the program's own beside the dialog's family, as the notification area's
+    // icon is on X11; the dialog must not keep its clicks away.
+    struct IconWindow : QWidget {
+        int clicks = 0;
+        void mousePressEvent(QMouseEvent*) override { ++clicks; }
+    } icon;
+    icon.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    icon.setGeometry(700, 700, 22, 22);
+    icon.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&icon));
+
+    bool checked = false;
+    QPointer<QWidget> dialog;
+    bool opened = false;
+    // A second dialog over the first is a failure, closed so that the test goes on.
+    bool second = false;
+    QTimer extra;
+    QObject::connect(&extra, &QTimer::timeout, [&] {
+        auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog && modal && modal != dialog) {
+            second = true;
+            modal->reject();
+        }
+    });
+    extra.start(20);
+    auto watch = WhenModalOpens([&](QWidget* modal) {
+        dialog = modal;
+        opened = true;
+        [&] {
+            if (!fromTray)
+                frame->showMinimized();
+            modal->showMinimized();
+            QTRY_VERIFY(frame->IsInTray());
+            QVERIFY(frame->isHidden());
+            QTest::mouseClick(icon.windowHandle(), Qt::LeftButton, {}, QPoint(10, 10));
+            QCOMPARE(icon.clicks, 1);
+            if (how == "click" || how == "double") {
+                emit frame->TrayIcon()->activated(how == "click" ? QSystemTrayIcon::Trigger
+                                                                : QSystemTrayIcon::DoubleClick);
+            } else {
+                // Chosen with the mouse in the tray menu.
+                QMenu* menu = frame->TrayMenu();
+                menu->popup(QPoint(600, 600));
+                QVERIFY(QTest::qWaitForWindowExposed(menu));
+                const QString entry = how.mid(5);
+                QAction* chosen = nullptr;
+                for (QAction* action : menu->actions())
+                    chosen = action->text().startsWith(entry) ? action : chosen;
+                QVERIFY(chosen);
+                QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {},
+                                  menu->actionGeometry(chosen).center());
+            }
+            QTRY_VERIFY(frame->isVisible() && !frame->isMinimized());
+            QVERIFY(!frame->IsInTray());
+            QTRY_VERIFY(modal->isVisible() && !modal->isMinimized());
+            QTRY_COMPARE(QApplication::activeWindow(), modal);
+            QCOMPARE(QApplication::activeModalWidget(), modal);
+            checked = true;
+        }();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    frame->Command(command)->trigger();
+    QVERIFY(opened);
+    QVERIFY(checked);
+    QVERIFY(!second);
 }
 
 void TestMainFrame::trayExitRemovesIconAndCloses()
