@@ -14,6 +14,5 @@ bool AskYesNo(QWidget* parent, unsigned stringId)
     // Enter answers Yes and Escape answers No, as the platform's own Yes/No box does.
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
-    MakeWindowModal(box);
-    return box.exec() == QMessageBox::Yes;
+    return ExecMessageBox(box) == QMessageBox::Yes;
 }

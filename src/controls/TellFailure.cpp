@@ -13,6 +13,5 @@ void TellFileFailure(QWidget* parent, unsigned stringId, const std::string& path
     const std::string text = LoadString(stringId) + "\n" + DescribeFileError(path, error);
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(LoadString(IDS_APP_TITLE)),
                     QString::fromStdString(text), QMessageBox::Ok, parent);
-    MakeWindowModal(box);
-    box.exec();
+    ExecMessageBox(box);
 }

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -75,6 +76,10 @@ private:
     std::optional<CLogEdit::Loading> m_loading;
 };
 
+// How long the window manager takes to frame a window that shows, before its real frame is
+// known.
+constexpr int kFramedAfterMs = 100;
+
 // The dialog's layout, in dialog units.
 constexpr int kDialogWidth = 429, kDialogHeight = 295;
 constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
@@ -113,8 +118,9 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     m_btnClear->setGeometry(du.Rect(57, 7, 50, 11));
     m_btnSave->setGeometry(du.Rect(107, 7, 50, 11));
     m_editArea->setGeometry(du.Rect(kEditX, kEditY, kEditWidth, kEditHeight));
-    // The box grows with the dialog; the buttons must stay whole.
-    setMinimumSize(du.Size(164, 80));
+    // The box grows with the dialog; the buttons must stay whole, and so must the find bar.
+    const int margins = du.X(kEditX) + du.X(kDialogWidth) - du.X(kEditX + kEditWidth);
+    setMinimumSize(std::max(du.X(164), m_findBar->minimumSizeHint().width() + margins), du.Y(80));
     resize(du.Size(kDialogWidth, kDialogHeight));
 
     setTabOrder(m_btnClose, m_edit);
@@ -157,9 +163,12 @@ void CLogsViewDlg::showEvent(QShowEvent* event)
     // The creator sets m_runWithLogClosed after construction, so the file is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
+        // Laid out in the font's units, it can be larger than a small or highly scaled screen.
+        resize(size().boundedTo(RoomOnScreen(*this)).expandedTo(minimumSize()));
         OnInitDialog();
     }
     QDialog::showEvent(event);
+    QTimer::singleShot(kFramedAfterMs, this, [this] { KeepOnScreen(*this); });
 }
 
 void CLogsViewDlg::OnInitDialog()

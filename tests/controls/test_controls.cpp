@@ -2,15 +2,20 @@
 // platform. Links are clicked for real; the desktop opener is replaced, per scheme, by a
 // URL handler (Qt's own hook), so no browser or mail program is started by the tests.
 
+#include "controls/AskYesNo.h"
 #include "controls/BrowserCommand.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
+#include "controls/TellFailure.h"
+#include "storage/StringTable.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -110,6 +115,9 @@ private slots:
     void AboutBoxStartsFreshEachTime();
     void AboutBoxCloses_data();
     void AboutBoxCloses();
+
+    void MessageBoxesFitTheirCaption_data();
+    void MessageBoxesFitTheirCaption();
 
 private:
     UrlCatcher m_catcher;
@@ -606,6 +614,45 @@ void TestControls::AboutBoxCloses()
     QCOMPARE(box.exec(), result);
     QVERIFY(pressed);
     QVERIFY(!box.isVisible());
+}
+
+void TestControls::MessageBoxesFitTheirCaption_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("question") << "ask";
+    QTest::newRow("failure") << "tell";
+}
+
+// A window manager's title bar shows the caption in a bold face beside the window's icon and
+// its buttons; a box narrower than that has its caption cut ("Orvan... 1.1 XP").
+void TestControls::MessageBoxesFitTheirCaption()
+{
+    QFETCH(QString, kind);
+    int width = 0;
+    QString caption;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible())
+            return;
+        width = box->width();
+        caption = box->windowTitle();
+        (box->button(QMessageBox::No) ? box->button(QMessageBox::No) : box->button(QMessageBox::Ok))->click();
+    });
+    answer.start(20);
+    if (kind == "ask")
+        AskYesNo(nullptr, IDS_ASK_KILL);
+    else
+        TellFileFailure(nullptr, IDS_ERR_LOG_SAVE, "/a", std::make_error_code(std::errc::io_error));
+    QCOMPARE(caption, QStringLiteral("Orvane v 1.1 XP"));
+    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    // The icon, three buttons, and the padding between them and around the caption: five
+    // squares of the bar's height (a line and a few pixels), as measured on a common manager.
+    const int buttons = 5 * (metrics.height() + 8);
+    QVERIFY2(width >= metrics.horizontalAdvance(caption) + buttons,
+             qPrintable(QStringLiteral("%1 < %2 + %3").arg(width).arg(metrics.horizontalAdvance(caption)).arg(buttons)));
 }
 
 QTEST_MAIN(TestControls)

@@ -3,16 +3,22 @@
 // process icon); at 2 the toolbar images carry detail that no 1x image brought up to that
 // scale can have; texts fit their columns and buttons; and the dialogs are laid out as at
 // scale 1 (measured by running this program once more at scale 1 with --layout), so they keep
-// their proportions.
+// their proportions. On a 1280 x 900 screen (this program once more with --fit) every dialog
+// and message box lies within the screen's available area, and the event log's find field
+// keeps room to type in.
 
+#include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
+#include "controls/CFindBar.h"
 #include "controls/CLinkLabel.h"
+#include "controls/TellFailure.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CMainFrame.h"
 #include "shell/CProcessListWnd.h"
 #include "shell/ProcessTableModel.h"
+#include "storage/StringTable.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -20,6 +26,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QMap>
 #include <QPainter>
 #include <QProcess>
@@ -32,6 +41,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -216,6 +226,79 @@ Layout MeasureDialogs()
     return layout;
 }
 
+// Shows each dialog and message box on this process's screen and prints where it lies; a line
+// starting with "FAIL" for each that does not lie within the screen's available area, and for
+// an event log find field too narrow to type a name into. Returns how many failed.
+int MeasureFit()
+{
+    QTextStream out(stdout);
+    int failures = 0;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const auto verify = [&](bool ok, const QString& what) {
+        out << (ok ? "ok   " : "FAIL ") << what << '\n';
+        failures += ok ? 0 : 1;
+    };
+    const auto inside = [&](const QString& name, QWidget& window) {
+        QTest::qWait(300); // the dialog's own second look, once its frame is known
+        const QRect frame = window.frameGeometry();
+        verify(area.contains(frame), QStringLiteral("%1: %2,%3 %4x%5 within %6x%7")
+                                         .arg(name).arg(frame.x()).arg(frame.y()).arg(frame.width())
+                                         .arg(frame.height()).arg(area.width()).arg(area.height()));
+    };
+    {
+        CAboutBox about;
+        about.show();
+        inside(QStringLiteral("about"), about);
+    }
+    {
+        CDListDlg disabledList;
+        disabledList.show();
+        inside(QStringLiteral("disabled list"), disabledList);
+        verify(disabledList.rect().contains(disabledList.m_btnDelete->geometry()),
+               QStringLiteral("disabled list: Delete within the dialog"));
+    }
+    {
+        CLogsViewDlg eventLog;
+        eventLog.show();
+        eventLog.m_findBar->Open();
+        eventLog.m_findBar->m_status->setText(QString::fromStdString(LoadString(IDS_FIND_WRAPPED_BOTTOM)));
+        inside(QStringLiteral("event log"), eventLog);
+        CFindBar* bar = eventLog.m_findBar;
+        const int field = bar->m_text->width();
+        const int least = 12 * bar->m_text->fontMetrics().averageCharWidth();
+        verify(field >= least, QStringLiteral("event log: find field %1 wide, at least %2").arg(field).arg(least));
+        for (QWidget* control : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            verify(bar->rect().contains(control->geometry()),
+                   QStringLiteral("event log: %1 within the find bar").arg(control->metaObject()->className()));
+    }
+    const auto inspectBox = [&](const QString& name) {
+        QTimer::singleShot(100, [&, name] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                verify(false, name + QStringLiteral(": no box"));
+                return;
+            }
+            inside(name, *box);
+            for (const QLabel* label : box->findChildren<QLabel*>()) {
+                if (!label->text().isEmpty())
+                    verify(label->width() >= label->minimumSizeHint().width(),
+                           QStringLiteral("%1: text %2 wide, needs %3").arg(name).arg(label->width())
+                               .arg(label->minimumSizeHint().width()));
+            }
+            box->button(box->button(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok)->click();
+        });
+    };
+    inspectBox(QStringLiteral("question"));
+    AskYesNo(nullptr, IDS_ASK_KILL);
+    // A path far longer than the screen is wide.
+    std::string path = "/home/user";
+    while (path.size() < 400)
+        path += "/a-rather-long-folder-name";
+    inspectBox(QStringLiteral("failure with a long path"));
+    TellFileFailure(nullptr, IDS_ERR_LOG_SAVE, path + "/Logs.log", std::make_error_code(std::errc::io_error));
+    return failures;
+}
+
 Layout ParseLayout(const QByteArray& text)
 {
     Layout layout;
@@ -265,6 +348,7 @@ private slots:
     void aboutPictureAtScreenResolution();
     void textsFitColumnsAndButtons();
     void dialogsKeepTheirProportions();
+    void dialogsFitTheScreen();
 
 private:
     qreal m_ratio = 1.0;
@@ -488,6 +572,20 @@ void TestHiDpi::dialogsKeepTheirProportions()
     }
 }
 
+void TestHiDpi::dialogsFitTheScreen()
+{
+    QProcess small;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                       QStringLiteral("offscreen:configfile=" SMALL_SCREEN_CONFIG));
+    small.setProcessEnvironment(environment);
+    small.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--fit")});
+    QVERIFY(small.waitForFinished(60000));
+    const QByteArray report = small.readAllStandardOutput();
+    QVERIFY2(small.exitStatus() == QProcess::NormalExit && small.exitCode() == 0, report.constData());
+    QVERIFY2(report.count("ok ") >= 7, report.constData());
+}
+
 int main(int argc, char** argv)
 {
     // --layout: print the dialogs' layout ("name x y width height" a line) and end.
@@ -499,6 +597,11 @@ int main(int argc, char** argv)
             out << it.key() << ' ' << it->x() << ' ' << it->y() << ' ' << it->width() << ' '
                 << it->height() << '\n';
         return 0;
+    }
+    // --fit: the dialogs and message boxes on this process's screen (see MeasureFit).
+    if (argc == 2 && std::strcmp(argv[1], "--fit") == 0) {
+        QApplication app(argc, argv);
+        return MeasureFit() == 0 ? 0 : 1;
     }
     QApplication app(argc, argv);
     TestHiDpi test;
