@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -220,8 +221,10 @@ void CMainFrame::CreateMenus()
     QMenu* helpMenu = bar->addMenu(Text(IDS_HELP));
     helpMenu->addActions({help, about});
 
-    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu})
+    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu}) {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        menu->installEventFilter(this);
+    }
 }
 
 void CMainFrame::CreateToolBar()
@@ -440,7 +443,44 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         if (button && button->toolTip().isEmpty())
             return true;
     }
+    if (auto* menu = qobject_cast<QMenu*>(watched))
+        ShowGreyedPrompt(*menu, event);
     return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::ShowGreyedPrompt(const QMenu& menu, const QEvent* event)
+{
+    // A menu highlights no greyed entry and says nothing of it: the entry under the mouse
+    // shows its prompt here, until the mouse leaves it or the menu closes (an enabled entry's
+    // own prompt then takes the place, or "Ready" comes back).
+    QAction* greyed = nullptr;
+    if (event->type() == QEvent::MouseMove) {
+        QAction* under = menu.actionAt(static_cast<const QMouseEvent*>(event)->position().toPoint());
+        if (under != nullptr && under->isEnabled() && !under->isSeparator()) {
+            m_greyedPrompt = nullptr; // the menu shows this one's prompt itself
+            return;
+        }
+        if (under != nullptr && !under->isSeparator())
+            greyed = under;
+    } else if (event->type() != QEvent::Leave && event->type() != QEvent::Hide) {
+        return;
+    }
+    if (greyed == m_greyedPrompt)
+        return;
+    const bool wasShown = m_greyedPrompt != nullptr;
+    m_greyedPrompt = greyed;
+    if (greyed == nullptr && !wasShown)
+        return;
+    // After the menu has handled the event: leaving an enabled entry, it clears the prompt.
+    QMetaObject::invokeMethod(
+        this,
+        [this, greyed = QPointer<QAction>(greyed)] {
+            if (greyed != m_greyedPrompt)
+                return;
+            QStatusTipEvent tip(greyed != nullptr ? greyed->statusTip() : QString());
+            QApplication::sendEvent(this, &tip);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* event)

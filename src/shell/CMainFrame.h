@@ -138,6 +138,8 @@ private:
     void BringBackDialogs();
     void FinishClose();
     void UpdateIndicators();
+    // The status-bar prompt of a greyed entry of `menu` under the mouse.
+    void ShowGreyedPrompt(const QMenu& menu, const QEvent* event);
 
     void OnKillProcess();
     void OnDisableProcess();
@@ -160,6 +162,7 @@ private:
     QLabel* m_indicatorPanes[3] = {nullptr, nullptr, nullptr};
     QTimer* m_idleTimer = nullptr;
     QTimer* m_trayWatch = nullptr; // the next check of the notification area while in the tray
+    QPointer<QAction> m_greyedPrompt; // the greyed entry whose prompt the status bar shows
     std::map<unsigned, QAction*> m_commands;
     std::map<unsigned, QToolButton*> m_toolButtons;
     std::optional<bool> m_trayOverride;

@@ -180,6 +180,7 @@ private slots:
     void killAndDisableGreyedWithoutSelection();
     void statusPrompts_data();
     void statusPrompts();
+    void greyedEntriesShowTheirPrompt();
     void toolTips();
     void toolBarLayout();
     void killAnsweredNoThenYes();
@@ -360,6 +361,33 @@ void TestMainFrame::statusPrompts()
 
     if (QToolButton* button = frame->ToolButton(command))
         QCOMPARE(button->statusTip(), prompt);
+}
+
+// A greyed entry, highlighted, shows its prompt as an enabled one does (not "Ready"), and the
+// prompt goes when the menu closes.
+void TestMainFrame::greyedEntriesShowTheirPrompt()
+{
+    Frame frame;
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.frame.get()));
+    QMenu* menu = frame->ProcessMenu();
+    QVERIFY(!frame->Command(ID_PROCESS_KILL)->isEnabled());
+    menu->popup(frame->mapToGlobal(QPoint(20, 20)));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    const std::pair<uint, QString> entries[] = {
+        {ID_PROCESS_KILL, "Kill process"},
+        {ID_PROCESS_DISABLEDLIST, "Disabled processes's list"},
+        {ID_PROCESS_DISABLE, "Disable process"},
+    };
+    for (const auto& [id, prompt] : entries) {
+        const QAction* action = frame->Command(id);
+        QTest::mouseMove(menu, menu->actionGeometry(const_cast<QAction*>(action)).center());
+        QTest::qWait(50);
+        QCOMPARE(frame->statusBar()->currentMessage(), prompt);
+    }
+    menu->hide();
+    QTRY_VERIFY(frame->statusBar()->currentMessage().isEmpty());
+    QVERIFY(frame->MessagePane()->isVisibleTo(frame->statusBar()));
 }
 
 void TestMainFrame::toolTips()
