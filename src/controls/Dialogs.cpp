@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSpacerItem>
 #include <QStyle>
+#include <QTextBoundaryFinder>
 #include <QWidget>
 #include <QWindow>
 
@@ -55,6 +56,42 @@ int CaptionWidth(const QWidget& box, const QString& caption)
     return metrics.horizontalAdvance(caption) + 5 * bar;
 }
 
+// `text` with breaks allowed inside each word (a run without blanks) wider than `width`: after
+// every "/" and, where a part is still too wide, between two characters. The box would
+// otherwise take the whole width of a small screen for a long path, its frame off the screen.
+QString BreakableWords(const QString& text, const QFontMetrics& metrics, int width)
+{
+    static const QChar kBreak(0x200B); // zero-width space: a break that shows nothing
+    QString result;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && !text[end].isSpace())
+            ++end;
+        const QString word = text.mid(start, end - start);
+        QString part;
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, word);
+        qsizetype from = 0;
+        for (qsizetype to = characters.toNextBoundary(); to != -1; to = characters.toNextBoundary()) {
+            const QString character = word.mid(from, to - from);
+            from = to;
+            if (!part.isEmpty() && metrics.horizontalAdvance(word) > width &&
+                (part.endsWith(QLatin1Char('/')) || metrics.horizontalAdvance(part + character) > width)) {
+                result += part + kBreak;
+                part.clear();
+            }
+            part += character;
+        }
+        result += part;
+        // The blanks after the word, as they were.
+        for (start = end; end < text.size() && text[end].isSpace(); ++end) {
+        }
+        result += text.mid(start, end - start);
+        start = end;
+    }
+    return result;
+}
+
 } // namespace
 
 void MakeWindowModal(QWidget& dialog)
@@ -95,11 +132,14 @@ void KeepOnScreen(QWidget& dialog)
 int ExecMessageBox(QMessageBox& box)
 {
     MakeWindowModal(box);
-    // The box sizes itself from its text (a long path wraps, anywhere if need be) and fixes
-    // that size as it shows; a spacer as wide as the caption needs sets the least, within the
-    // screen.
+    // The box sizes itself from its text and fixes that size as it shows: a word wider than two
+    // thirds of the screen (a long path) gets places to break, and a spacer as wide as the
+    // caption needs sets the least, within the screen.
+    const int room = RoomOnScreen(box).width();
+    const QFontMetrics metrics(box.font());
+    box.setText(BreakableWords(box.text(), metrics, std::max(metrics.averageCharWidth() * 20, room * 2 / 3)));
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-        const int caption = std::min(CaptionWidth(box, box.windowTitle()), RoomOnScreen(box).width());
+        const int caption = std::min(CaptionWidth(box, box.windowTitle()), room);
         grid->addItem(new QSpacerItem(caption, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
                       0, 1, grid->columnCount());
     }

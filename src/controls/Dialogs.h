@@ -23,6 +23,7 @@ QSize RoomOnScreen(const QWidget& dialog);
 // where it is larger than the available area, and moved into that area.
 void KeepOnScreen(QWidget& dialog);
 
-// Runs a message box of the program: modal to its window, and at least as wide as its caption
-// needs in a title bar, as far as the screen allows. Returns what exec() returns.
+// Runs a message box of the program: modal to its window, at least as wide as its caption
+// needs in a title bar, and no wider than the screen (a long path wraps). Returns what exec()
+// returns.
 int ExecMessageBox(QMessageBox& box);
