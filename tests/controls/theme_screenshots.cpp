@@ -3,8 +3,7 @@
 //   theme_screenshots OUTDIR          main-window-<ratio>x.png, about-<ratio>x.png at the
 //                                     device pixel ratio Qt runs at (QT_SCALE_FACTOR)
 //   theme_screenshots --dark OUTDIR   main-window-dark.png with a dark palette (Breeze Dark's
-//                                     colours, Fusion style), and process-menu-dark.png, the
-//                                     Process menu with Kill and Disable greyed
+//                                     colours, Fusion style)
 
 #include "controls/CAboutBox.h"
 #include "shell/CMainFrame.h"
@@ -15,7 +14,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QMenu>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -118,16 +116,6 @@ int main(int argc, char** argv)
                        QAbstractItemView::PositionAtCenter);
         Wait(300);
         saved = Save(frame.grab(), out.filePath(QStringLiteral("main-window-%1.png").arg(suffix))) && saved;
-        if (dark) {
-            list->clearSelection();
-            frame.ProcessList()->SetSelectionMark(-1);
-            frame.UpdateCommandUI();
-            QMenu* menu = frame.ProcessMenu();
-            menu->popup(frame.mapToGlobal(QPoint(40, 20)));
-            Wait(300);
-            saved = Save(menu->grab(), out.filePath(QStringLiteral("process-menu-dark.png"))) && saved;
-            menu->hide();
-        }
     }
     // The About box is its picture, whatever the theme: only its scales are shown.
     if (!dark) {

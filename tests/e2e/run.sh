@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # End to end: the built program in a directory of its own, on a virtual X display with a window
 # manager and a notification area. It watches a process start and end, hides to the tray,
-# opens a dialog from the tray menu and stays in the tray afterwards, comes back with a click;
-# with a dialog open it goes to the tray and comes back with the dialog on top (twice, and with
-# a dialog opened from the tray menu), and ends on SIGTERM within two seconds, leaving the
-# finish banner and a 32-byte Settings.dat. Three more starts: the window comes back where it
-# was, "Minimize at start" starts in the tray, and a window in the tray comes back by itself
-# when the notification area goes away.
+# opens a dialog from the tray menu and stays in the tray afterwards, comes back with a click,
+# also with a dialog open (which comes back on top), and ends on SIGTERM within two seconds,
+# leaving the finish banner and a 32-byte Settings.dat. Three more starts: the window comes back
+# where it was, "Minimize at start" starts in the tray, and a window in the tray comes back by
+# itself when the panel ends.
 #
 # usage: run.sh PROGRAM [MANUAL]    exit 77 (skipped) when the X tools are missing
 set -uo pipefail
@@ -91,68 +90,39 @@ if win=$(main_window); then
     check "restored window stays on top" bash -c "xprop -id $win _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
 fi
 
-# click_tray_icon: a left click on the program's icon in the notification area.
-click_tray_icon() {
+# dialog_on_top TITLE: the window is shown with the dialog TITLE above it, active.
+dialog_on_top() {
+    local dialog
+    dialog=$(visible_named "$1") && main_window && is_active "$dialog" &&
+        stacked_above "$dialog" "$(main_window)"
+}
+# back_from_tray TITLE WHAT: with the dialog TITLE open, the window goes to the tray (unless it
+# is there); a click on the icon brings it back with the dialog on top.
+back_from_tray() {
     local x y
-    read -r x y < <(tray_icon_center) || return 1
-    xdotool mousemove "$x" "$y" click 1
-}
-# in_tray: the window is hidden and its icon is in the notification area.
-in_tray() {
-    ! main_window && tray_icon_center
-}
-# back_with_dialog TITLE WHAT: the window is back, the dialog TITLE above it and active.
-back_with_dialog() {
-    local title=$1 what=$2 dialog
-    wait_until 10 main_window
-    check "$what: window back" main_window
-    wait_until 10 visible_named "$title"
-    dialog=$(visible_named "$title") || { check "$what: dialog back" false; return; }
-    wait_until 5 is_active "$dialog"
-    check "$what: dialog active" is_active "$dialog"
-    check "$what: dialog above the window" stacked_above "$dialog" "$(main_window)"
+    main_window >/dev/null && xdotool windowminimize "$(main_window)"
+    wait_until 10 bash -c "$(declare -f main_window); ! main_window"
+    read -r x y < <(tray_icon_center) && xdotool mousemove "$x" "$y" click 1
+    wait_until 10 dialog_on_top "$1"
+    check "$2: back, the dialog above the window and active" dialog_on_top "$1"
 }
 
-# With a dialog open, minimising takes the window and its dialog to the tray, and a click on
-# the icon brings both back, the dialog on top. Twice: the second time the window comes back
-# as a new native window (its stay-on-top state was written again).
-if win=$(main_window); then
-    xdotool windowactivate --sync "$win" key ctrl+l
-    if wait_until 10 visible_named 'Event Log'; then
-        for round in 1 2; do
-            xdotool windowminimize "$(main_window)"
-            wait_until 10 in_tray
-            check "dialog open, round $round: in the tray" in_tray
-            check "dialog open, round $round: dialog hidden too" bash -c "$(declare -f visible_named); ! visible_named 'Event Log'"
-            click_tray_icon
-            back_with_dialog 'Event Log' "dialog open, round $round"
-        done
-        xdotool key Escape
-        wait_until 10 bash -c "$(declare -f visible_named); ! visible_named 'Event Log'"
-    else
-        check "event log dialog opened with Ctrl+L" false
-    fi
-fi
-
-# A dialog opened from the tray menu while the window is hidden: a click on the icon brings the
-# window back with the dialog on top.
-if win=$(main_window); then
-    xdotool windowminimize "$win"
-    wait_until 10 in_tray
-    if read -r x y < <(tray_icon_center); then
-        xdotool mousemove "$x" "$y" click 3
-        sleep 0.7
-        xdotool key Down Down Return # Open, Disabled processes
-        if wait_until 10 visible_named "Disabled processes's list"; then
-            click_tray_icon
-            back_with_dialog "Disabled processes's list" "dialog from the tray menu"
-            xdotool key Escape
-            wait_until 10 bash -c "$(declare -f visible_named); ! visible_named \"Disabled processes's list\""
-        else
-            check "disabled list opened from the tray menu" false
-        fi
-    fi
-fi
+# With a dialog open the window goes to the tray and comes back with the dialog on top, twice
+# (the second time as a new native window, its stay-on-top state written again); and so does a
+# dialog opened from the tray menu.
+xdotool windowactivate --sync "$(main_window)" key ctrl+l
+wait_until 10 visible_named 'Event Log'
+back_from_tray 'Event Log' "event log open"
+back_from_tray 'Event Log' "event log open, again"
+xdotool key Escape
+xdotool windowminimize "$(main_window)"
+wait_until 10 tray_icon_center
+read -r x y < <(tray_icon_center) && xdotool mousemove "$x" "$y" click 3
+sleep 0.7
+xdotool key Down Down Return # Open, Disabled processes
+wait_until 10 visible_named "Disabled processes's list"
+back_from_tray "Disabled processes's list" "disabled list from the tray menu"
+xdotool key Escape
 
 # SIGTERM runs the close procedure: the program ends within two seconds.
 kill -TERM "$orvane_pid"
@@ -210,17 +180,14 @@ read -r _ _ left3 top3 right3 bottom3 maximized3 minimize3 < <(od -An -v -td4 -w
 check "minimize at start: rectangle kept, switch kept" \
     test "$left3 $top3 $right3 $bottom3 $maximized3 $minimize3" = "$left $top $right $bottom $maximized 1"
 
-# The notification area goes away (its panel ends) while the window is in it: the window comes
-# back by itself, since nothing else could bring it.
+# The panel ends while the window is in the tray: the window comes back by itself.
 (cd / && exec "$tmp/orvane") >>"$tmp/orvane.out" 2>&1 &
 orvane_pid=$!
 wait_until 15 tray_icon_center
-check "panel ends: in the tray first" in_tray
 kill "$tray_pid"
-wait "$tray_pid" 2>/dev/null
 wait_until 10 main_window
-check "panel ends: the window comes back" main_window
-check "panel ends: told on stderr" grep -q 'notification area has gone' "$tmp/orvane.out"
+check "panel ends: the window comes back, and says why" \
+    bash -c "$(declare -f main_window); main_window && grep -q 'notification area has gone' '$tmp/orvane.out'"
 kill -TERM "$orvane_pid"
 wait "$orvane_pid"
 orvane_pid=

@@ -93,28 +93,22 @@ main_window() {
     [[ -n $id ]] && echo "$id"
 }
 
-# The visible window whose title is exactly $1, if any.
+# visible_named TITLE: the visible window whose title is exactly TITLE; is_active WINDOW: it
+# has the focus; stacked_above A B: the window manager stacks A above B.
 visible_named() {
-    local id
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-    [[ -n $id ]] && echo "$id"
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .
 }
-
-# stacked_above A B: the window manager stacks window A above window B.
-stacked_above() {
-    local order w i=0 a= b=
-    order=$(xprop -root _NET_CLIENT_LIST_STACKING 2>/dev/null | sed 's/^[^#]*# //; s/,//g')
-    for w in $order; do
-        ((w == $1)) && a=$i
-        ((w == $2)) && b=$i
-        i=$((i + 1))
-    done
-    [[ -n $a && -n $b ]] && ((a > b))
-}
-
-# is_active WINDOW: WINDOW has the input focus (the active window).
 is_active() {
     [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]
+}
+stacked_above() {
+    local w i=0 a=0 b=0
+    for w in $(xprop -root _NET_CLIENT_LIST_STACKING 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+        i=$((i + 1))
+        ((w == $1)) && a=$i
+        ((w == $2)) && b=$i
+    done
+    ((b > 0 && a > b))
 }
 
 # "X Y" of the middle of the program's icon in the notification area, if it is shown there (the
