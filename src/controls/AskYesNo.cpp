@@ -1,5 +1,6 @@
 #include "controls/AskYesNo.h"
 
+#include "controls/Dialogs.h"
 #include "storage/StringTable.h"
 
 #include <QMessageBox>
@@ -13,5 +14,5 @@ bool AskYesNo(QWidget* parent, unsigned stringId)
     // Enter answers Yes and Escape answers No, as the platform's own Yes/No box does.
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return ExecMessageBox(box) == QMessageBox::Yes;
 }

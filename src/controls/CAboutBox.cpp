@@ -3,6 +3,7 @@
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
 #include "controls/DialogUnits.h"
+#include "controls/Dialogs.h"
 #include "controls/Picture.h"
 #include "controls/Texts.h"
 #include "storage/StringTable.h"
@@ -90,7 +91,7 @@ CAboutBox::CAboutBox(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_ABOUT_TITLE));
-    setModal(true);
+    MakeWindowModal(*this);
 
     const QFont dialogFont = DialogFont(font());
     setFont(dialogFont);

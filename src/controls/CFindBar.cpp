@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
@@ -15,10 +16,33 @@
 
 namespace {
 
+// The least width of the field, in average characters.
+constexpr int kLeastFieldCharacters = 16;
+
 QString Text(unsigned id)
 {
     return QString::fromStdString(LoadString(id));
 }
+
+// The status line: as wide as its text where there is room, and cut short with "..." where
+// there is not, so that it never takes the field's room.
+class StatusLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        style()->drawItemText(&painter, room, QStyle::visualAlignment(layoutDirection(), alignment()),
+                              palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideRight, room.width()),
+                              foregroundRole());
+    }
+};
 
 } // namespace
 
@@ -35,7 +59,9 @@ CFindBar::CFindBar(Finder finder, QWidget* searched, QWidget* parent)
     m_btnNext = new QPushButton(Text(IDS_FIND_NEXT), this);
     m_btnPrevious = new QPushButton(Text(IDS_FIND_PREVIOUS), this);
     m_matchCase = new QCheckBox(Text(IDS_FIND_MATCH_CASE), this);
-    m_status = new QLabel(this);
+    m_status = new StatusLabel(this);
+    // The field keeps room for a few words whatever the bar's width.
+    m_text->setMinimumWidth(m_text->fontMetrics().averageCharWidth() * kLeastFieldCharacters);
     m_btnClose = new QToolButton(this);
     m_btnClose->setAutoRaise(true);
     m_btnClose->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
@@ -51,7 +77,7 @@ CFindBar::CFindBar(Finder finder, QWidget* searched, QWidget* parent)
     layout->addWidget(m_btnNext);
     layout->addWidget(m_btnPrevious);
     layout->addWidget(m_matchCase);
-    layout->addWidget(m_status, 1);
+    layout->addWidget(m_status);
     layout->addWidget(m_btnClose);
 
     m_text->installEventFilter(this);

@@ -27,12 +27,15 @@ public:
     {
         if (size.isEmpty())
             return {};
-        // Menus repaint their images often: each size and look is rendered once.
-        const QString cacheKey = QStringLiteral("orvane-padded:%1:%2x%3:%4")
+        // Menus repaint their images often: each size and look is rendered once. A greyed or
+        // selected look follows the palette, which the desktop may change while the program runs.
+        const qint64 palette = mode == QIcon::Normal || mode == QIcon::Active ? 0 : QApplication::palette().cacheKey();
+        const QString cacheKey = QStringLiteral("orvane-padded:%1:%2x%3:%4:%5")
                                      .arg(m_path)
                                      .arg(size.width())
                                      .arg(size.height())
-                                     .arg(int(mode));
+                                     .arg(int(mode))
+                                     .arg(palette);
         QPixmap cached;
         if (QPixmapCache::find(cacheKey, &cached))
             return cached;

@@ -1,5 +1,6 @@
 #include "controls/TellFailure.h"
 
+#include "controls/Dialogs.h"
 #include "storage/FileIo.h"
 #include "storage/StringTable.h"
 
@@ -12,5 +13,5 @@ void TellFileFailure(QWidget* parent, unsigned stringId, const std::string& path
     const std::string text = LoadString(stringId) + "\n" + DescribeFileError(path, error);
     QMessageBox box(QMessageBox::Warning, QString::fromStdString(LoadString(IDS_APP_TITLE)),
                     QString::fromStdString(text), QMessageBox::Ok, parent);
-    box.exec();
+    ExecMessageBox(box);
 }

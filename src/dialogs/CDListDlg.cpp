@@ -1,6 +1,7 @@
 #include "dialogs/CDListDlg.h"
 
 #include "controls/DialogUnits.h"
+#include "controls/Dialogs.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/LogText.h"
@@ -13,12 +14,20 @@
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QPushButton>
+#include <QTimer>
 
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// The dialog's size in dialog units, and the least it is made on a small screen.
+constexpr int kDialogWidth = 236, kDialogHeight = 199;
+constexpr int kSmallestWidth = 140, kSmallestHeight = 80;
+// How long the window manager takes to frame a window that shows, before its real frame is
+// known.
+constexpr int kFramedAfterMs = 100;
 
 // An entry as one line of the box. Entries are bytes from a file that may have been edited by
 // hand: UTF-8 when they are valid UTF-8, otherwise one character per byte, and control bytes
@@ -67,6 +76,7 @@ private:
 CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_DISABLED_LIST_TITLE));
+    MakeWindowModal(*this);
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon143.svg")));
 
     // Created first so that it lies beneath the controls it frames.
@@ -86,11 +96,7 @@ CDListDlg::CDListDlg(QWidget* parent) : QDialog(parent)
     m_listBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     const DialogUnits du(font());
-    m_frame->setGeometry(du.Rect(5, 1, 226, 193));
-    m_btnClose->setGeometry(du.Rect(175, 11, 50, 14));
-    m_btnDelete->setGeometry(du.Rect(175, 31, 50, 14));
-    m_listBox->setGeometry(du.Rect(12, 11, 158, 178));
-    setFixedSize(du.Size(236, 199));
+    setFixedSize(du.Size(kDialogWidth, kDialogHeight));
     // A fixed dialog: a caption with its close box, nothing to minimise or maximise.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
@@ -109,9 +115,31 @@ void CDListDlg::showEvent(QShowEvent* event)
     // The creator sets m_entries after construction, so the list is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
+        // On a screen too small for it (a large font or scale), the list gets what there is.
+        const DialogUnits du(font());
+        const QSize fitting = du.Size(kDialogWidth, kDialogHeight)
+                                  .boundedTo(RoomOnScreen(*this))
+                                  .expandedTo(du.Size(kSmallestWidth, kSmallestHeight));
+        setFixedSize(fitting);
         OnInitDialog();
     }
     QDialog::showEvent(event);
+    QTimer::singleShot(kFramedAfterMs, this, [this] { KeepOnScreen(*this); });
+}
+
+void CDListDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    // Laid out from the right and bottom edges as the dialog's units place the controls at its
+    // full size, which it has unless the screen is too small for it.
+    const DialogUnits du(font());
+    const int right = width() - du.X(kDialogWidth);
+    const int bottom = height() - du.Y(kDialogHeight);
+    const QRect frame = du.Rect(5, 1, 226, 193);
+    m_frame->setGeometry(frame.adjusted(0, 0, right, bottom));
+    m_listBox->setGeometry(du.Rect(12, 11, 158, 178).adjusted(0, 0, right, bottom));
+    m_btnClose->setGeometry(du.Rect(175, 11, 50, 14).translated(right, 0));
+    m_btnDelete->setGeometry(du.Rect(175, 31, 50, 14).translated(right, 0));
 }
 
 void CDListDlg::OnInitDialog()

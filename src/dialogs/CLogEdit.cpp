@@ -333,6 +333,22 @@ __attribute__((no_sanitize("vptr"))) void CLogEdit::Loading::Finish()
     m_edit.SendScintilla(SCI_GOTOPOS, 0L);
 }
 
+void CLogEdit::AppendBytes(std::string_view bytes)
+{
+    if (bytes.empty())
+        return;
+    if (m_encoding == LogEncoding::Utf8 && !IsStrictUtf8(bytes)) {
+        m_encoding = LogEncoding::Latin1;
+        SendScintilla(SCI_SETCODEPAGE, 0L);
+    }
+    // Not an undo step: these are the monitor's entries, not the user's edit. Every step
+    // recorded so far lies before them, so each still undoes exactly what it did.
+    const bool undoing = SendScintilla(SCI_GETUNDOCOLLECTION) != 0;
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0L);
+    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()), bytes.data());
+    SendScintilla(SCI_SETUNDOCOLLECTION, undoing ? 1L : 0L);
+}
+
 std::string_view CLogEdit::Bytes() const
 {
     const long length = SendScintilla(SCI_GETLENGTH);

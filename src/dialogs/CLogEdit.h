@@ -52,6 +52,11 @@ public:
         bool m_bCut = false; // a zero byte came: the text ended there
     };
 
+    // Adds `bytes` after the text, every byte of them, leaving the caret, the view and what
+    // can be undone as they are (the text before them is untouched). The text is then read as
+    // SetBytes would read the whole: a UTF-8 text that they make invalid turns to Latin-1.
+    void AppendBytes(std::string_view bytes);
+
     // The text's bytes. Valid until the text changes.
     std::string_view Bytes() const;
     // The text as it is shown (tests and small texts: this copies the whole text).

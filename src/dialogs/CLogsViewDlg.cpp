@@ -3,6 +3,7 @@
 #include "controls/AskYesNo.h"
 #include "controls/CFindBar.h"
 #include "controls/DialogUnits.h"
+#include "controls/Dialogs.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogEdit.h"
@@ -14,9 +15,12 @@
 #include <QIcon>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -72,6 +76,10 @@ private:
     std::optional<CLogEdit::Loading> m_loading;
 };
 
+// How long the window manager takes to frame a window that shows, before its real frame is
+// known.
+constexpr int kFramedAfterMs = 100;
+
 // The dialog's layout, in dialog units.
 constexpr int kDialogWidth = 429, kDialogHeight = 295;
 constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
@@ -81,6 +89,7 @@ constexpr int kEditX = 7, kEditY = 25, kEditWidth = 415, kEditHeight = 263;
 CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(Text(IDS_DLG_EVENTLOG_TITLE));
+    MakeWindowModal(*this);
     setWindowIcon(QIcon(QStringLiteral(":/dialogs/dialogs/icon145.svg")));
 
     m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
@@ -109,8 +118,9 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     m_btnClear->setGeometry(du.Rect(57, 7, 50, 11));
     m_btnSave->setGeometry(du.Rect(107, 7, 50, 11));
     m_editArea->setGeometry(du.Rect(kEditX, kEditY, kEditWidth, kEditHeight));
-    // The box grows with the dialog; the buttons must stay whole.
-    setMinimumSize(du.Size(164, 80));
+    // The box grows with the dialog; the buttons must stay whole, and so must the find bar.
+    const int margins = du.X(kEditX) + du.X(kDialogWidth) - du.X(kEditX + kEditWidth);
+    setMinimumSize(std::max(du.X(164), m_findBar->minimumSizeHint().width() + margins), du.Y(80));
     resize(du.Size(kDialogWidth, kDialogHeight));
 
     setTabOrder(m_btnClose, m_edit);
@@ -124,7 +134,7 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
 
 CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* lock)
 {
-    return [&log, lock](const std::function<void(const std::string& path)>& operation) {
+    return [&log, lock](const std::function<void(const std::string& path)>& operation) -> Result<> {
         // Held across close, operation and reopen, so that writes under the same lock wait
         // for the log instead of being dropped while it is closed.
         std::unique_lock<std::mutex> held;
@@ -132,18 +142,20 @@ CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* loc
             held = std::unique_lock<std::mutex>(*lock);
         const ReopenLog reopen(log);
         operation(log.m_path);
+        return {};
     };
 }
 
-template <class Operation>
-auto CLogsViewDlg::WithLogClosed(Operation&& operation)
+std::error_code CLogsViewDlg::WithLogClosed(const std::function<std::error_code(const std::string& path)>& operation)
 {
-    std::optional<decltype(operation(std::string()))> result;
-    m_runWithLogClosed([&](const std::string& path) {
-        m_logPath = path;
-        result.emplace(operation(path));
+    std::optional<std::error_code> outcome;
+    const Result<> ran = m_runWithLogClosed([&](const std::string& path) {
+        m_path = path;
+        outcome = operation(path);
     });
-    return std::move(*result);
+    if (outcome)
+        return *outcome;
+    return ran ? std::make_error_code(std::errc::operation_canceled) : ran.error();
 }
 
 void CLogsViewDlg::showEvent(QShowEvent* event)
@@ -151,35 +163,48 @@ void CLogsViewDlg::showEvent(QShowEvent* event)
     // The creator sets m_runWithLogClosed after construction, so the file is read when the dialog shows.
     if (!m_bInitialised) {
         m_bInitialised = true;
+        // Laid out in the font's units, it can be larger than a small or highly scaled screen.
+        resize(size().boundedTo(RoomOnScreen(*this)).expandedTo(minimumSize()));
         OnInitDialog();
     }
     QDialog::showEvent(event);
+    QTimer::singleShot(kFramedAfterMs, this, [this] { KeepOnScreen(*this); });
 }
 
 void CLogsViewDlg::OnInitDialog()
 {
-    if (ShowFile())
+    const Result<> shown = ShowFile();
+    if (shown) {
         m_edit->setFocus();
-    else
-        m_btnClose->setFocus();
+        return;
+    }
+    m_btnClose->setFocus();
+    // A log not written yet is an empty one. Anything else is told once the dialog is up, so
+    // that the message stands over the dialog it is about.
+    if (shown.error() == std::errc::no_such_file_or_directory)
+        return;
+    QTimer::singleShot(0, this, [this, error = shown.error()] {
+        if (isVisible())
+            TellFileFailure(this, IDS_ERR_LOG_READ, m_path, error);
+    });
 }
 
-bool CLogsViewDlg::ShowFile()
+Result<> CLogsViewDlg::ShowFile()
 {
+    if (!m_runWithLogClosed)
+        return std::errc::no_such_file_or_directory;
     const WaitCursor wait;
     // The pieces go into the box's new text as they are read, while the log is closed: that
     // takes less time than reading the whole file into memory first would. The box shows it
     // only when all of it has come, so a read that fails part way leaves the box as it was.
     LoadIntoEdit loading(*m_edit);
-    std::error_code error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (m_runWithLogClosed)
-        error = WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); });
-    if (error) {
+    if (const std::error_code error =
+            WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); })) {
         m_snapshot = {};
-        return false;
+        return error;
     }
     loading.Finish();
-    return true;
+    return {};
 }
 
 std::string_view CLogsViewDlg::EditBytes() const
@@ -202,8 +227,9 @@ void CLogsViewDlg::OnClear()
     const std::error_code error =
         WithLogClosed([this](const std::string& path) { return TruncateLogFile(path, m_snapshot); });
     if (error) {
-        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_logPath, error);
-        ShowFile(); // what the file still holds
+        TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_path, error);
+        // What the file still holds, when it can be read; the failure has been told.
+        static_cast<void>(ShowFile());
     }
 }
 
@@ -213,10 +239,22 @@ void CLogsViewDlg::OnSave()
         return;
     const WaitCursor wait;
     const std::string_view bytes = EditBytes();
+    std::string followed;
     // The box keeps the user's text when the file could not take it, so nothing typed is lost.
-    const std::error_code error = WithLogClosed(
-        [&](const std::string& path) { return ReplaceLogFile(path, bytes, m_snapshot); });
-    TellFileFailure(this, IDS_ERR_LOG_SAVE, m_logPath, error);
+    const std::error_code error = WithLogClosed([&](const std::string& path) {
+        Result<std::string> written = ReplaceLogFile(path, bytes, m_snapshot);
+        if (written)
+            followed = std::move(*written);
+        return written.error();
+    });
+    if (error) {
+        TellFileFailure(this, IDS_ERR_LOG_SAVE, m_path, error);
+        return;
+    }
+    // The entries appended while the dialog was open now follow the box's text in the file:
+    // the box takes them too, so that what it holds is what the file holds, and the next
+    // Save keeps them where they are.
+    m_edit->AppendBytes(followed);
 }
 
 void CLogsViewDlg::resizeEvent(QResizeEvent* event)

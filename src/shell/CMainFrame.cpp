@@ -8,18 +8,22 @@
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CLockIndicators.h"
 #include "shell/CProcessListWnd.h"
+#include "shell/CTransientOwner.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -34,6 +38,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdint>
 
 namespace {
@@ -59,6 +64,11 @@ QIcon MenuImage(const char* name)
     return PaddedSvgIcon(QStringLiteral(":/shell/%1").arg(QLatin1String(name)), QSizeF(12, 12),
                          QSizeF(16, 16));
 }
+
+// While the window is in the tray, whether the notification area is still there is checked
+// every second, or less often when the check itself takes long.
+constexpr qint64 kFirstTrayCheckMs = 1000;
+constexpr qint64 kLastTrayCheckMs = 10000;
 
 bool OnWayland()
 {
@@ -110,6 +120,10 @@ bool CMainFrame::Create()
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     OnTrayOpen();
             });
+
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setSingleShot(true);
+    connect(m_trayWatch, &QTimer::timeout, this, &CMainFrame::OnTrayCheck);
 
     m_idleTimer = new QTimer(this);
     m_idleTimer->setInterval(250);
@@ -207,8 +221,10 @@ void CMainFrame::CreateMenus()
     QMenu* helpMenu = bar->addMenu(Text(IDS_HELP));
     helpMenu->addActions({help, about});
 
-    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu})
+    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu}) {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        menu->installEventFilter(this);
+    }
 }
 
 void CMainFrame::CreateToolBar()
@@ -427,7 +443,44 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         if (button && button->toolTip().isEmpty())
             return true;
     }
+    if (auto* menu = qobject_cast<QMenu*>(watched))
+        ShowGreyedPrompt(*menu, event);
     return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::ShowGreyedPrompt(const QMenu& menu, const QEvent* event)
+{
+    // A menu highlights no greyed entry and says nothing of it: the entry under the mouse
+    // shows its prompt here, until the mouse leaves it or the menu closes (an enabled entry's
+    // own prompt then takes the place, or "Ready" comes back).
+    QAction* greyed = nullptr;
+    if (event->type() == QEvent::MouseMove) {
+        QAction* under = menu.actionAt(static_cast<const QMouseEvent*>(event)->position().toPoint());
+        if (under != nullptr && under->isEnabled() && !under->isSeparator()) {
+            m_greyedPrompt = nullptr; // the menu shows this one's prompt itself
+            return;
+        }
+        if (under != nullptr && !under->isSeparator())
+            greyed = under;
+    } else if (event->type() != QEvent::Leave && event->type() != QEvent::Hide) {
+        return;
+    }
+    if (greyed == m_greyedPrompt)
+        return;
+    const bool wasShown = m_greyedPrompt != nullptr;
+    m_greyedPrompt = greyed;
+    if (greyed == nullptr && !wasShown)
+        return;
+    // After the menu has handled the event: leaving an enabled entry, it clears the prompt.
+    QMetaObject::invokeMethod(
+        this,
+        [this, greyed = QPointer<QAction>(greyed)] {
+            if (greyed != m_greyedPrompt)
+                return;
+            QStatusTipEvent tip(greyed != nullptr ? greyed->statusTip() : QString());
+            QApplication::sendEvent(this, &tip);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* event)
@@ -440,7 +493,12 @@ void CMainFrame::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        m_wndProcessList->setFocus(Qt::ActiveWindowFocusReason);
+        // While a dialog is open the window takes no input: the window manager's focus (a
+        // window that comes back is focused as it maps) goes on to the dialog.
+        if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+            modal->activateWindow();
+        else
+            m_wndProcessList->setFocus(Qt::ActiveWindowFocusReason);
     } else if (event->type() == QEvent::WindowStateChange) {
         const auto* change = static_cast<QWindowStateChangeEvent*>(event);
         if (m_savedOuterRect && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
@@ -476,32 +534,96 @@ void CMainFrame::HideToTray()
             return;
         hide();
         m_trayIcon->show();
+        m_trayWatch->start(kFirstTrayCheckMs);
     });
+}
+
+void CMainFrame::OnTrayCheck()
+{
+    if (m_bClosed || !IsInTray())
+        return;
+    QElapsedTimer took;
+    took.start();
+    if (TrayAvailable()) {
+        // The check takes the desktop's own way (with a StatusNotifier host, a new connection
+        // to the session bus each time): it runs at most a thousandth of the time.
+        m_trayWatch->start(static_cast<int>(
+            std::clamp<qint64>(took.nsecsElapsed() / 1000, kFirstTrayCheckMs, kLastTrayCheckMs)));
+        return;
+    }
+    // The notification area has gone (its panel ended): nothing could bring the window back.
+    const QString notice = Text(IDS_MSG_TRAY_GONE);
+    std::fprintf(stderr, "orvane: %s\n", notice.toLocal8Bit().constData());
+    OnTrayOpen();
+    statusBar()->showMessage(notice);
 }
 
 void CMainFrame::OnTrayOpen()
 {
     m_trayIcon->hide();
-    // Once back from the tray the window keeps above the others for the rest of its life.
-    if (!(windowFlags() & Qt::WindowStaysOnTopHint))
-        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    m_trayWatch->stop();
+    // Once back from the tray the window keeps above the others for the rest of its life. The
+    // window system is told through the window's handle: setting the widget's flag would make
+    // the window anew, and a dialog open in it would lose the window it belongs to.
+    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
+        overrideWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+        if (QWindow* window = windowHandle())
+            window->setFlags(windowFlags());
+    }
     if (m_bWasMaximized)
         showMaximized();
     else
         showNormal();
     raise();
     activateWindow();
+    BringBackDialogs();
     // Leaving the minimised state maps the window (X11) before its stay-on-top state is written
     // for the window manager, which then takes the window back without it now and then; once
     // the window is back the state is asked for again, the way a mapped window's state is
-    // changed.
+    // changed. The dialogs are raised again over the window that came back.
     QTimer::singleShot(0, this, [this] {
         QWindow* window = windowHandle();
         if (window == nullptr || !isVisible() || !(windowFlags() & Qt::WindowStaysOnTopHint))
             return;
         window->setFlags(window->flags() & ~Qt::WindowStaysOnTopHint);
         window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+        BringBackDialogs();
     });
+}
+
+void CMainFrame::BringBackDialogs()
+{
+    // Each dialog after the one it belongs to, so that the stacking follows the chain.
+    QList<std::pair<int, QDialog*>> dialogs;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(top);
+        if (dialog == nullptr || !dialog->isVisible() || !dialog->isModal())
+            continue;
+        int depth = 0;
+        for (const QWidget* owner = dialog->parentWidget(); owner != nullptr; owner = owner->parentWidget())
+            ++depth;
+        dialogs.append({depth, dialog});
+    }
+    std::sort(dialogs.begin(), dialogs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [depth, dialog] : dialogs) {
+        // The window may have come back as a new native window: its dialogs are tied to it
+        // anew, so that the window manager keeps them above it.
+        if (dialog->parentWidget() != nullptr && dialog->parentWidget()->window() == this)
+            CTransientOwner::Tie(*dialog, *this);
+        if (dialog->isMinimized())
+            dialog->showNormal();
+        dialog->raise();
+    }
+    if (QWidget* innermost = QApplication::activeModalWidget())
+        innermost->activateWindow();
+}
+
+void CMainFrame::ShowProgram()
+{
+    if (IsInTray())
+        OnTrayOpen();
+    else
+        BringBackDialogs();
 }
 
 void CMainFrame::OnTrayExit()
@@ -621,21 +743,26 @@ void CMainFrame::OnToggleMinimizeAtStart()
 
 void CMainFrame::OnDisabledList()
 {
+    // From the tray menu while a dialog is open: that dialog is what the user finds, not a
+    // second one over it.
+    if (QApplication::activeModalWidget() != nullptr) {
+        ShowProgram();
+        return;
+    }
     m_wndProcessList->ShowDisabledList();
 }
 
 void CMainFrame::OnEventLog()
 {
+    if (QApplication::activeModalWidget() != nullptr) {
+        ShowProgram();
+        return;
+    }
     CLogsViewDlg dialog(this);
     CProcessMonitor& monitor = m_wndProcessList->Monitor();
-    dialog.m_runWithLogClosed = [&monitor, &dialog](const std::function<void(const std::string&)>& operation) {
-        const Result<> ran = monitor.RunWithLogClosed(operation);
-        if (!ran) {
-            // The writer is held by the disk: the file was not touched. The dialog expects its
-            // operation to run, so it runs on no file at all and fails without touching the log.
-            TellFileFailure(&dialog, IDS_ERR_LOG_UNTOUCHED, monitor.EventLogPath(), ran.error());
-            operation(std::string());
-        }
+    dialog.m_path = monitor.EventLogPath();
+    dialog.m_runWithLogClosed = [&monitor](const std::function<void(const std::string&)>& operation) {
+        return monitor.RunWithLogClosed(operation);
     };
     dialog.exec();
 }

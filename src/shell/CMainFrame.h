@@ -70,7 +70,8 @@ public:
     // The end of the desktop session: the close procedure, without asking anybody.
     void OnQueryEndSession();
 
-    // Restores the window from the tray (the icon goes, the window comes back as it was).
+    // Restores the window from the tray (the icon goes, the window comes back as it was), with
+    // the dialog that was open in it on top, active.
     void OnTrayOpen();
     bool IsInTray() const;
     bool HasClosed() const { return m_bClosed; }
@@ -127,8 +128,18 @@ private:
     void FitSavedOuterRect();
     void CapturePlacement();
     void HideToTray();
+    // While in the tray: a notification area that has gone brings the window back.
+    void OnTrayCheck();
+    // Brings the program back to the user: from the tray, or, when a dialog is open, that
+    // dialog to the front.
+    void ShowProgram();
+    // The open dialogs shown again (the window manager hides them with their window) and
+    // raised, each above the one it belongs to; the innermost one active.
+    void BringBackDialogs();
     void FinishClose();
     void UpdateIndicators();
+    // The status-bar prompt of a greyed entry of `menu` under the mouse.
+    void ShowGreyedPrompt(const QMenu& menu, const QEvent* event);
 
     void OnKillProcess();
     void OnDisableProcess();
@@ -150,6 +161,8 @@ private:
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicatorPanes[3] = {nullptr, nullptr, nullptr};
     QTimer* m_idleTimer = nullptr;
+    QTimer* m_trayWatch = nullptr; // the next check of the notification area while in the tray
+    QPointer<QAction> m_greyedPrompt; // the greyed entry whose prompt the status bar shows
     std::map<unsigned, QAction*> m_commands;
     std::map<unsigned, QToolButton*> m_toolButtons;
     std::optional<bool> m_trayOverride;

@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -26,11 +27,6 @@ std::error_code LockExclusive(int fd)
         return {};
     return errno == EWOULDBLOCK ? std::error_code(FileFault::InUse)
                                 : std::error_code(errno, std::generic_category());
-}
-
-std::error_code LastError()
-{
-    return std::error_code(errno, std::generic_category());
 }
 
 LogSnapshot Describe(int fd, std::string_view bytes)
@@ -161,7 +157,7 @@ std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
     return {};
 }
 
-std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot)
+Result<std::string> ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot)
 {
     // The old file stays locked until the new one has taken its place: a log that another
     // instance is writing is left alone.
@@ -173,6 +169,7 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
     // The box's text is written as it is, without a copy, unless something follows it.
     std::string_view content = bytes;
     std::string joined;
+    std::size_t followed = 0; // where what follows the box's text begins in `joined`
     if (old.Get() >= 0) {
         if ((error = LockExclusive(old.Get())))
             return error;
@@ -183,11 +180,12 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
             try {
                 joined.reserve(bytes.size() + 2 + gained.size());
                 joined.assign(bytes);
+                followed = joined.size();
                 if (!joined.empty() && joined.back() != '\n')
                     joined += "\r\n";
                 joined += gained;
             } catch (const std::bad_alloc&) {
-                return std::make_error_code(std::errc::not_enough_memory);
+                return std::errc::not_enough_memory;
             }
             content = joined;
         }
@@ -201,5 +199,8 @@ std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, 
     } else {
         snapshot = {};
     }
-    return {};
+    if (joined.empty())
+        return std::string();
+    joined.erase(0, followed);
+    return joined;
 }

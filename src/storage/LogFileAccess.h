@@ -5,6 +5,8 @@
 // writes follow symbolic links only under the rule of storage/FileIo.h. Each returns why it
 // failed (an empty error_code on success). The caller closes its own log around them.
 
+#include "platform/Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -68,6 +70,9 @@ std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot);
 // Replaces the file's content with `bytes`: written to a new file in the same directory,
 // flushed to disk and put in the old one's place, which keeps its permissions. When the file
 // is still the one `snapshot` describes and has only grown since (the running log appended
-// entries), the bytes it gained follow `bytes`, on a line of their own. On any failure the old
-// file stays whole and nothing is left behind. On success `snapshot` describes the new file.
-std::error_code ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot);
+// entries), the bytes it gained follow `bytes`, on a line of their own. Returns what was
+// written after `bytes` (that line break and those entries; empty when nothing followed), so
+// that the caller can hold what the file holds. On any failure the old file stays whole and
+// nothing is left behind. On success `snapshot` describes the new file, `bytes` and what
+// followed them.
+Result<std::string> ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot);

@@ -57,10 +57,11 @@ enum StringId : unsigned {
     IDS_ERR_SETTINGS_READ = 20211,  // "Settings not read (the defaults are used):"
     IDS_ERR_DATA_FOLDER = 20212,    // "The folder for the program's files cannot be created:"
     IDS_ERR_SIGNALS = 20213,        // "Signals to end the program cannot be caught (...):"
-    IDS_ERR_LOG_UNTOUCHED = 20214,  // "The event log was left as it is:"
     // Reasons of the program's own, shown after a file's path where a system error would be.
     IDS_ERR_NAME_NOT_STORABLE = 20220, // "the list cannot hold a name containing "|" or a zero byte"
     IDS_ERR_LOG_BUSY = 20221,          // "the disk has not taken the log's earlier entries yet; ..."
+    // Notices of the main window, on stderr and in the status bar.
+    IDS_MSG_TRAY_GONE = 20230, // "The notification area has gone: the window is shown again"
     // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
     IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
     IDS_MSG_LOG_DROPPED = 20320,       // "%1 event log entries were dropped: ..."

@@ -2,15 +2,20 @@
 // platform. Links are clicked for real; the desktop opener is replaced, per scheme, by a
 // URL handler (Qt's own hook), so no browser or mail program is started by the tests.
 
+#include "controls/AskYesNo.h"
 #include "controls/BrowserCommand.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
+#include "controls/TellFailure.h"
+#include "storage/StringTable.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -110,6 +115,8 @@ private slots:
     void AboutBoxStartsFreshEachTime();
     void AboutBoxCloses_data();
     void AboutBoxCloses();
+
+    void MessageBoxesFitTheirCaption();
 
 private:
     UrlCatcher m_catcher;
@@ -606,6 +613,30 @@ void TestControls::AboutBoxCloses()
     QCOMPARE(box.exec(), result);
     QVERIFY(pressed);
     QVERIFY(!box.isVisible());
+}
+
+// A window manager's title bar shows the caption in a bold face beside the window's icon, three
+// buttons and padding (five squares of the bar's height, a line and a few pixels): a box less
+// wide has its caption cut ("Orvan... 1.1 XP").
+void TestControls::MessageBoxesFitTheirCaption()
+{
+    QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int needed = metrics.horizontalAdvance(QStringLiteral("Orvane v 1.1 XP")) + 5 * (metrics.height() + 8);
+    for (bool question : {true, false}) {
+        int width = 0;
+        QTimer::singleShot(100, [&width] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            width = box->width();
+            box->button(box->button(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok)->click();
+        });
+        if (question)
+            AskYesNo(nullptr, IDS_ASK_KILL);
+        else
+            TellFileFailure(nullptr, IDS_ERR_LOG_SAVE, "/a", std::make_error_code(std::errc::io_error));
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+    }
 }
 
 QTEST_MAIN(TestControls)

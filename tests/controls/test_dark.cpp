@@ -1,7 +1,8 @@
 // Dark themes: with a dark palette every text of the program stays readable. The link label
 // keeps the designed blue, red and purple on a light background and turns to readable colours
 // of the same hues on a dark one; over the About box's light picture it keeps the designed
-// ones whatever the theme. Every window's texts stand out from their backgrounds.
+// ones whatever the theme. Every window's texts stand out from their backgrounds, and so do
+// the toolbar's and the menus' images, greyed or not, on dark and light palettes alike.
 
 #include "controls/CAboutBox.h"
 #include "controls/CLinkLabel.h"
@@ -21,6 +22,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTableView>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -177,6 +179,8 @@ private slots:
     void aboutBoxLinksReadOverThePicture();
     void windowsReadable_data();
     void windowsReadable();
+    void imagesStandOut_data();
+    void imagesStandOut();
 };
 
 void TestDark::initTestCase()
@@ -306,6 +310,54 @@ void TestDark::windowsReadable()
     VerifyReadable(&disabledList);
     CLogsViewDlg eventLog;
     VerifyReadable(&eventLog);
+    QApplication::setPalette(QApplication::style()->standardPalette());
+}
+
+void TestDark::imagesStandOut_data()
+{
+    windowsReadable_data();
+    QTest::newRow("light") << QApplication::style()->standardPalette();
+}
+
+// An image reads where a fifth of what it covers stands apart from the bar's or the menu's
+// colour by at least 2:1, greyed or not.
+void TestDark::imagesStandOut()
+{
+    QFETCH(QPalette, palette);
+    QApplication::setPalette(palette);
+    {
+        QTemporaryDir dir;
+        CMainFrame frame(dir.path().toStdString());
+        frame.Create();
+        QList<std::pair<unsigned, QIcon>> images;
+        for (unsigned id : {ID_APP_EXIT, ID_PROCESS_KILL, ID_PROCESS_DISABLE, ID_APP_ABOUT})
+            images.append({id, frame.ToolButton(id)->icon()});
+        for (unsigned id : {ID_PROCESS_DISABLE, ID_PROCESS_DISABLEDLIST, ID_PROCESS_EVENTLOG, ID_HELP_MANUAL})
+            images.append({id, frame.Command(id)->icon()});
+        for (const auto& [id, icon] : images) {
+            for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+                const QImage image = icon.pixmap(QSize(16, 16), mode).toImage().convertToFormat(QImage::Format_ARGB32);
+                for (const QColor& behind : {palette.color(QPalette::Window), palette.color(QPalette::Base)}) {
+                    int covered = 0;
+                    int apart = 0;
+                    for (int y = 0; y < image.height(); ++y) {
+                        for (int x = 0; x < image.width(); ++x) {
+                            const QRgb pixel = image.pixel(x, y);
+                            const qreal a = qAlpha(pixel) / 255.0;
+                            const QColor seen(int(qRed(pixel) * a + behind.red() * (1 - a)),
+                                              int(qGreen(pixel) * a + behind.green() * (1 - a)),
+                                              int(qBlue(pixel) * a + behind.blue() * (1 - a)));
+                            covered += a >= 0.5 ? 1 : 0;
+                            apart += a >= 0.5 && Contrast(seen, behind) >= 2.0 ? 1 : 0;
+                        }
+                    }
+                    QVERIFY2(covered > 0 && apart * 5 >= covered,
+                             qPrintable(QStringLiteral("command %1, mode %2 on %3: %4 of %5 pixels apart")
+                                            .arg(id).arg(mode).arg(behind.name()).arg(apart).arg(covered)));
+                }
+            }
+        }
+    }
     QApplication::setPalette(QApplication::style()->standardPalette());
 }
 

@@ -3,16 +3,22 @@
 // process icon); at 2 the toolbar images carry detail that no 1x image brought up to that
 // scale can have; texts fit their columns and buttons; and the dialogs are laid out as at
 // scale 1 (measured by running this program once more at scale 1 with --layout), so they keep
-// their proportions.
+// their proportions. On a 1280 x 900 screen (this program once more with --fit) every dialog
+// and message box lies within the screen's available area, and the event log's find field
+// keeps room to type in.
 
+#include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
+#include "controls/CFindBar.h"
 #include "controls/CLinkLabel.h"
+#include "controls/TellFailure.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CMainFrame.h"
 #include "shell/CProcessListWnd.h"
 #include "shell/ProcessTableModel.h"
+#include "storage/StringTable.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -20,6 +26,9 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QMap>
 #include <QPainter>
 #include <QProcess>
@@ -32,6 +41,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -216,6 +226,52 @@ Layout MeasureDialogs()
     return layout;
 }
 
+// Shows each dialog and message box on this process's screen and prints where it lies: "FAIL"
+// where it does not lie within the screen's available area, or where the event log's find
+// field has no room to type a name. Returns how many failed.
+int MeasureFit()
+{
+    QTextStream out(stdout);
+    int failures = 0;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const auto verify = [&](bool ok, const QString& what) {
+        out << (ok ? "ok   " : "FAIL ") << what << '\n';
+        failures += ok ? 0 : 1;
+    };
+    const auto inside = [&](const char* name, QWidget& window) {
+        QTest::qWait(300); // the second look, once the frame is known
+        const QRect frame = window.frameGeometry();
+        verify(area.contains(frame), QStringLiteral("%1: %2,%3 %4x%5").arg(QLatin1String(name)).arg(frame.x())
+                                         .arg(frame.y()).arg(frame.width()).arg(frame.height()));
+    };
+    CAboutBox about;
+    about.show();
+    inside("about", about);
+    CDListDlg disabledList;
+    disabledList.show();
+    inside("disabled list", disabledList);
+    CLogsViewDlg eventLog;
+    eventLog.show();
+    eventLog.m_findBar->Open();
+    eventLog.m_findBar->m_status->setText(QString::fromStdString(LoadString(IDS_FIND_WRAPPED_BOTTOM)));
+    inside("event log", eventLog);
+    const QLineEdit* field = eventLog.m_findBar->m_text;
+    verify(field->width() >= 12 * field->fontMetrics().averageCharWidth(),
+           QStringLiteral("find field %1 wide").arg(field->width()));
+    const auto inspectBox = [&](const char* name) {
+        QTimer::singleShot(100, [&, name] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            inside(name, *box);
+            box->button(box->button(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok)->click();
+        });
+    };
+    inspectBox("question");
+    AskYesNo(nullptr, IDS_ASK_KILL);
+    inspectBox("failure with a long path");
+    TellFileFailure(nullptr, IDS_ERR_LOG_SAVE, "/home/" + std::string(400, 'x'), std::make_error_code(std::errc::io_error));
+    return failures;
+}
+
 Layout ParseLayout(const QByteArray& text)
 {
     Layout layout;
@@ -265,6 +321,7 @@ private slots:
     void aboutPictureAtScreenResolution();
     void textsFitColumnsAndButtons();
     void dialogsKeepTheirProportions();
+    void dialogsFitTheScreen();
 
 private:
     qreal m_ratio = 1.0;
@@ -488,6 +545,20 @@ void TestHiDpi::dialogsKeepTheirProportions()
     }
 }
 
+void TestHiDpi::dialogsFitTheScreen()
+{
+    QProcess small;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                       QStringLiteral("offscreen:configfile=" SMALL_SCREEN_CONFIG));
+    small.setProcessEnvironment(environment);
+    small.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--fit")});
+    QVERIFY(small.waitForFinished(60000));
+    const QByteArray report = small.readAllStandardOutput();
+    QVERIFY2(small.exitStatus() == QProcess::NormalExit && small.exitCode() == 0, report.constData());
+    QVERIFY2(report.count("ok ") == 6, report.constData());
+}
+
 int main(int argc, char** argv)
 {
     // --layout: print the dialogs' layout ("name x y width height" a line) and end.
@@ -499,6 +570,11 @@ int main(int argc, char** argv)
             out << it.key() << ' ' << it->x() << ' ' << it->y() << ' ' << it->width() << ' '
                 << it->height() << '\n';
         return 0;
+    }
+    // --fit: the dialogs and message boxes on this process's screen (see MeasureFit).
+    if (argc == 2 && std::strcmp(argv[1], "--fit") == 0) {
+        QApplication app(argc, argv);
+        return MeasureFit() == 0 ? 0 : 1;
     }
     QApplication app(argc, argv);
     TestHiDpi test;

@@ -34,6 +34,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace std::string_literals;
@@ -126,6 +127,16 @@ QStringList Lines(const QListView* box)
 bool NothingSelected(const QListView* box)
 {
     return box->selectionModel()->selectedIndexes().isEmpty();
+}
+
+// Shows the event log dialog and answers the message box it opens with, if any: its text, or
+// an empty text when none came.
+QString ShowTelling(CLogsViewDlg& dlg)
+{
+    QuestionAnswerer answerer(QMessageBox::Ok);
+    dlg.show();
+    QTest::qWait(100);
+    return answerer.m_texts.join(QLatin1Char('|'));
 }
 
 // Lowers the file-size limit for the life of the object, so that writes fail part way as on a
@@ -743,12 +754,61 @@ private slots:
         log.Write("next\r\n");
         QTest::keyClicks(dlg.m_edit, "c");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nnext\r\n"s);
+        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nkept\r\nnext\r\n"s);
         // A file that did not only grow (rewritten by someone else) is not mixed in.
         log.Close();
         WriteBytes(log.m_path, "other\r\n");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
-        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc"s);
+        QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nkept\r\nnext\r\n"s);
+    }
+
+    // However often the user saves, the entries the monitor appended in between are kept
+    // after the box's text, and the box shows them from then on: it holds what the file holds.
+    void everySaveKeepsTheEntriesAppendedMeanwhile()
+    {
+        const auto opened = ShowLog("a\r\n", true);
+        auto& [log, dlg] = *opened;
+        const std::string one = BuildStartedLine("one", "12/06/2021 09:20:00");
+        const std::string two = BuildFinishedLine("one", "12/06/2021 09:20:05");
+        const std::string three = BuildStartedLine("three", "12/06/2021 09:21:00");
+        // The entry the monitor appends, what the user types at the end, the file after Save.
+        const std::tuple<std::string, const char*, std::string> saves[] = {
+            {one, "X", "a\r\nX\r\n" + one},
+            {two, "Y", "a\r\nX\r\n" + one + "Y\r\n" + two},
+            {three, "", "a\r\nX\r\n" + one + "Y\r\n" + two + three},
+        };
+        for (const auto& [entry, typed, file] : saves) {
+            log.Write(entry);
+            GoToEnd(dlg.m_edit);
+            QTest::keyClicks(dlg.m_edit, typed);
+            QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+            QCOMPARE(ReadBytes(log.m_path), file);
+            QCOMPARE(Shown(dlg), file);
+        }
+    }
+
+    void entriesJoinTheBoxInItsEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<bool>("latin1"); // how the box reads after the Save
+        QTest::newRow("UTF-8 box, UTF-8 entry") << QByteArray("caf\xc3\xa9\r\n") << QByteArray("\xe2\x82\xac\r\n") << false;
+        QTest::newRow("UTF-8 box, Latin-1 entry") << QByteArray("caf\xc3\xa9\r\n") << QByteArray("caf\xe9\r\n") << true;
+        QTest::newRow("Latin-1 box, UTF-8 entry") << QByteArray("caf\xe9\r\n") << QByteArray("caf\xc3\xa9\r\n") << true;
+    }
+
+    // The entries keep their bytes in the box, which reads the whole as it would the file.
+    void entriesJoinTheBoxInItsEncoding()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, latin1);
+        const auto opened = ShowLog(file.toStdString(), true);
+        auto& [log, dlg] = *opened;
+        log.Write(entry.toStdString());
+        QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+        QCOMPARE(Shown(dlg), (file + entry).toStdString());
+        QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
     }
 
     void loggingOffStaysOff()
@@ -804,7 +864,8 @@ private slots:
         log.m_path = path;
         CLogsViewDlg dlg;
         dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show();
+        QCOMPARE(ShowTelling(dlg), "The event log cannot be read:\n" + QString::fromStdString(path) +
+                                       ": in use by another running copy of the program");
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "mine");
         {
@@ -828,7 +889,8 @@ private slots:
         QCOMPARE(::mkfifo(log.m_path.c_str(), 0600), 0);
         CLogsViewDlg dlg;
         dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
-        dlg.show(); // must not wait for a writer
+        // Must not wait for a writer.
+        QVERIFY(ShowTelling(dlg).endsWith(": not a regular file"));
         QCOMPARE(Shown(dlg), ""s);
         QTest::keyClicks(dlg.m_edit, "text");
         {
@@ -842,6 +904,52 @@ private slots:
         struct stat st {};
         QCOMPARE(::lstat(log.m_path.c_str(), &st), 0);
         QVERIFY(S_ISFIFO(st.st_mode));
+    }
+
+    void logThatCannotBeReadIsTold_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("reason"); // after the path; empty: nothing is told
+        QTest::newRow("a directory") << "directory" << ": not a regular file";
+        QTest::newRow("no permission") << "mode 000" << ": Permission denied";
+        QTest::newRow("busy log") << "busy" << ": Device or resource busy";
+        QTest::newRow("no log yet") << "missing" << "";
+    }
+
+    // A log that cannot be read is told as the dialog opens; one not there yet is empty. A busy
+    // log (the monitor's runner gives up) is told on Save too, and the box keeps what was typed.
+    void logThatCannotBeReadIsTold()
+    {
+        QFETCH(QString, log);
+        QFETCH(QString, reason);
+        const std::string path = Path("Logs.log");
+        CEventLogFile file;
+        file.m_path = path;
+        CLogsViewDlg dlg;
+        dlg.m_path = path;
+        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(file);
+        if (log == "directory") {
+            QVERIFY(QDir().mkpath(QString::fromStdString(path)));
+        } else if (log == "mode 000") {
+            if (::geteuid() == 0)
+                QSKIP("root reads a file whatever its mode");
+            WriteBytes(path, "a\r\n");
+            QCOMPARE(::chmod(path.c_str(), 0), 0);
+        } else if (log == "busy") {
+            WriteBytes(path, "a\r\n");
+            // A stand-in for the monitor's runner when the log's disk does not answer.
+            dlg.m_runWithLogClosed = [](const auto&) -> Result<> { return std::errc::device_or_resource_busy; };
+        }
+        const QString told = "\n" + QString::fromStdString(path) + reason;
+        QCOMPARE(ShowTelling(dlg), reason.isEmpty() ? QString() : "The event log cannot be read:" + told);
+        QCOMPARE(Shown(dlg), ""s);
+        if (log == "busy") {
+            QTest::keyClicks(dlg.m_edit, "typed");
+            QuestionAnswerer answerer(QMessageBox::Ok);
+            QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
+            QCOMPARE(answerer.m_text, "The event log was not saved:" + told);
+            QCOMPARE(Shown(dlg), "typed"s);
+        }
     }
 
     void saveWaitsForTheMonitorsLock()

@@ -2,8 +2,10 @@
 # End to end: the built program in a directory of its own, on a virtual X display with a window
 # manager and a notification area. It watches a process start and end, hides to the tray,
 # opens a dialog from the tray menu and stays in the tray afterwards, comes back with a click,
-# and ends on SIGTERM within two seconds, leaving the finish banner and a 32-byte Settings.dat.
-# Two more starts: the window comes back where it was, and "Minimize at start" starts in the tray.
+# also with a dialog open (which comes back on top), and ends on SIGTERM within two seconds,
+# leaving the finish banner and a 32-byte Settings.dat. Three more starts: the window comes back
+# where it was, "Minimize at start" starts in the tray, and a window in the tray comes back by
+# itself when the panel ends.
 #
 # usage: run.sh PROGRAM [MANUAL]    exit 77 (skipped) when the X tools are missing
 set -uo pipefail
@@ -88,6 +90,40 @@ if win=$(main_window); then
     check "restored window stays on top" bash -c "xprop -id $win _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
 fi
 
+# dialog_on_top TITLE: the window is shown with the dialog TITLE above it, active.
+dialog_on_top() {
+    local dialog
+    dialog=$(visible_named "$1") && main_window && is_active "$dialog" &&
+        stacked_above "$dialog" "$(main_window)"
+}
+# back_from_tray TITLE WHAT: with the dialog TITLE open, the window goes to the tray (unless it
+# is there); a click on the icon brings it back with the dialog on top.
+back_from_tray() {
+    local x y
+    main_window >/dev/null && xdotool windowminimize "$(main_window)"
+    wait_until 10 bash -c "$(declare -f main_window); ! main_window"
+    read -r x y < <(tray_icon_center) && xdotool mousemove "$x" "$y" click 1
+    wait_until 10 dialog_on_top "$1"
+    check "$2: back, the dialog above the window and active" dialog_on_top "$1"
+}
+
+# With a dialog open the window goes to the tray and comes back with the dialog on top, twice
+# (the second time as a new native window, its stay-on-top state written again); and so does a
+# dialog opened from the tray menu.
+xdotool windowactivate --sync "$(main_window)" key ctrl+l
+wait_until 10 visible_named 'Event Log'
+back_from_tray 'Event Log' "event log open"
+back_from_tray 'Event Log' "event log open, again"
+xdotool key Escape
+xdotool windowminimize "$(main_window)"
+wait_until 10 tray_icon_center
+read -r x y < <(tray_icon_center) && xdotool mousemove "$x" "$y" click 3
+sleep 0.7
+xdotool key Down Down Return # Open, Disabled processes
+wait_until 10 visible_named "Disabled processes's list"
+back_from_tray "Disabled processes's list" "disabled list from the tray menu"
+xdotool key Escape
+
 # SIGTERM runs the close procedure: the program ends within two seconds.
 kill -TERM "$orvane_pid"
 ended=no
@@ -143,5 +179,17 @@ orvane_pid=
 read -r _ _ left3 top3 right3 bottom3 maximized3 minimize3 < <(od -An -v -td4 -w32 "$tmp/Settings.dat")
 check "minimize at start: rectangle kept, switch kept" \
     test "$left3 $top3 $right3 $bottom3 $maximized3 $minimize3" = "$left $top $right $bottom $maximized 1"
+
+# The panel ends while the window is in the tray: the window comes back by itself.
+(cd / && exec "$tmp/orvane") >>"$tmp/orvane.out" 2>&1 &
+orvane_pid=$!
+wait_until 15 tray_icon_center
+kill "$tray_pid"
+wait_until 10 main_window
+check "panel ends: the window comes back, and says why" \
+    bash -c "$(declare -f main_window); main_window && grep -q 'notification area has gone' '$tmp/orvane.out'"
+kill -TERM "$orvane_pid"
+wait "$orvane_pid"
+orvane_pid=
 
 finish_checks

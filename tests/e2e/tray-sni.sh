@@ -7,6 +7,8 @@
 # the window hides and the item registers with the watcher; its tip is the title; Activate (a
 # left click in a panel) restores the window and takes the item away; the item's menu has the
 # four entries, Open first, and its Exit ends the program with the finish banner.
+# When the watcher ends while the window is hidden (the notification area has gone), the window
+# comes back by itself.
 # Then, with a watcher but no host and no XEmbed tray, a minimised window stays minimised
 # (departure 7): the program never becomes unreachable.
 #
@@ -116,9 +118,23 @@ if [[ -n $orvane_pid ]]; then
     wait_until 10 program_ended
 fi
 
-# --- A watcher, but no host and no XEmbed tray: minimised stays minimised -----------------
+# --- The notification area goes away while the window is hidden ---------------------------
+start_program
+wait_until 15 main_window || fatal "the main window appears again"
+xdotool windowminimize "$(main_window)"
+wait_until 10 sni_item
+check "area goes: the item registers while the window is hidden" sni_item
+check "area goes: the window is hidden" window_hidden
 kill "$watcher_pid"
 wait "$watcher_pid" 2>/dev/null
+wait_until 15 main_window
+check "area goes: the window comes back by itself" main_window
+check "area goes: told on stderr" grep -q 'notification area has gone' "$tmp/orvane.out"
+kill -TERM "$orvane_pid"
+wait_until 10 program_ended
+check "area goes: exit status 0 on SIGTERM (was ${ended_status:-none})" test "${ended_status:-1}" -eq 0
+
+# --- A watcher, but no host and no XEmbed tray: minimised stays minimised -----------------
 start_watcher "$tmp" || fatal "second watcher, without a host"
 start_program
 wait_until 15 main_window || fatal "no tray: the main window appears"
@@ -136,6 +152,6 @@ check "no tray: the window comes back from the task bar's side" main_window
 kill -TERM "$orvane_pid"
 wait_until 10 program_ended
 check "no tray: exit status 0 on SIGTERM (was ${ended_status:-none})" test "${ended_status:-1}" -eq 0
-check "no tray: two finish banners in all" test "$(grep -ac 'Orvane finished' "$log")" -eq 2
+check "no tray: three finish banners in all" test "$(grep -ac 'Orvane finished' "$log")" -eq 3
 
 finish_checks

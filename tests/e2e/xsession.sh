@@ -20,7 +20,7 @@ wait_until() {
 }
 
 # start_session DIR [no-tray]: Xvfb on a display it picks itself (-displayfd), openbox and,
-# unless "no-tray" is given, trayer. Sets DISPLAY.
+# unless "no-tray" is given, trayer (its pid in tray_pid). Sets DISPLAY.
 start_session() {
     local dir=$1 tray=${2:-tray}
     # Nor may it reach the caller's session bus, whose StatusNotifier host would take its icon
@@ -54,6 +54,7 @@ start_session() {
     for attempt in 1 2 3; do
         trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
             --transparent false --tint 0xc0c0c0 >>"$dir/trayer.log" 2>&1 &
+        tray_pid=$!
         started_pids+=($!)
         wait_until 10 tray_panel && break
         kill "$!" 2>/dev/null
@@ -90,6 +91,24 @@ main_window() {
     local id
     id=$(xdotool search --onlyvisible --name '^Orvane v 1\.1 XP$' 2>/dev/null | head -n1)
     [[ -n $id ]] && echo "$id"
+}
+
+# visible_named TITLE: the visible window whose title is exactly TITLE; is_active WINDOW: it
+# has the focus; stacked_above A B: the window manager stacks A above B.
+visible_named() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .
+}
+is_active() {
+    [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]
+}
+stacked_above() {
+    local w i=0 a=0 b=0
+    for w in $(xprop -root _NET_CLIENT_LIST_STACKING 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+        i=$((i + 1))
+        ((w == $1)) && a=$i
+        ((w == $2)) && b=$i
+    done
+    ((b > 0 && a > b))
 }
 
 # "X Y" of the middle of the program's icon in the notification area, if it is shown there (the

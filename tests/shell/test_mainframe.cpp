@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -179,6 +180,7 @@ private slots:
     void killAndDisableGreyedWithoutSelection();
     void statusPrompts_data();
     void statusPrompts();
+    void greyedEntriesShowTheirPrompt();
     void toolTips();
     void toolBarLayout();
     void killAnsweredNoThenYes();
@@ -198,7 +200,10 @@ private slots:
     void trayHideAndRestore_data();
     void trayHideAndRestore();
     void withoutTrayMinimisingKeepsWindow();
+    void trayGoneBringsTheWindowBack();
     void dialogsFromTrayKeepProgramInTray();
+    void trayBringsBackTheModalDialog_data();
+    void trayBringsBackTheModalDialog();
     void trayExitRemovesIconAndCloses();
     void startState_data();
     void startState();
@@ -356,6 +361,27 @@ void TestMainFrame::statusPrompts()
 
     if (QToolButton* button = frame->ToolButton(command))
         QCOMPARE(button->statusTip(), prompt);
+}
+
+// A greyed entry under the mouse shows its prompt as an enabled one does, not "Ready".
+void TestMainFrame::greyedEntriesShowTheirPrompt()
+{
+    Frame frame;
+    frame->show();
+    QMenu* menu = frame->ProcessMenu();
+    QVERIFY(!frame->Command(ID_PROCESS_KILL)->isEnabled());
+    menu->popup(frame->mapToGlobal(QPoint(20, 20)));
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    // Greyed, enabled, greyed; then the menu closes and "Ready" comes back.
+    for (const auto& [id, prompt] : {std::pair(ID_PROCESS_KILL, "Kill process"),
+                                     std::pair(ID_PROCESS_DISABLEDLIST, "Disabled processes's list"),
+                                     std::pair(ID_PROCESS_DISABLE, "Disable process")}) {
+        QTest::mouseMove(menu, menu->actionGeometry(frame->Command(id)).center());
+        QTest::qWait(50);
+        QCOMPARE(frame->statusBar()->currentMessage(), QString::fromLatin1(prompt));
+    }
+    menu->hide();
+    QTRY_VERIFY(frame->statusBar()->currentMessage().isEmpty());
 }
 
 void TestMainFrame::toolTips()
@@ -859,6 +885,23 @@ void TestMainFrame::withoutTrayMinimisingKeepsWindow()
     QVERIFY(!frame->IsInTray());
 }
 
+// The notification area goes away while the window is in it (its panel ended): the window
+// comes back by itself, since nothing else could bring it, and says why.
+void TestMainFrame::trayGoneBringsTheWindowBack()
+{
+    Frame frame;
+    frame->AssumeTrayAvailable(true);
+    frame->show();
+    frame->showMinimized();
+    QTRY_VERIFY(frame->IsInTray());
+    QTest::qWait(1500); // a check or two while the area is there
+    QVERIFY(frame->isHidden());
+    frame->AssumeTrayAvailable(false);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible() && !frame->isMinimized() && !frame->IsInTray(), 5000);
+    QCOMPARE(frame->statusBar()->currentMessage(),
+             QStringLiteral("The notification area has gone: the window is shown again"));
+}
+
 void TestMainFrame::dialogsFromTrayKeepProgramInTray()
 {
     int argc = 1;
@@ -898,6 +941,69 @@ void TestMainFrame::dialogsFromTrayKeepProgramInTray()
     }
     QCOMPARE(closed.count(), 0);
     QVERIFY(!frame->HasClosed());
+}
+
+void TestMainFrame::trayBringsBackTheModalDialog_data()
+{
+    QTest::addColumn<uint>("command");  // opens the dialog
+    QTest::addColumn<bool>("fromTray"); // from the tray menu, the window hidden
+    QTest::addColumn<QString>("how");   // a click, or the tray menu's entry chosen
+    QTest::newRow("event log, click") << uint(ID_PROCESS_EVENTLOG) << false << "click";
+    QTest::newRow("disabled list, double click") << uint(ID_PROCESS_DISABLEDLIST) << false << "double";
+    QTest::newRow("About, Open") << uint(ID_APP_ABOUT) << false << "Open";
+    QTest::newRow("event log from the tray, click") << uint(ID_PROCESS_EVENTLOG) << true << "click";
+    QTest::newRow("disabled list from the tray, View Event Log") << uint(ID_TRAY_DISABLEDLIST) << true << "View";
+}
+
+// With a dialog open the window goes to the tray, the window manager hiding the dialog with it;
+// the icon (on X11 a window of the program's own, which the dialog must not block), clicked or
+// through its menu, brings both back: the dialog on top, active, and no second one over it.
+void TestMainFrame::trayBringsBackTheModalDialog()
+{
+    QFETCH(uint, command);
+    QFETCH(bool, fromTray);
+    QFETCH(QString, how);
+    Frame frame;
+    frame->AssumeTrayAvailable(true);
+    frame->show();
+    if (fromTray)
+        frame->showMinimized();
+    struct IconWindow : QWidget {
+        int clicks = 0;
+        void mousePressEvent(QMouseEvent*) override { ++clicks; }
+    } icon;
+    icon.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&icon));
+    bool checked = false;
+    auto watch = WhenModalOpens([&](QWidget* modal) {
+        [&] {
+            if (!fromTray)
+                frame->showMinimized();
+            modal->showMinimized();
+            QTRY_VERIFY(frame->IsInTray() && frame->isHidden());
+            QTest::mouseClick(icon.windowHandle(), Qt::LeftButton);
+            QCOMPARE(icon.clicks, 1);
+            if (how == "click" || how == "double") {
+                emit frame->TrayIcon()->activated(how == "click" ? QSystemTrayIcon::Trigger : QSystemTrayIcon::DoubleClick);
+            } else {
+                QMenu* menu = frame->TrayMenu();
+                menu->popup(QPoint(600, 600));
+                QVERIFY(QTest::qWaitForWindowExposed(menu));
+                for (QAction* entry : menu->actions()) {
+                    if (entry->text().startsWith(how))
+                        QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+                }
+            }
+            QTRY_VERIFY(frame->isVisible() && !frame->isMinimized() && !modal->isMinimized());
+            QTRY_COMPARE(QApplication::activeWindow(), modal);
+            checked = true;
+        }();
+        // A second dialog would have opened over this one and be the active modal widget.
+        QCOMPARE(QApplication::activeModalWidget(), modal);
+        static_cast<QDialog*>(modal)->reject();
+    });
+    frame->Command(command)->trigger();
+    QVERIFY(checked);
 }
 
 void TestMainFrame::trayExitRemovesIconAndCloses()

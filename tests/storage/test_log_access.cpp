@@ -156,7 +156,10 @@ TEST(LogAccess, SaveKeepsWhatTheFileGainedOnlyWhenItOnlyGrew)
             std::fclose(file);
             ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.fileAtSave.size())), 0);
         }
-        ASSERT_FALSE(ReplaceLogFile(path, "box", snapshot)) << c.name;
+        const Result<std::string> followed = ReplaceLogFile(path, "box", snapshot);
+        ASSERT_TRUE(followed) << c.name;
         EXPECT_EQ(ReadBytes(path), c.saved) << c.name;
+        // What it says followed the box's text is what the file holds after it.
+        EXPECT_EQ("box" + *followed, c.saved) << c.name;
     }
 }
