@@ -1,6 +1,7 @@
 #include "monitor/CProcessMonitor.h"
 
 #include "monitor/KillProcess.h"
+#include "monitor/LoadPercent.h"
 #include "storage/FileIo.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
@@ -20,6 +21,14 @@ constexpr const char* kSystem = "System";
 std::uint64_t PackRange(int first, int last)
 {
     return (std::uint64_t{static_cast<std::uint32_t>(first)} << 32) | static_cast<std::uint32_t>(last);
+}
+
+// The clock of the load's interval, in 100-ns units. Monotonic: a change of the system
+// clock (by hand, or a time service stepping it) must not stretch or shrink an interval.
+std::uint64_t MonotonicNow()
+{
+    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, 10'000'000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -346,7 +355,7 @@ void CProcessMonitor::SampleShownRows()
             continue;
         record->kernelTime = times.kernel;
         record->userTime = times.user;
-        record->sampleTime = platform::GetSystemTimeAsFileTime();
+        record->sampleTime = MonotonicNow();
         record->samplePass = m_pass - 1;
         sampled = true;
     }
@@ -361,21 +370,18 @@ void CProcessMonitor::SampleShownRows()
             continue;
         if (!SampleTimes(row, *record, times))
             continue;
-        const platform::FileTime now = platform::GetSystemTimeAsFileTime();
-        // The interval is taken modulo 2^32 of 100 ns (about 429 s), far longer than a pass.
-        const std::uint32_t interval =
-            static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(record->sampleTime);
+        const std::uint64_t now = MonotonicNow();
         record->samplePass = m_pass;
-        if (interval == 0)
-            continue;
         const std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
             + static_cast<std::int64_t>(times.user - record->userTime);
-        const std::int64_t load = busy * 100 / static_cast<std::int64_t>(interval);
+        const std::optional<std::int32_t> load =
+            LoadPercent(busy, record->sampleTime, now, platform::ProcessorCount());
+        if (!load)
+            continue;
         record->kernelTime = times.kernel;
         record->userTime = times.user;
         record->sampleTime = now;
-        // The low 32 bits, as a signed number.
-        m_table.SetLoad(row, static_cast<std::int32_t>(load));
+        m_table.SetLoad(row, *load);
     }
 }
 

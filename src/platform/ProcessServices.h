@@ -199,6 +199,10 @@ private:
 // Current UTC time in FileTime units (CLOCK_REALTIME).
 FileTime GetSystemTimeAsFileTime();
 
+// The processors of this machine, online or not (at least 1): no process can keep more of
+// them busy. Read once.
+unsigned ProcessorCount();
+
 // Broken-down local time of a FileTime, using the UTC offset in force now (not at `t`).
 struct LocalTime {
     unsigned year, month, day, hour, minute, second;

@@ -2,6 +2,7 @@
 
 #include "MonitorTestAccess.h"
 #include "monitor/CProcessMonitor.h"
+#include "monitor/LoadPercent.h"
 #include "storage/CDataFile.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -336,6 +338,50 @@ pid_t SpinChild(int threads)
     }
     return pid;
 }
+
+// The load over one interval, from the two clock readings, without waiting for the clock.
+struct LoadCase {
+    const char* label;
+    std::int64_t busy;   // processor time used, 100 ns
+    std::uint64_t since; // clock at the previous sample, 100 ns
+    std::uint64_t now;   // clock now
+    unsigned processors;
+    std::optional<std::int32_t> load; // nothing: the cell keeps its text
+};
+
+std::ostream& operator<<(std::ostream& out, const LoadCase& c) { return out << c.label; }
+
+constexpr std::uint64_t kSecond = 10'000'000;
+constexpr std::uint64_t kAt = 1'000'000 * kSecond; // any clock reading
+
+class LoadTest : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(LoadTest, ComesFromTheWholeIntervalAndStaysWithinTheProcessors)
+{
+    const LoadCase& c = GetParam();
+    EXPECT_EQ(LoadPercent(c.busy, c.since, c.now, c.processors), c.load);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Intervals, LoadTest,
+    ::testing::Values(
+        LoadCase{"OneProcessorHalfASecond", 5'000'000, kAt, kAt + kSecond / 2, 2, 100},
+        LoadCase{"TwoProcessorsAreNotScaled", 10'000'000, kAt, kAt + kSecond / 2, 4, 200},
+        LoadCase{"ThreeQuartersTruncated", 3'749'999, kAt, kAt + kSecond / 2, 2, 74},
+        // A program stopped for 430 s: past 2^32 x 100 ns (429.5 s), where a 32-bit
+        // difference wraps to half a second.
+        LoadCase{"BusyThrough430Seconds", 430 * 10'000'000LL, kAt, kAt + 430 * kSecond, 2, 100},
+        LoadCase{"IdleThrough430Seconds", 0, kAt, kAt + 430 * kSecond, 2, 0},
+        LoadCase{"HalfBusyThroughAYear", 365LL * 86400 * 5'000'000, kAt, kAt + 365ULL * 86400 * kSecond, 1, 50},
+        LoadCase{"ZeroInterval", 5'000'000, kAt, kAt, 2, std::nullopt},
+        LoadCase{"ClockWentBack", 5'000'000, kAt, kAt - kSecond, 2, std::nullopt},
+        LoadCase{"ClockWentBackAlmostAPass", 5'000'000, kAt, kAt + 1'000, 2, 200},
+        LoadCase{"ClockJumpedAnHourAhead", 5'000'000, kAt, kAt + 3600 * kSecond + kSecond / 2, 2, 0},
+        // One clock tick (10 ms) seen over the first sample's 1-ms pause.
+        LoadCase{"TickOverOneMillisecond", 100'000, kAt, kAt + 10'000, 1, 100},
+        LoadCase{"TimesWentBack", -5'000'000, kAt, kAt + kSecond / 2, 2, 0},
+        LoadCase{"HugeBusyTinyInterval", std::numeric_limits<std::int64_t>::max(), kAt, kAt + 1, 8, 800}),
+    [](const ::testing::TestParamInfo<LoadCase>& c) { return std::string(c.param.label); });
 
 class BusyTest : public MonitorTest, public ::testing::WithParamInterface<int> {};
 

@@ -573,6 +573,15 @@ FileTime GetSystemTimeAsFileTime()
            static_cast<FileTime>(now.tv_nsec) / 100;
 }
 
+unsigned ProcessorCount()
+{
+    static const unsigned count = [] {
+        const long configured = sysconf(_SC_NPROCESSORS_CONF);
+        return configured > 0 ? static_cast<unsigned>(configured) : 1u;
+    }();
+    return count;
+}
+
 std::uint64_t FileLimit()
 {
     rlimit limit{};
