@@ -126,13 +126,14 @@ public:
     void BeganProgram(FileTime seen);
 
     // Base name of the executable: last component of /proc/<pid>/exe (without a trailing
-    // " (deleted)"); for a user-space process whose link cannot be read, /proc/<pid>/comm;
+    // " (deleted)"), or of a live thread's link once the first thread has exited (its own then
+    // reads as nothing); for a user-space process whose link cannot be read, /proc/<pid>/comm;
     // "unknown" when neither can be read (kthreadd, or the process ended). Control bytes
     // (below 0x20 and 0x7F) read as '?'. Empty when the handle has ended before any read.
     std::string BaseName() const;
 
-    // Full path of the executable (target of /proc/<pid>/exe, without " (deleted)"), control
-    // bytes read as '?'; empty when it cannot be read.
+    // Full path of the executable (target of /proc/<pid>/exe or a live thread's, as above,
+    // without " (deleted)"), control bytes read as '?'; empty when it cannot be read.
     std::string FilePath() const;
 
     // Terminates the process with SIGKILL through its pidfd (one opened for the moment and

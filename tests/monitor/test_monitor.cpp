@@ -15,6 +15,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -148,6 +149,30 @@ int ReapWithin(pid_t pid, int ms)
         std::this_thread::sleep_for(10ms);
     }
     return -1;
+}
+
+// A name of this run's own (at most 15 bytes, as the kernel keeps it), so that no other copy
+// of the program on this machine, with a disabled list of its own, ever meets it.
+std::string UniqueName(const std::string& stem)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "%05x", std::random_device()() & 0xFFFFFu);
+    return stem + suffix;
+}
+
+// Waits until the first thread of `pid` has exited while another runs on (its stat shows a
+// zombie) and its command name reads `comm`.
+bool LeaderExited(pid_t pid, const std::string& comm)
+{
+    for (int i = 0; i < 500; ++i) {
+        const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z'
+            && CommOf(pid) == comm)
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
 }
 
 bool KilledBySigkill(int status) { return status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
@@ -695,6 +720,48 @@ TEST_F(MonitorTest, ExecStartsANewRowWhileARenameKeepsTheRow)
     EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
     std::erase(m_children, pid);
 }
+
+// A program that renames its first thread and ends it while another runs on keeps the name of
+// its executable, read through the live thread: disabled, it is killed, met at first sight or
+// through exec.
+class ExitedLeaderTest : public MonitorTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExitedLeaderTest, DisabledProgramIsKnownByItsExecutable)
+{
+    const bool throughExec = GetParam();
+    WriteSettings(1);
+    const std::string name = UniqueName("leader");
+    std::ofstream(m_dir / "BlackList.log", std::ios::binary) << name << "|";
+    const fs::path program = m_dir / name;
+    fs::copy_file(ORVANE_EXITED_LEADER, program);
+    fs::permissions(program, fs::perms::owner_all);
+    CProcessMonitor monitor(m_dir.string());
+    monitor.ScanProcesses();
+    pid_t pid = -1;
+    if (throughExec) {
+        pid = Spawn(ShellCopy("leader-wrapper"), {"-c", "sleep 1.2; exec '" + program.string() + "' innocent"});
+        ASSERT_GT(pid, 0);
+        monitor.ScanProcesses();
+        ASSERT_EQ(CommOf(pid), "leader-wrapper") << "the wrapper must be seen before its exec";
+        ASSERT_EQ(RowsOf(monitor, pid).size(), 1u);
+    } else {
+        pid = Spawn(program, {"innocent"});
+        ASSERT_GT(pid, 0);
+    }
+    ASSERT_TRUE(LeaderExited(pid, "innocent"));
+
+    monitor.ScanProcesses();
+    const int status = ReapWithin(pid, 5000);
+    EXPECT_TRUE(KilledBySigkill(status)) << "not killed: known as " << CommOf(pid);
+    if (status != -1)
+        std::erase(m_children, pid);
+    monitor.ScanProcesses();
+    EXPECT_EQ(RowsOf(monitor, pid).size(), throughExec ? 1u : 0u); // the wrapper's, finished
+    EXPECT_EQ(ReadFile(m_dir / "Logs.log").find("innocent"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstSightAndExec, ExitedLeaderTest, ::testing::Bool(),
+                         [](const auto& test) { return test.param ? "ThroughExec" : "FirstSight"; });
 
 // Short of descriptors (a hard limit of 256 in the user run of ./test.sh; lowered here to that
 // otherwise), no process is dropped: each gets its row, its lines and, if disabled, its kill.

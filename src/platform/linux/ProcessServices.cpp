@@ -2,6 +2,7 @@
 
 #include "platform/ProcessServices.h"
 
+#include "platform/Result.h"
 #include "platform/linux/Capabilities.h"
 #include "platform/linux/DescriptorBudget.h"
 #include "platform/linux/KernelThreadRegistry.h"
@@ -57,19 +58,49 @@ std::string WithoutControlBytes(std::string text)
     return text;
 }
 
-bool ReadExeLink(std::uint32_t pid, std::string& target)
+// The target of an exe link of /proc, without a trailing " (deleted)".
+Result<std::string> ReadExeTarget(const char* path)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
     char buffer[4097];
-    ssize_t n = readlink(path, buffer, sizeof buffer);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
-        return false;
-    target.assign(buffer, static_cast<std::size_t>(n));
+    const ssize_t n = readlink(path, buffer, sizeof buffer);
+    if (n < 0)
+        return LastError();
+    if (n == 0 || static_cast<std::size_t>(n) >= sizeof buffer)
+        return std::errc::filename_too_long;
+    std::string target(buffer, static_cast<std::size_t>(n));
     constexpr std::string_view kDeleted = " (deleted)";
     if (target.size() > kDeleted.size() && target.ends_with(kDeleted))
         target.resize(target.size() - kDeleted.size());
-    return true;
+    return target;
+}
+
+// The executable of process `pid`. Its exe link is its first thread's: once that thread has
+// exited while others run on, the link reads as ENOENT (a program may rename that thread and
+// end it to pass under another name), and any live thread's link tells the executable.
+Result<std::string> ReadExeLink(std::uint32_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
+    Result<std::string> target = ReadExeTarget(path);
+    if (target || target.error() != std::errc::no_such_file_or_directory)
+        return target;
+    std::snprintf(path, sizeof path, "/proc/%u/task", pid);
+    DIR* tasks = opendir(path);
+    if (!tasks)
+        return target;
+    while (const dirent* entry = readdir(tasks)) {
+        char* end = nullptr;
+        const unsigned long tid = std::strtoul(entry->d_name, &end, 10);
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || *end != '\0' || tid == pid)
+            continue;
+        std::snprintf(path, sizeof path, "/proc/%u/task/%lu/exe", pid, tid);
+        if (Result<std::string> thread = ReadExeTarget(path)) {
+            closedir(tasks);
+            return thread;
+        }
+    }
+    closedir(tasks);
+    return target;
 }
 
 bool ReadComm(std::uint32_t pid, std::string& name)
@@ -474,14 +505,15 @@ std::string ProcessHandle::BaseName() const
         return "unknown";
     // Both files are read by identifier; a read of the handle's own descriptor afterwards
     // proves that the identifier still belonged to this process while they were read.
-    std::string text;
-    if (ReadExeLink(m_pid, text) && StillSameProcess()) {
+    if (Result<std::string> exe = ReadExeLink(m_pid); exe && StillSameProcess()) {
+        std::string text = std::move(*exe);
         std::size_t slash = text.rfind('/');
         if (slash != std::string::npos)
             text.erase(0, slash + 1);
         if (!text.empty())
             return WithoutControlBytes(std::move(text));
     }
+    std::string text;
     if (ReadComm(m_pid, text) && StillSameProcess())
         return WithoutControlBytes(std::move(text));
     return "unknown";
@@ -491,9 +523,8 @@ std::string ProcessHandle::FilePath() const
 {
     if (m_ended || m_kthreadd)
         return {};
-    std::string text;
-    if (ReadExeLink(m_pid, text) && StillSameProcess())
-        return WithoutControlBytes(std::move(text));
+    if (Result<std::string> exe = ReadExeLink(m_pid); exe && StillSameProcess())
+        return WithoutControlBytes(std::move(*exe));
     return {};
 }
 
