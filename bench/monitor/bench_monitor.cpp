@@ -57,6 +57,26 @@ void NaiveSweep()
     closedir(proc);
 }
 
+// One read of every process's executable link: by path, or relative to a kept descriptor of
+// its /proc directory (which would cost every live process one more descriptor).
+void ReadExeLinks(const std::vector<pid_t>& pids)
+{
+    char path[32];
+    char target[4096];
+    for (pid_t pid : pids) {
+        std::snprintf(path, sizeof path, "/proc/%d/exe", pid);
+        [[maybe_unused]] ssize_t n = readlink(path, target, sizeof target);
+    }
+}
+
+void ReadExeLinksAt(const std::vector<int>& dirs)
+{
+    char target[4096];
+    for (int dir : dirs) {
+        [[maybe_unused]] ssize_t n = readlinkat(dir, "exe", target, sizeof target);
+    }
+}
+
 template <typename F> double Median(int rounds, F&& f)
 {
     std::vector<double> times;
@@ -143,6 +163,20 @@ int main(int argc, char** argv)
         showLastRows();
         monitor.ScanProcesses();
         double passWithEnded = Median(kRounds, [&] { monitor.ScanProcesses(); });
+
+        std::vector<int> dirs;
+        for (pid_t pid : pids) {
+            char path[32];
+            std::snprintf(path, sizeof path, "/proc/%d", pid);
+            dirs.push_back(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        }
+        const double byPath = Median(kRounds, [&] { ReadExeLinks(pids); });
+        const double byDir = Median(kRounds, [&] { ReadExeLinksAt(dirs); });
+        for (int dir : dirs)
+            close(dir);
+        const double perChild = pids.empty() ? 0 : 1e6 / static_cast<double>(pids.size());
+        std::printf("exe_link_by_path_us=%.3f exe_link_at_kept_dir_us=%.3f at_kept_dir_vs_by_path=%.3f\n",
+                    byPath * perChild, byDir * perChild, byDir / byPath);
 
         std::printf("pass_with_100k_ended_ms=%.3f\n", passWithEnded * 1e3);
         std::printf("pass_vs_floor=%.3f\n", pass / floor);
