@@ -228,9 +228,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
 
 void CProcessMonitor::FollowExec(int row)
 {
-    // The command name is read every pass; the executable only when that name changed.
     ProcessRecord* record = m_table.GetRecord(row);
-    if (!record || !record->hProcess || !record->hProcess->CommandNameChanged())
+    if (!record || !record->hProcess || !ExecutableChanged(row, *record->hProcess))
         return;
     std::string name, path;
     ReadNameAndPath(record->hProcess.get(), name, path);
@@ -255,6 +254,26 @@ void CProcessMonitor::FollowExec(int row)
 
     handle->BeganProgram(seen);
     MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+bool CProcessMonitor::ExecutableChanged(int row, platform::ProcessHandle& handle)
+{
+    // A new command name, read every pass, is the quick sign of exec. A name may stay the same
+    // across exec, so the sweep reads the executable itself of the rows whose share is due;
+    // that read tells of any exec, and stands in for the name in that pass (the cost of a pass
+    // grows by the difference of the two reads only). A row whose path could not be read at
+    // first sight (another user's process) has nothing to compare: its name alone tells.
+    m_exeSweep.BeginPass(m_pass, std::chrono::steady_clock::now());
+    if (m_exeSweep.Due(row)) {
+        const std::string_view known = m_table.Rows().Path(row);
+        if (!known.empty()) {
+            // A link that cannot be read now (ended meanwhile, or closed to us since) proves
+            // nothing: the name is asked instead.
+            if (const Result<bool> differs = handle.ExecutableDiffers(known))
+                return *differs;
+        }
+    }
+    return handle.CommandNameChanged();
 }
 
 void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name,

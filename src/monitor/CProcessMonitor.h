@@ -14,6 +14,7 @@
 // the exit watch (every live process), then the load of the live rows the window shows. While
 // the window shows no row, a pass reads no process's times at all.
 
+#include "monitor/ExecutableSweep.h"
 #include "monitor/ProcessTable.h"
 #include "storage/CDataFile.h"
 #include "storage/CDisabledList.h"
@@ -137,6 +138,9 @@ private:
     // A live row whose process runs another executable than the row names (exec keeps the
     // identifier) is finished, and the new program is met as at first sight.
     void FollowExec(int row);
+    // Whether the row's process may have begun another program since the last pass: its
+    // command name changed, or, when the sweep's share of the row is due, its executable.
+    bool ExecutableChanged(int row, platform::ProcessHandle& handle);
     // First sight of a program: killed when its name is disabled, else given a new row.
     void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
     void NoticeDescriptorsShort();
@@ -176,6 +180,7 @@ private:
     long m_utcOffset = 0;
     std::unordered_map<std::string, int> m_iconImages; // icon name -> image
     platform::ProcessListing m_listing;                 // the processes each pass visits
+    ExecutableSweep m_exeSweep;                         // the rows that read their executable
     std::vector<int> m_visit;                           // rows of one pid, reused
     std::vector<int> m_rows;                            // rows of one step, reused
     std::vector<Line> m_lines;                          // the pass's log lines, by row

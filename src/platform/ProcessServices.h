@@ -6,6 +6,8 @@
 // Every call about another process may fail because that process has ended meanwhile: that
 // is the normal, silent "cannot be opened" / "cannot be read" path, never an error report.
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -76,9 +78,9 @@ private:
 };
 
 // A handle on one process: its start time, checked on every read, so a reused identifier
-// never mixes two processes. While descriptors are plentiful the handle keeps three: a pidfd
-// and descriptors of /proc/<pid>/stat and /proc/<pid>/comm, all checked at open to name the
-// same process. When the program runs short of descriptors (see DescriptorsRanShort) the
+// never mixes two processes. While descriptors are plentiful the handle keeps four: a pidfd,
+// descriptors of /proc/<pid>/stat and /proc/<pid>/comm and one of the link /proc/<pid>/exe
+// itself, all checked at open to name the same process. When the program runs short of descriptors (see DescriptorsRanShort) the
 // handle keeps none: it reads those files by path and proves each read by the start time,
 // and opens a pidfd only for the moment it needs one. Both kinds behave alike. Once the exit
 // has been seen the handle releases its descriptors and keeps only its last times.
@@ -111,7 +113,7 @@ public:
     // True once the exit has been seen (descriptors released).
     bool HasEnded() const;
 
-    // Number of descriptors the handle holds now: 3 while live (2 for kthreadd), 0 once
+    // Number of descriptors the handle holds now: 4 while live (2 for kthreadd), 0 once
     // ended or when it was opened short of descriptors.
     int DescriptorCount() const;
 
@@ -120,6 +122,13 @@ public:
     // A new name may mean a new program (exec) or only a rename (prctl); the executable tells
     // which. False for an ended handle, kthreadd, or a name that cannot be read now.
     bool CommandNameChanged();
+
+    // Whether the executable, read as FilePath reads it, is another than `known` (a path as
+    // FilePath gave it). One read of the kept link (of the link by path on a handle that keeps
+    // none), cheap enough for a share of the rows every pass; the identifier is not proven
+    // here, so a caller that acts on a change reads the path again through FilePath. Fails when the link cannot be read: the handle has ended,
+    // it is kthreadd's, or the process is closed to this program (another user's).
+    Result<bool> ExecutableDiffers(std::string_view known) const;
 
     // The process has begun another program (exec keeps the identifier) at `seen`: from now
     // on the creation time reads `seen`, as the start of that program.
@@ -162,6 +171,7 @@ private:
     int m_pidfd = -1;
     int m_statfd = -1;
     int m_commfd = -1;
+    int m_exefd = -1; // the exe link itself (O_PATH), read again by the sweep
     bool m_ended = false;
     bool m_kthreadd = false;
     char m_comm[16] = {};           // command name last read (the kernel keeps at most 15 bytes)
@@ -218,7 +228,7 @@ long CurrentUtcOffset();
 // that executable. Empty when none. Looked up once per path (cached; thread-safe).
 std::string FindIconName(const std::string& executablePath);
 
-// Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps three
+// Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps four
 // descriptors). The program calls it once at start.
 void RaiseFileLimit();
 

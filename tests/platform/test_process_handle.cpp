@@ -81,7 +81,7 @@ TEST(ProcessServices, SleepIsEnumeratedAndReadThroughItsHandle)
     EXPECT_EQ(handle->Pid(), pid);
     EXPECT_EQ(handle->BaseName(), "sleep");
     EXPECT_EQ(handle->FilePath(), kSleep);
-    EXPECT_EQ(handle->DescriptorCount(), 3);
+    EXPECT_EQ(handle->DescriptorCount(), 4);
 
     ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
@@ -439,11 +439,13 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     close(go[0]);
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(handle->DescriptorCount(), GetParam() == 0 ? 3 : 0);
+    EXPECT_EQ(handle->DescriptorCount(), GetParam() == 0 ? 4 : 0);
     if (GetParam() != 0) {
         EXPECT_TRUE(platform::DescriptorsRanShort());
     }
-    EXPECT_EQ(handle->FilePath(), std::filesystem::canonical("/bin/sh").string());
+    const std::string shell = std::filesystem::canonical("/bin/sh").string();
+    EXPECT_EQ(handle->FilePath(), shell);
+    EXPECT_EQ(handle->ExecutableDiffers(shell).value_or(true), false);
     EXPECT_FALSE(handle->CommandNameChanged());
     ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
@@ -456,6 +458,8 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     EXPECT_TRUE(handle->CommandNameChanged());
     EXPECT_FALSE(handle->CommandNameChanged()); // told once
     EXPECT_EQ(handle->BaseName(), "sleep");
+    EXPECT_EQ(handle->ExecutableDiffers(shell).value_or(false), true);
+    EXPECT_EQ(handle->ExecutableDiffers(kSleep).value_or(true), false);
     const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
     handle->BeganProgram(seen);
     ASSERT_TRUE(handle->GetTimes(times));
@@ -468,6 +472,7 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     EXPECT_NE(times.exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
     EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->ExecutableDiffers(kSleep).has_value());
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
