@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -109,7 +110,7 @@ void CProcessMonitor::ScanProcesses()
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
     TableChanges changes;
-    std::error_code logFailure;
+    std::error_code logFailure, privilege;
     {
         std::lock_guard lock(m_lock);
         // Another copy of the program may have changed the list on disk.
@@ -127,7 +128,9 @@ void CProcessMonitor::ScanProcesses()
         if (m_onChanges)
             changes = m_table.TakeChanges();
         logFailure = m_eventLog.TakeFailure();
+        privilege = std::exchange(m_privilegeFailure, {});
     }
+    TellPrivilegeFailure(privilege);
     NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
@@ -201,7 +204,7 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             std::string name, path;
             ReadNameAndPath(handle.get(), name, path);
             if (m_disabledList.Contains(name)) {
-                KillProcess(handle.get(), m_bNT);
+                KillChecked(handle.get());
                 return;
             }
             if (name == kUnknown)
@@ -282,7 +285,7 @@ void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handl
     if (name == kOwnName)
         return;
     if (m_disabledList.Contains(name)) {
-        KillProcess(handle.get(), m_bNT);
+        KillChecked(handle.get());
         return;
     }
     if (m_bStop)
@@ -522,22 +525,48 @@ void CProcessMonitor::StopEventLog()
 
 void CProcessMonitor::KillSelected(int row)
 {
-    std::lock_guard lock(m_lock);
-    if (row < 0 || row >= m_table.GetRowCount())
-        return;
-    if (ProcessRecord* record = m_table.GetRecord(row))
-        KillProcess(record->hProcess.get(), m_bNT);
+    std::error_code privilege;
+    {
+        std::lock_guard lock(m_lock);
+        if (row < 0 || row >= m_table.GetRowCount())
+            return;
+        if (ProcessRecord* record = m_table.GetRecord(row))
+            KillChecked(record->hProcess.get());
+        privilege = std::exchange(m_privilegeFailure, {});
+    }
+    TellPrivilegeFailure(privilege);
 }
 
 std::error_code CProcessMonitor::DisableSelected(int row)
 {
-    std::lock_guard lock(m_lock);
-    if (row < 0 || row >= m_table.GetRowCount())
-        return {};
-    const std::error_code error = m_disabledList.Add(std::string(m_table.Name(row)));
-    if (ProcessRecord* record = m_table.GetRecord(row))
-        KillProcess(record->hProcess.get(), m_bNT);
+    std::error_code error, privilege;
+    {
+        std::lock_guard lock(m_lock);
+        if (row < 0 || row >= m_table.GetRowCount())
+            return {};
+        error = m_disabledList.Add(std::string(m_table.Name(row)));
+        if (ProcessRecord* record = m_table.GetRecord(row))
+            KillChecked(record->hProcess.get());
+        privilege = std::exchange(m_privilegeFailure, {});
+    }
+    TellPrivilegeFailure(privilege);
     return error;
+}
+
+void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
+{
+    if (const Result<> killed = KillProcess(handle, m_bNT); !killed && !m_privilegeFailure)
+        m_privilegeFailure = killed.error();
+}
+
+void CProcessMonitor::TellPrivilegeFailure(std::error_code failure)
+{
+    if (!failure)
+        return;
+    const bool kept = failure == platform::PrivilegeError::StillRaised;
+    Notice(NoticeKind::Privilege, LoadString(kept ? IDS_MSG_PRIVILEGE_KEPT : IDS_MSG_PRIVILEGE_GIVEN_UP));
+    if (kept)
+        PrepareClose();
 }
 
 std::vector<std::string> CProcessMonitor::DisabledEntries()

@@ -42,7 +42,7 @@ public:
     using NoticeCallback = std::function<void(const std::string& text)>;
 
     // The kinds of background failure; each is told once per run.
-    enum class NoticeKind : unsigned { LogWrite, SettingsSave, DescriptorsShort, Count };
+    enum class NoticeKind : unsigned { LogWrite, SettingsSave, DescriptorsShort, Privilege, Count };
 
     // In this order: the three paths in `programDirectory`, the disabled list loaded, the
     // settings loaded, and when eventLogOn is non-zero the log opened, eventLogOn set to 1 and
@@ -144,6 +144,13 @@ private:
     // First sight of a program: killed when its name is disabled, else given a new row.
     void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
     void NoticeDescriptorsShort();
+    // Every kill goes through here (under m_lock): a capability that the privileged retry
+    // could not drop again is kept in m_privilegeFailure, for TellPrivilegeFailure.
+    void KillChecked(platform::ProcessHandle* handle);
+    // After m_lock is released: tells a privilege failure, and when the capability is still
+    // raised, stops the monitor as a close request does (fail closed: the program ends, and
+    // the capability with it).
+    void TellPrivilegeFailure(std::error_code failure);
     // Notice of a failure on one of the program's files: the text of `stringId`, then
     // "<path>: <reason>"; nothing when `error` is empty.
     void NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,
@@ -171,6 +178,7 @@ private:
     EndedCallback m_onEnded;
     NoticeCallback m_onNotice;
     std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
+    std::error_code m_privilegeFailure;     // of a kill, until told (under m_lock)
 
     std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
     std::atomic<std::uint64_t> m_timeReads{0};

@@ -147,13 +147,12 @@ public:
 
     // Terminates the process with SIGKILL through its pidfd (one opened for the moment and
     // checked by the start time, on a handle that keeps none), never by bare identifier. On
-    // EPERM, if CAP_KILL is permitted but not effective, raises it for one more attempt and
-    // drops it again at once. Returns whether the signal was delivered; callers may ignore it
-    // (the program reports nothing). Does nothing for an ended handle.
-    bool Kill();
-    // The same with the second, privileged attempt only when `privilegedRetry` is set.
-    // CAP_KILL is raised in the calling thread alone (capabilities are per thread on Linux).
-    bool Kill(bool privilegedRetry);
+    // EPERM, when `privilegedRetry` is set and CAP_KILL is permitted but not effective, raises
+    // it in the calling thread alone (capabilities are per thread on Linux) for one more
+    // attempt and drops it again at once. The value tells whether the signal was delivered
+    // (the program reports nothing either way); false for an ended handle. Fails only when
+    // CAP_KILL could not be dropped again (see PrivilegeError): that the caller must tell.
+    Result<bool> Kill(bool privilegedRetry = true);
 
     // A handle that stands for a process already ended with the given final times (holds no
     // descriptor). For tables restored or built without the process, e.g. benchmarks.
@@ -178,6 +177,15 @@ private:
     std::uint64_t m_startTicks = 0; // (22) starttime, identity check
     ProcessTimes m_times;           // last times read
 };
+
+// How a kill's privileged retry failed to leave the program as it was: the capability it
+// raised could not be dropped again. From then on no thread raises a capability.
+enum class PrivilegeError {
+    GivenUp = 1, // the thread gave up every capability in its place
+    StillRaised, // not even that: the thread still holds the capability raised
+};
+const std::error_category& PrivilegeCategory();
+std::error_code make_error_code(PrivilegeError error);
 
 // Tells which processes have ended, from one epoll set of their pidfds: a pass learns of every
 // exit since the previous one without reading a file of any process. A process counts as
@@ -240,3 +248,5 @@ std::uint64_t FileLimit();
 bool DescriptorsRanShort();
 
 } // namespace platform
+
+template <> struct std::is_error_code_enum<platform::PrivilegeError> : std::true_type {};

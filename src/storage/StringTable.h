@@ -55,6 +55,9 @@ enum StringId : unsigned {
     IDS_ERR_LIST_DELETE = 20207,   // "The entry was not deleted from the disabled list:"
     // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
     IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
+    IDS_MSG_PRIVILEGE_GIVEN_UP = 20310, // "CAP_KILL could not be dropped after a kill; ..."
+    IDS_MSG_PRIVILEGE_KEPT = 20311,     // "CAP_KILL could not be dropped after a kill; ..."
+    IDS_MSG_PROCESSES_HIDDEN = 20312,   // "/proc hides other users' processes (hidepid); ..."
     // Find, in the main window's menu and in the find bar of the list and of the event log.
     IDS_MENU_FIND = 20400,           // "Find...\tCtrl+F"
     IDS_CMD_FIND = 20401,            // the Find command's status-bar prompt

@@ -114,7 +114,7 @@ TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
     ASSERT_TRUE(handle->GetTimes(live));
 
     const platform::FileTime beforeKill = platform::GetSystemTimeAsFileTime();
-    EXPECT_TRUE(handle->Kill());
+    EXPECT_TRUE(handle->Kill().value_or(false));
     ASSERT_TRUE(child.WaitEnded(5000));
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -131,7 +131,7 @@ TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
     ASSERT_TRUE(handle->GetTimes(later));
     EXPECT_EQ(later.exit, ended.exit);
     EXPECT_EQ(later.creation, ended.creation);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
     EXPECT_EQ(handle->BaseName(), "");
 }
 
@@ -465,13 +465,13 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     ASSERT_TRUE(handle->GetTimes(times));
     EXPECT_EQ(times.creation, seen);
 
-    EXPECT_TRUE(handle->Kill());
+    EXPECT_TRUE(handle->Kill().value_or(false));
     ASSERT_TRUE(child.WaitEnded(5000)); // a zombie until reaped below
     ASSERT_TRUE(handle->GetTimes(times));
     EXPECT_TRUE(handle->HasEnded());
     EXPECT_NE(times.exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
     EXPECT_FALSE(handle->ExecutableDiffers(kSleep).has_value());
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -493,7 +493,7 @@ TEST(ProcessServices, EndedHandleHoldsOnlyItsTimes)
     EXPECT_EQ(times.exit, 2u);
     EXPECT_EQ(times.kernel, 3u);
     EXPECT_EQ(times.user, 4u);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
 }
 
 TEST(ProcessServices, SystemTimeAndFileLimit)

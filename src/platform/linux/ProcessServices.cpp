@@ -555,21 +555,43 @@ std::string ProcessHandle::FilePath() const
     return {};
 }
 
-bool ProcessHandle::Kill() { return Kill(true); }
-
-bool ProcessHandle::Kill(bool privilegedRetry)
+Result<bool> ProcessHandle::Kill(bool privilegedRetry)
 {
     if (m_ended)
         return false;
     const int pidfd = m_pidfd >= 0 ? m_pidfd : OpenPidfdForMoment();
     if (pidfd < 0)
         return false;
-    bool sent = PidfdKill(pidfd);
-    if (!sent && errno == EPERM && privilegedRetry)
+    Result<bool> sent = PidfdKill(pidfd);
+    const bool refused = !*sent && errno == EPERM;
+    if (refused && privilegedRetry)
         sent = caps::WithCapabilityRaised(CAP_KILL, [pidfd] { return PidfdKill(pidfd); });
     if (pidfd != m_pidfd)
         close(pidfd);
     return sent;
+}
+
+const std::error_category& PrivilegeCategory()
+{
+    static const struct : std::error_category {
+        const char* name() const noexcept override { return "privilege"; }
+        std::string message(int value) const override
+        {
+            switch (static_cast<PrivilegeError>(value)) {
+            case PrivilegeError::GivenUp:
+                return "CAP_KILL could not be dropped again; every capability was given up";
+            case PrivilegeError::StillRaised:
+                return "CAP_KILL could not be dropped again";
+            }
+            return "privilege error";
+        }
+    } category;
+    return category;
+}
+
+std::error_code make_error_code(PrivilegeError error)
+{
+    return {static_cast<int>(error), PrivilegeCategory()};
 }
 
 std::unique_ptr<ExitWatch> ExitWatch::Create()
