@@ -131,6 +131,8 @@ void CProcessMonitor::ScanProcesses()
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
+    if (m_passesMade == 1)
+        NoticeHiddenProcesses();
     NoticeFileFailure(NoticeKind::LogWrite, IDS_ERR_LOG_WRITE, m_eventLog.m_path, logFailure);
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
@@ -143,6 +145,13 @@ void CProcessMonitor::NoticeFileFailure(NoticeKind kind, unsigned stringId, cons
 {
     if (error)
         Notice(kind, LoadString(stringId) + " " + DescribeFileError(path, error));
+}
+
+void CProcessMonitor::NoticeHiddenProcesses()
+{
+    // A mount table that cannot be read tells nothing either way: nothing is said.
+    if (platform::ProcHidesOtherUsers().value_or(false))
+        Notice(NoticeKind::ProcessesHidden, LoadString(IDS_MSG_PROCESSES_HIDDEN));
 }
 
 void CProcessMonitor::NoticeDescriptorsShort()

@@ -42,7 +42,9 @@ public:
     using NoticeCallback = std::function<void(const std::string& text)>;
 
     // The kinds of background failure; each is told once per run.
-    enum class NoticeKind : unsigned { LogWrite, SettingsSave, DescriptorsShort, Privilege, Count };
+    enum class NoticeKind : unsigned {
+        LogWrite, SettingsSave, DescriptorsShort, Privilege, ProcessesHidden, Count
+    };
 
     // In this order: the three paths in `programDirectory`, the disabled list loaded, the
     // settings loaded, and when eventLogOn is non-zero the log opened, eventLogOn set to 1 and
@@ -151,6 +153,9 @@ private:
     // raised, stops the monitor as a close request does (fail closed: the program ends, and
     // the capability with it).
     void TellPrivilegeFailure(std::error_code failure);
+    // At the first pass: where /proc hides other users' processes, the list holds only the
+    // user's own, which the user is told.
+    void NoticeHiddenProcesses();
     // Notice of a failure on one of the program's files: the text of `stringId`, then
     // "<path>: <reason>"; nothing when `error` is empty.
     void NoticeFileFailure(NoticeKind kind, unsigned stringId, const std::string& path,

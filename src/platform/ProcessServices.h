@@ -236,6 +236,12 @@ long CurrentUtcOffset();
 // that executable. Empty when none. Looked up once per path (cached; thread-safe).
 std::string FindIconName(const std::string& executablePath);
 
+// Whether /proc hides other users' processes from this program, so that the list holds only
+// its user's own: the proc mounted at /proc has a hidepid= option, and the program neither may
+// trace every process (CAP_SYS_PTRACE, as root) nor belongs to the group of its gid= option.
+// Fails when the mount table cannot be read.
+Result<bool> ProcHidesOtherUsers();
+
 // Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps four
 // descriptors). The program calls it once at start.
 void RaiseFileLimit();

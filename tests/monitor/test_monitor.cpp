@@ -28,6 +28,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <linux/capability.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -963,6 +967,81 @@ INSTANTIATE_TEST_SUITE_P(
                       PrivilegeCase{"StillRaised", [](unsigned call) { return call >= 2 ? EPERM : 0; },
                                     IDS_MSG_PRIVILEGE_KEPT, true}),
     [](const ::testing::TestParamInfo<PrivilegeCase>& c) { return std::string(c.param.label); });
+
+// The ordinary account of the test runs (tests/run-as-user.sh makes it the same way).
+std::optional<std::pair<uid_t, gid_t>> TestAccount()
+{
+    constexpr const char* kAccount = "orvane-test";
+    if (!getpwnam(kAccount))
+        (void)!std::system("useradd --system --user-group --no-create-home --home-dir /nonexistent"
+                           " --shell /usr/sbin/nologin orvane-test");
+    const passwd* account = getpwnam(kAccount);
+    if (!account)
+        return std::nullopt;
+    return std::make_pair(account->pw_uid, account->pw_gid);
+}
+
+// A /proc that hides other users' processes is told once at the first pass, to whom it hides
+// them. Each case runs in a private mount namespace with a proc of its own over /proc.
+struct HiddenCase {
+    const char* label;
+    const char* options; // of the proc mounted over /proc; "gid" stands for the account's group
+    bool asUser;         // the ordinary account, else root
+    bool told;
+};
+
+std::ostream& operator<<(std::ostream& out, const HiddenCase& c) { return out << c.label; }
+
+class HiddenProcessesTest : public MonitorTest, public ::testing::WithParamInterface<HiddenCase> {};
+
+TEST_P(HiddenProcessesTest, AreToldOnceToWhomTheyAreHidden)
+{
+    const HiddenCase& c = GetParam();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a proc of its own in a private mount namespace";
+    const auto account = TestAccount();
+    ASSERT_TRUE(account) << "no account orvane-test, and useradd could not make it";
+    const auto [uid, gid] = *account;
+    ASSERT_EQ(chown(m_dir.c_str(), uid, gid), 0);
+    std::string options = c.options;
+    if (auto at = options.find("gid"); at != std::string::npos && options.find("gid=") == std::string::npos)
+        options.replace(at, 3, "gid=" + std::to_string(gid));
+
+    // Exit codes: 0 fine, 1 told when it should not be or the reverse, 2 told twice, 3 the
+    // list does not hold what /proc shows, 10+ set-up failures.
+    const int helper = ChildProcess::RunInHelper([&, uid = uid, gid = gid] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return 10;
+        if (mount("proc", "/proc", "proc", 0, options.c_str()) != 0)
+            return 11;
+        if (c.asUser && (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0))
+            return 12;
+        CProcessMonitor monitor(m_dir.string());
+        std::vector<std::string> told;
+        monitor.SetNoticeCallback([&](const std::string& text) { told.push_back(text); });
+        monitor.ScanProcesses();
+        monitor.ScanProcesses();
+        const auto hidden = std::count(told.begin(), told.end(), LoadString(IDS_MSG_PROCESSES_HIDDEN));
+        if (hidden > 1)
+            return 2;
+        if ((hidden == 1) != c.told)
+            return 1;
+        // pid 1 is root's: listed only where /proc shows it
+        const bool initListed = !RowsOf(monitor, 1).empty();
+        return initListed == (access("/proc/1/stat", F_OK) == 0) ? 0 : 3;
+    });
+    EXPECT_EQ(helper, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hidepid, HiddenProcessesTest,
+    ::testing::Values(HiddenCase{"InvisibleToAUser", "hidepid=2", true, true},
+                      HiddenCase{"NamedOptionToAUser", "hidepid=invisible", true, true},
+                      HiddenCase{"NoAccessToAUser", "hidepid=1", true, true},
+                      HiddenCase{"RootSeesEverything", "hidepid=2", false, false},
+                      HiddenCase{"PlainProcToAUser", "", true, false},
+                      HiddenCase{"UserInTheExemptGroup", "hidepid=2,gid", true, false}),
+    [](const ::testing::TestParamInfo<HiddenCase>& c) { return std::string(c.param.label); });
 
 // Short of descriptors (a hard limit of 256 in the user run of ./test.sh; lowered here to that
 // otherwise), no process is dropped: each gets its row, its lines and, if disabled, its kill.
