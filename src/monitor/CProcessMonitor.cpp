@@ -275,7 +275,8 @@ bool CProcessMonitor::ExecutableChanged(int row, platform::ProcessHandle& handle
     // that read tells of any exec, and stands in for the name in that pass (the cost of a pass
     // grows by the difference of the two reads only). A row whose path could not be read at
     // first sight (another user's process) has nothing to compare: its name alone tells.
-    m_exeSweep.BeginPass(m_pass, std::chrono::steady_clock::now());
+    if (m_exeSweep.Pass() != m_pass)
+        m_exeSweep.BeginPass(m_pass, std::chrono::steady_clock::now());
     if (m_exeSweep.Due(row)) {
         const std::string_view known = m_table.Rows().Path(row);
         if (!known.empty()) {

@@ -22,6 +22,8 @@ public:
     // whose time has come since the previous pass are due, at least the next one, and all of
     // them after a long pause.
     void BeginPass(std::uint64_t pass, std::chrono::steady_clock::time_point now);
+    // The pass begun last.
+    std::uint64_t Pass() const { return m_pass; }
     // Whether `row` reads its executable in the pass begun last.
     bool Due(int row) const { return (m_due >> (static_cast<unsigned>(row) % kShares)) & 1u; }
 

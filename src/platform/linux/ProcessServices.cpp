@@ -81,9 +81,10 @@ Result<std::string> ReadExeTarget(int dir, const char* path)
 // link may be a newer process's if this one has gone: callers prove the identity.
 Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
-    Result<std::string> target = ReadExeTarget(exefd, exefd >= 0 ? "" : path);
+    char path[64] = "";
+    if (exefd < 0)
+        std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
+    Result<std::string> target = ReadExeTarget(exefd, path);
     if (target || target.error() != std::errc::no_such_file_or_directory)
         return target;
     std::snprintf(path, sizeof path, "/proc/%u/task", pid);
