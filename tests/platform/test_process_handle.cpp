@@ -295,41 +295,6 @@ TEST(ProcessServices, DeletedExecutableKeepsItsName)
     EXPECT_EQ(handle->FilePath(), copy);
 }
 
-// Waits until the first thread of our child `pid` has exited (its stat shows a zombie while
-// another thread runs on) and its command name reads `comm`.
-bool LeaderExited(pid_t pid, const std::string& comm)
-{
-    std::string text;
-    for (int i = 0; i < 500; ++i) {
-        auto stat = StatOf(static_cast<std::uint32_t>(pid), text);
-        if (stat && stat->state == 'Z' && stat->comm == comm)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// Once the first thread has exited, /proc/<pid>/exe reads as nothing; a program that renamed
-// that thread before must still be named after its executable, read through a live thread.
-TEST(ProcessServices, ExecutableIsReadThroughALiveThreadOnceTheFirstHasExited)
-{
-    TempDir dir;
-    const std::string copy = dir / "leader-exits";
-    std::filesystem::copy_file(ORVANE_EXITED_LEADER, copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
-    ChildProcess child;
-    ASSERT_TRUE(child.Start({copy, "innocent"}));
-    ASSERT_TRUE(LeaderExited(child.Pid(), "innocent"));
-
-    auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(handle->BaseName(), "leader-exits");
-    EXPECT_EQ(handle->FilePath(), copy);
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.exit, 0u);
-}
-
 // Another user's executable link is closed to a process without CAP_SYS_PTRACE: the name
 // comes from the kernel's command name and the path stays empty.
 TEST(ProcessServices, UnreadableExecutableFallsBackToTheCommandName)

@@ -1,6 +1,6 @@
 /* A process whose first thread renames itself (to argv[1], or "innocent") and exits while a
  * second thread runs on: /proc/<pid>/exe cannot be read any more, and /proc/<pid>/comm keeps
- * the new name. Used by the tests of the process services and of the monitor. */
+ * the new name. Used by the tests of the monitor. */
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <unistd.h>
