@@ -2,9 +2,10 @@
 // Which live rows read their executable in a pass. A process keeps its identifier through
 // exec, and its command name, read every pass, may stay as it was (the new program named like
 // the old one, or two long names that share the first 15 bytes, all the kernel keeps); so the
-// executable of every live row is read as well, a share of the rows each pass, so that each row
-// is read every few seconds and a pass costs little more than before. A row's share is its
-// index modulo kShares: rows are appended as processes appear, so the live ones spread evenly.
+// executable of every live row is read as well: a ninth of the rows each pass, so that each
+// row is read every five seconds while a pass grows by a ninth of the difference between the
+// two reads. A row's share is its index modulo kShares: rows are appended as processes
+// appear, so the live ones spread evenly.
 
 #include <chrono>
 #include <cstdint>

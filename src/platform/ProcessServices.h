@@ -80,10 +80,11 @@ private:
 // A handle on one process: its start time, checked on every read, so a reused identifier
 // never mixes two processes. While descriptors are plentiful the handle keeps four: a pidfd,
 // descriptors of /proc/<pid>/stat and /proc/<pid>/comm and one of the link /proc/<pid>/exe
-// itself, all checked at open to name the same process. When the program runs short of descriptors (see DescriptorsRanShort) the
-// handle keeps none: it reads those files by path and proves each read by the start time,
-// and opens a pidfd only for the moment it needs one. Both kinds behave alike. Once the exit
-// has been seen the handle releases its descriptors and keeps only its last times.
+// itself, all checked at open to name the same process. When the program runs short of
+// descriptors (see DescriptorsRanShort) the handle keeps none: it reads those files by path
+// and proves each read by the start time, and opens a pidfd only for the moment it needs one.
+// Both kinds behave alike. Once the exit has been seen the handle releases its descriptors and
+// keeps only its last times.
 //
 // Not thread-safe by itself: the owner serialises calls on one handle.
 class ProcessHandle {
@@ -126,8 +127,9 @@ public:
     // Whether the executable, read as FilePath reads it, is another than `known` (a path as
     // FilePath gave it). One read of the kept link (of the link by path on a handle that keeps
     // none), cheap enough for a share of the rows every pass; the identifier is not proven
-    // here, so a caller that acts on a change reads the path again through FilePath. Fails when the link cannot be read: the handle has ended,
-    // it is kthreadd's, or the process is closed to this program (another user's).
+    // here, so a caller that acts on a change reads the path again through FilePath. Fails
+    // when the link cannot be read: the handle has ended, it is kthreadd's, or the process is
+    // closed to this program (another user's).
     Result<bool> ExecutableDiffers(std::string_view known) const;
 
     // The process has begun another program (exec keeps the identifier) at `seen`: from now
