@@ -1,6 +1,7 @@
 #include "monitor/CProcessMonitor.h"
 
 #include "monitor/KillProcess.h"
+#include "monitor/LoadPercent.h"
 #include "storage/FileIo.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -33,6 +35,14 @@ std::string TextWithNumber(unsigned stringId, std::uint64_t number)
     if (auto at = text.find("%1"); at != std::string::npos)
         text.replace(at, 2, std::to_string(number));
     return text;
+}
+
+// The clock of the load's interval, in 100-ns units. Monotonic: a change of the system
+// clock (by hand, or a time service stepping it) must not stretch or shrink an interval.
+std::uint64_t MonotonicNow()
+{
+    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, 10'000'000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -148,7 +158,7 @@ void CProcessMonitor::ScanProcesses()
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
     TableChanges changes;
-    std::error_code listFailure;
+    std::error_code listFailure, privilege;
     {
         std::lock_guard lock(m_lock);
         // Another copy of the program may have changed the list on disk; a list that cannot be
@@ -166,11 +176,15 @@ void CProcessMonitor::ScanProcesses()
         WriteLines();
         if (m_onChanges)
             changes = m_table.TakeChanges();
+        privilege = std::exchange(m_privilegeFailure, {});
     }
     // Nothing to tell when it runs out: the writer tells its own failures.
     if (!tl_bMonitorThread)
         (void)m_logWriter.Flush(kPassFlushWait);
     NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path, listFailure);
+    TellPrivilegeFailure(privilege);
+    if (m_passesMade == 1)
+        NoticeHiddenProcesses();
     if (m_onChanges && !changes.Empty())
         m_onChanges(std::move(changes));
     if (platform::DescriptorsRanShort())
@@ -182,6 +196,13 @@ void CProcessMonitor::NoticeFileFailure(NoticeKind kind, unsigned stringId, cons
 {
     if (error)
         Notice(kind, LoadString(stringId) + " " + DescribeFileError(path, error));
+}
+
+void CProcessMonitor::NoticeHiddenProcesses()
+{
+    // A mount table that cannot be read tells nothing either way: nothing is said.
+    if (platform::ProcHidesOtherUsers().value_or(false))
+        Notice(NoticeKind::ProcessesHidden, LoadString(IDS_MSG_PROCESSES_HIDDEN));
 }
 
 void CProcessMonitor::NoticeDescriptorsShort()
@@ -240,7 +261,7 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
             std::string name, path;
             ReadNameAndPath(handle.get(), name, path);
             if (m_disabledList.Contains(name)) {
-                KillProcess(handle.get(), m_bNT);
+                KillChecked(handle.get());
                 return;
             }
             if (name == kUnknown)
@@ -267,9 +288,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
 
 void CProcessMonitor::FollowExec(int row)
 {
-    // The command name is read every pass; the executable only when that name changed.
     ProcessRecord* record = m_table.GetRecord(row);
-    if (!record || !record->hProcess || !record->hProcess->CommandNameChanged())
+    if (!record || !record->hProcess || !ExecutableChanged(row, *record->hProcess))
         return;
     std::string name, path;
     ReadNameAndPath(record->hProcess.get(), name, path);
@@ -296,13 +316,34 @@ void CProcessMonitor::FollowExec(int row)
     MeetProgram(std::move(handle), std::move(name), std::move(path));
 }
 
+bool CProcessMonitor::ExecutableChanged(int row, platform::ProcessHandle& handle)
+{
+    // A new command name, read every pass, is the quick sign of exec. A name may stay the same
+    // across exec, so the sweep reads the executable itself of the rows whose share is due;
+    // that read tells of any exec, and stands in for the name in that pass (the cost of a pass
+    // grows by the difference of the two reads only). A row whose path could not be read at
+    // first sight (another user's process) has nothing to compare: its name alone tells.
+    if (m_exeSweep.Pass() != m_pass)
+        m_exeSweep.BeginPass(m_pass, std::chrono::steady_clock::now());
+    if (m_exeSweep.Due(row)) {
+        const std::string_view known = m_table.Rows().Path(row);
+        if (!known.empty()) {
+            // A link that cannot be read now (ended meanwhile, or closed to us since) proves
+            // nothing: the name is asked instead.
+            if (const Result<bool> differs = handle.ExecutableDiffers(known))
+                return *differs;
+        }
+    }
+    return handle.CommandNameChanged();
+}
+
 void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name,
                                   std::string path)
 {
     if (name == kOwnName)
         return;
     if (m_disabledList.Contains(name)) {
-        KillProcess(handle.get(), m_bNT);
+        KillChecked(handle.get());
         return;
     }
     if (m_bStop)
@@ -394,7 +435,7 @@ void CProcessMonitor::SampleShownRows()
             continue;
         record->kernelTime = times.kernel;
         record->userTime = times.user;
-        record->sampleTime = platform::GetSystemTimeAsFileTime();
+        record->sampleTime = MonotonicNow();
         record->samplePass = m_pass - 1;
         sampled = true;
     }
@@ -409,21 +450,18 @@ void CProcessMonitor::SampleShownRows()
             continue;
         if (!SampleTimes(row, *record, times))
             continue;
-        const platform::FileTime now = platform::GetSystemTimeAsFileTime();
-        // The interval is taken modulo 2^32 of 100 ns (about 429 s), far longer than a pass.
-        const std::uint32_t interval =
-            static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(record->sampleTime);
+        const std::uint64_t now = MonotonicNow();
         record->samplePass = m_pass;
-        if (interval == 0)
-            continue;
         const std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
             + static_cast<std::int64_t>(times.user - record->userTime);
-        const std::int64_t load = busy * 100 / static_cast<std::int64_t>(interval);
+        const std::optional<std::int32_t> load =
+            LoadPercent(busy, record->sampleTime, now, platform::ProcessorCount());
+        if (!load)
+            continue;
         record->kernelTime = times.kernel;
         record->userTime = times.user;
         record->sampleTime = now;
-        // The low 32 bits, as a signed number.
-        m_table.SetLoad(row, static_cast<std::int32_t>(load));
+        m_table.SetLoad(row, *load);
     }
 }
 
@@ -530,22 +568,49 @@ void CProcessMonitor::StopEventLog()
 
 void CProcessMonitor::KillSelected(int row)
 {
-    std::lock_guard lock(m_lock);
-    if (row < 0 || row >= m_table.GetRowCount())
-        return;
-    if (ProcessRecord* record = m_table.GetRecord(row))
-        KillProcess(record->hProcess.get(), m_bNT);
+    std::error_code privilege;
+    {
+        std::lock_guard lock(m_lock);
+        if (row < 0 || row >= m_table.GetRowCount())
+            return;
+        if (ProcessRecord* record = m_table.GetRecord(row))
+            KillChecked(record->hProcess.get());
+        privilege = std::exchange(m_privilegeFailure, {});
+    }
+    TellPrivilegeFailure(privilege);
 }
 
 std::error_code CProcessMonitor::DisableSelected(int row)
 {
-    std::lock_guard lock(m_lock);
-    if (row < 0 || row >= m_table.GetRowCount())
-        return {};
-    const Result<> added = m_disabledList.Add(std::string(m_table.Name(row)));
-    if (ProcessRecord* record = m_table.GetRecord(row))
-        KillProcess(record->hProcess.get(), m_bNT);
+    Result<> added;
+    std::error_code privilege;
+    {
+        std::lock_guard lock(m_lock);
+        if (row < 0 || row >= m_table.GetRowCount())
+            return {};
+        added = m_disabledList.Add(std::string(m_table.Name(row)));
+        if (ProcessRecord* record = m_table.GetRecord(row))
+            KillChecked(record->hProcess.get());
+        privilege = std::exchange(m_privilegeFailure, {});
+    }
+    TellPrivilegeFailure(privilege);
     return added.error();
+}
+
+void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
+{
+    if (const Result<> killed = KillProcess(handle, m_bNT); !killed && !m_privilegeFailure)
+        m_privilegeFailure = killed.error();
+}
+
+void CProcessMonitor::TellPrivilegeFailure(std::error_code failure)
+{
+    if (!failure)
+        return;
+    const bool kept = failure == platform::PrivilegeError::StillRaised;
+    Notice(NoticeKind::Privilege, LoadString(kept ? IDS_MSG_PRIVILEGE_KEPT : IDS_MSG_PRIVILEGE_GIVEN_UP));
+    if (kept)
+        PrepareClose();
 }
 
 std::vector<std::string> CProcessMonitor::DisabledEntries()

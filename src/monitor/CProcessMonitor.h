@@ -16,6 +16,7 @@
 // the exit watch (every live process), then the load of the live rows the window shows. While
 // the window shows no row, a pass reads no process's times at all.
 
+#include "monitor/ExecutableSweep.h"
 #include "monitor/ProcessTable.h"
 #include "storage/CDataFile.h"
 #include "storage/CDisabledList.h"
@@ -54,6 +55,8 @@ public:
         LogDropped,
         DataFolder,
         Signals,
+        Privilege,
+        ProcessesHidden,
         Count
     };
 
@@ -165,11 +168,24 @@ private:
     // A live row whose process runs another executable than the row names (exec keeps the
     // identifier) is finished, and the new program is met as at first sight.
     void FollowExec(int row);
+    // Whether the row's process may have begun another program since the last pass: its
+    // command name changed, or, when the sweep's share of the row is due, its executable.
+    bool ExecutableChanged(int row, platform::ProcessHandle& handle);
     // First sight of a program: killed when its name is disabled, else given a new row.
     void MeetProgram(std::unique_ptr<platform::ProcessHandle> handle, std::string name, std::string path);
     void NoticeDescriptorsShort();
     // Phase 2 of closing and the destructor: the log's queue written out, what was lost told.
     void FinishLog();
+    // Every kill goes through here (under m_lock): a capability that the privileged retry
+    // could not drop again is kept in m_privilegeFailure, for TellPrivilegeFailure.
+    void KillChecked(platform::ProcessHandle* handle);
+    // After m_lock is released: tells a privilege failure, and when the capability is still
+    // raised, stops the monitor as a close request does (fail closed: the program ends, and
+    // the capability with it).
+    void TellPrivilegeFailure(std::error_code failure);
+    // At the first pass: where /proc hides other users' processes, the list holds only the
+    // user's own, which the user is told.
+    void NoticeHiddenProcesses();
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
@@ -195,6 +211,7 @@ private:
     NoticeCallback m_onNotice;
     std::vector<std::string> m_earlyNotices; // told before m_onNotice was set
     std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
+    std::error_code m_privilegeFailure;     // of a kill, until told (under m_lock)
     CLogWriter m_logWriter; // after what its callbacks use
 
     std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
@@ -205,6 +222,7 @@ private:
     long m_utcOffset = 0;
     std::unordered_map<std::string, int> m_iconImages; // icon name -> image
     platform::ProcessListing m_listing;                 // the processes each pass visits
+    ExecutableSweep m_exeSweep;                         // the rows that read their executable
     std::vector<int> m_visit;                           // rows of one pid, reused
     std::vector<int> m_rows;                            // rows of one step, reused
     std::vector<Line> m_lines;                          // the pass's log lines, by row

@@ -1,9 +1,11 @@
 #include "monitor/KillProcess.h"
 
-void KillProcess(platform::ProcessHandle* handle, bool bNT)
+Result<> KillProcess(platform::ProcessHandle* handle, bool bNT)
 {
     // Silent either way: success shows later as the row's finish time.
     if (!handle || handle->HasEnded())
-        return;
-    handle->Kill(bNT);
+        return {};
+    if (const Result<bool> sent = handle->Kill(bNT); !sent)
+        return sent.error();
+    return {};
 }

@@ -22,7 +22,7 @@ struct ProcessRecord {
     std::unique_ptr<platform::ProcessHandle> hProcess;
     std::uint64_t userTime = 0;   // user time at the last sample, 100 ns
     std::uint64_t kernelTime = 0; // kernel time at the last sample, 100 ns
-    std::uint64_t sampleTime = 0; // system time of the last sample; 0 = never sampled
+    std::uint64_t sampleTime = 0; // monotonic clock at the last sample, 100 ns
     std::uint64_t samplePass = 0; // the monitor's pass of the last sample
 };
 

@@ -6,6 +6,8 @@
 // Every call about another process may fail because that process has ended meanwhile: that
 // is the normal, silent "cannot be opened" / "cannot be read" path, never an error report.
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -76,12 +78,13 @@ private:
 };
 
 // A handle on one process: its start time, checked on every read, so a reused identifier
-// never mixes two processes. While descriptors are plentiful the handle keeps three: a pidfd
-// and descriptors of /proc/<pid>/stat and /proc/<pid>/comm, all checked at open to name the
-// same process. When the program runs short of descriptors (see DescriptorsRanShort) the
-// handle keeps none: it reads those files by path and proves each read by the start time,
-// and opens a pidfd only for the moment it needs one. Both kinds behave alike. Once the exit
-// has been seen the handle releases its descriptors and keeps only its last times.
+// never mixes two processes. While descriptors are plentiful the handle keeps four: a pidfd,
+// descriptors of /proc/<pid>/stat and /proc/<pid>/comm and one of the link /proc/<pid>/exe
+// itself, all checked at open to name the same process. When the program runs short of
+// descriptors (see DescriptorsRanShort) the handle keeps none: it reads those files by path
+// and proves each read by the start time, and opens a pidfd only for the moment it needs one.
+// Both kinds behave alike. Once the exit has been seen the handle releases its descriptors and
+// keeps only its last times.
 //
 // Not thread-safe by itself: the owner serialises calls on one handle.
 class ProcessHandle {
@@ -111,7 +114,7 @@ public:
     // True once the exit has been seen (descriptors released).
     bool HasEnded() const;
 
-    // Number of descriptors the handle holds now: 3 while live (2 for kthreadd), 0 once
+    // Number of descriptors the handle holds now: 4 while live (2 for kthreadd), 0 once
     // ended or when it was opened short of descriptors.
     int DescriptorCount() const;
 
@@ -121,29 +124,37 @@ public:
     // which. False for an ended handle, kthreadd, or a name that cannot be read now.
     bool CommandNameChanged();
 
+    // Whether the executable, read as FilePath reads it, is another than `known` (a path as
+    // FilePath gave it). One read of the kept link (of the link by path on a handle that keeps
+    // none), cheap enough for a share of the rows every pass; the identifier is not proven
+    // here, so a caller that acts on a change reads the path again through FilePath. Fails
+    // when the link cannot be read: the handle has ended, it is kthreadd's, or the process is
+    // closed to this program (another user's).
+    Result<bool> ExecutableDiffers(std::string_view known) const;
+
     // The process has begun another program (exec keeps the identifier) at `seen`: from now
     // on the creation time reads `seen`, as the start of that program.
     void BeganProgram(FileTime seen);
 
     // Base name of the executable: last component of /proc/<pid>/exe (without a trailing
-    // " (deleted)"); for a user-space process whose link cannot be read, /proc/<pid>/comm;
+    // " (deleted)"), or of a live thread's link once the first thread has exited (its own then
+    // reads as nothing); for a user-space process whose link cannot be read, /proc/<pid>/comm;
     // "unknown" when neither can be read (kthreadd, or the process ended). Control bytes
     // (below 0x20 and 0x7F) read as '?'. Empty when the handle has ended before any read.
     std::string BaseName() const;
 
-    // Full path of the executable (target of /proc/<pid>/exe, without " (deleted)"), control
-    // bytes read as '?'; empty when it cannot be read.
+    // Full path of the executable (target of /proc/<pid>/exe or a live thread's, as above,
+    // without " (deleted)"), control bytes read as '?'; empty when it cannot be read.
     std::string FilePath() const;
 
     // Terminates the process with SIGKILL through its pidfd (one opened for the moment and
     // checked by the start time, on a handle that keeps none), never by bare identifier. On
-    // EPERM, if CAP_KILL is permitted but not effective, raises it for one more attempt and
-    // drops it again at once. Returns whether the signal was delivered; callers may ignore it
-    // (the program reports nothing). Does nothing for an ended handle.
-    bool Kill();
-    // The same with the second, privileged attempt only when `privilegedRetry` is set.
-    // CAP_KILL is raised in the calling thread alone (capabilities are per thread on Linux).
-    bool Kill(bool privilegedRetry);
+    // EPERM, when `privilegedRetry` is set and CAP_KILL is permitted but not effective, raises
+    // it in the calling thread alone (capabilities are per thread on Linux) for one more
+    // attempt and drops it again at once. The value tells whether the signal was delivered
+    // (the program reports nothing either way); false for an ended handle. Fails only when
+    // CAP_KILL could not be dropped again (see PrivilegeError): that the caller must tell.
+    Result<bool> Kill(bool privilegedRetry = true);
 
     // A handle that stands for a process already ended with the given final times (holds no
     // descriptor). For tables restored or built without the process, e.g. benchmarks.
@@ -161,12 +172,22 @@ private:
     int m_pidfd = -1;
     int m_statfd = -1;
     int m_commfd = -1;
+    int m_exefd = -1; // the exe link itself (O_PATH), read again by the sweep
     bool m_ended = false;
     bool m_kthreadd = false;
     char m_comm[16] = {};           // command name last read (the kernel keeps at most 15 bytes)
     std::uint64_t m_startTicks = 0; // (22) starttime, identity check
     ProcessTimes m_times;           // last times read
 };
+
+// How a kill's privileged retry failed to leave the program as it was: the capability it
+// raised could not be dropped again. From then on no thread raises a capability.
+enum class PrivilegeError {
+    GivenUp = 1, // the thread gave up every capability in its place
+    StillRaised, // not even that: the thread still holds the capability raised
+};
+const std::error_category& PrivilegeCategory();
+std::error_code make_error_code(PrivilegeError error);
 
 // Tells which processes have ended, from one epoll set of their pidfds: a pass learns of every
 // exit since the previous one without reading a file of any process. A process counts as
@@ -199,6 +220,10 @@ private:
 // Current UTC time in FileTime units (CLOCK_REALTIME).
 FileTime GetSystemTimeAsFileTime();
 
+// The processors of this machine, online or not (at least 1): no process can keep more of
+// them busy. Read once.
+unsigned ProcessorCount();
+
 // Broken-down local time of a FileTime, using the UTC offset in force now (not at `t`).
 struct LocalTime {
     unsigned year, month, day, hour, minute, second;
@@ -213,7 +238,13 @@ long CurrentUtcOffset();
 // that executable. Empty when none. Looked up once per path (cached; thread-safe).
 std::string FindIconName(const std::string& executablePath);
 
-// Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps three
+// Whether /proc hides other users' processes from this program, so that the list holds only
+// its user's own: the proc mounted at /proc has a hidepid= option, and the program neither may
+// trace every process (CAP_SYS_PTRACE, as root) nor belongs to the group of its gid= option.
+// Fails when the mount table cannot be read.
+Result<bool> ProcHidesOtherUsers();
+
+// Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps four
 // descriptors). The program calls it once at start.
 void RaiseFileLimit();
 
@@ -225,3 +256,5 @@ std::uint64_t FileLimit();
 bool DescriptorsRanShort();
 
 } // namespace platform
+
+template <> struct std::is_error_code_enum<platform::PrivilegeError> : std::true_type {};

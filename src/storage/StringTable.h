@@ -64,6 +64,9 @@ enum StringId : unsigned {
     IDS_MSG_TRAY_GONE = 20230, // "The notification area has gone: the window is shown again"
     // Notices of the monitor, on stderr and in the status bar; "%1" stands for a number.
     IDS_MSG_DESCRIPTORS_SHORT = 20300, // "Running short of file descriptors (limit %1); ..."
+    IDS_MSG_PRIVILEGE_GIVEN_UP = 20310, // "CAP_KILL could not be dropped after a kill; ..."
+    IDS_MSG_PRIVILEGE_KEPT = 20311,     // "CAP_KILL could not be dropped after a kill; ..."
+    IDS_MSG_PROCESSES_HIDDEN = 20312,   // "/proc hides other users' processes (hidepid); ..."
     IDS_MSG_LOG_DROPPED = 20320,       // "%1 event log entries were dropped: ..."
     IDS_MSG_LOG_LOST = 20321,          // "%1 event log entries were lost: ..."
     // Find, in the main window's menu and in the find bar of the list and of the event log.

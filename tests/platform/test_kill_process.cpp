@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <latch>
 #include <linux/capability.h>
+#include <thread>
 
 using platform::ProcessHandle;
 namespace caps = platform::caps;
@@ -27,14 +29,14 @@ TEST(KillProcess, KillsThroughTheHandle)
     ASSERT_TRUE(child.Start({kSleep, "1000"}));
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
-    KillProcess(handle.get(), true);
+    EXPECT_FALSE(KillProcess(handle.get(), true).error());
     ASSERT_TRUE(child.WaitEnded(5000));
     EXPECT_TRUE(KilledBySigkill(child.Wait()));
 }
 
 TEST(KillProcess, NullOrEndedHandleIsLeftAlone)
 {
-    KillProcess(nullptr, true);
+    EXPECT_FALSE(KillProcess(nullptr, true).error());
 
     ChildProcess child;
     ASSERT_TRUE(child.Start({kSleep, "1000"}));
@@ -44,12 +46,12 @@ TEST(KillProcess, NullOrEndedHandleIsLeftAlone)
     platform::ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
     ASSERT_TRUE(handle->HasEnded());
-    KillProcess(handle.get(), true); // nothing to do, nothing reported
-    KillProcess(handle.get(), false);
+    EXPECT_FALSE(KillProcess(handle.get(), true).error()); // nothing to do, nothing reported
+    EXPECT_FALSE(KillProcess(handle.get(), false).error());
 
     // An ended handle whose process the program never saw end: still nothing.
     auto ended = ProcessHandle::Ended(static_cast<std::uint32_t>(getpid()), times);
-    KillProcess(ended.get(), true);
+    EXPECT_FALSE(KillProcess(ended.get(), true).error());
     SUCCEED(); // this process is still here
 }
 
@@ -60,8 +62,8 @@ TEST(KillProcess, ReapedButUnnoticedProcessIsNotRetried)
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
     child.Stop(); // the handle has not read its times since
-    EXPECT_FALSE(handle->Kill());
-    KillProcess(handle.get(), true);
+    EXPECT_FALSE(handle->Kill().value_or(true));
+    EXPECT_FALSE(KillProcess(handle.get(), true).error());
 }
 
 // A process of another user, signalled from a helper whose CAP_KILL is arranged per case.
@@ -94,7 +96,7 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
     const auto pid = static_cast<std::uint32_t>(target.Pid());
 
     // Exit codes: 0 fine, 1 the effective set differs afterwards, 2 the first attempt was
-    // not refused, 10+ set-up failures.
+    // not refused, 3 a privilege failure reported, 10+ set-up failures.
     const int helper = ChildProcess::RunInHelper([pid, c] {
         caps::CapabilitySets sets;
         if (!caps::GetCapabilities(sets))
@@ -107,11 +109,12 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
         auto handle = ProcessHandle::Open(pid);
         if (!handle)
             return 12;
-        if (handle->Kill(false))
+        if (handle->Kill(false).value_or(true))
             return 2;
         caps::CapabilitySets before, after;
         caps::GetCapabilities(before);
-        KillProcess(handle.get(), c.bNT);
+        if (KillProcess(handle.get(), c.bNT).error())
+            return 3;
         caps::GetCapabilities(after);
         return before.effective == after.effective && before.permitted == after.permitted ? 0 : 1;
     });
@@ -131,5 +134,90 @@ INSTANTIATE_TEST_SUITE_P(
                     OtherUserCase{"PermittedNotEffective", true, true, true},
                     OtherUserCase{"PermittedButNotNT", true, false, false}),
     [](const testing::TestParamInfo<OtherUserCase>& c) { return std::string(c.param.label); });
+
+// The privileged retry when CAP_KILL cannot be dropped again afterwards, the capset calls
+// failed on purpose through the fault-injection hook: call 1 raises, call 2 restores, call 3
+// gives up every capability of the thread.
+struct RestoreCase {
+    const char* label;
+    caps::CapsetFault fault;
+    platform::PrivilegeError error;
+    bool capKillLeft; // CAP_KILL still effective in the thread afterwards
+};
+
+std::ostream& operator<<(std::ostream& out, const RestoreCase& c) { return out << c.label; }
+
+class RestoreFails : public testing::TestWithParam<RestoreCase> {};
+
+TEST_P(RestoreFails, IsReportedAndNoCapabilityIsRaisedAgain)
+{
+    const RestoreCase& c = GetParam();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to start a process of another user";
+    caps::CapabilitySets own;
+    ASSERT_TRUE(caps::GetCapabilities(own));
+    if (!(own.permitted & caps::Bit(CAP_KILL)))
+        GTEST_SKIP() << "CAP_KILL is not in this process's permitted set";
+    ChildProcess first, second;
+    auto nobody = [] {
+        return setresgid(kNobody, kNobody, kNobody) == 0 && setresuid(kNobody, kNobody, kNobody) == 0;
+    };
+    ASSERT_TRUE(first.Start({kSleep, "1000"}, nobody));
+    ASSERT_TRUE(second.Start({kSleep, "1000"}, nobody));
+    const auto firstPid = static_cast<std::uint32_t>(first.Pid());
+    const auto secondPid = static_cast<std::uint32_t>(second.Pid());
+
+    // Exit codes: 0 fine, 1 no error or another, 2 the calling thread's capability sets are
+    // not as expected afterwards, 3 another thread's kill failed to drop a capability (it must
+    // not raise one), 4 that thread kept capabilities, 10+ set-up failures.
+    const int helper = ChildProcess::RunInHelper([&] {
+        caps::CapabilitySets sets;
+        if (!caps::GetCapabilities(sets))
+            return 10;
+        sets.effective &= ~caps::Bit(CAP_KILL);
+        if (!caps::SetCapabilities(sets))
+            return 11;
+        auto handle = ProcessHandle::Open(firstPid);
+        auto later = ProcessHandle::Open(secondPid);
+        if (!handle || !later)
+            return 12;
+        // A thread made before the failure, with CAP_KILL in its permitted set as the program's
+        // other thread has it, kills afterwards.
+        std::latch failed(1);
+        int otherThread = 0;
+        std::thread other([&] {
+            failed.wait();
+            const Result<> again = KillProcess(later.get(), true);
+            caps::CapabilitySets mine;
+            caps::GetCapabilities(mine);
+            otherThread = again.error() ? 3 : (mine.permitted | mine.effective) != 0 ? 4 : 0;
+        });
+        caps::SetCapsetFaultForTesting(c.fault);
+        const Result<> killed = KillProcess(handle.get(), true);
+        caps::SetCapsetFaultForTesting(nullptr);
+        caps::CapabilitySets after;
+        caps::GetCapabilities(after);
+        failed.count_down();
+        other.join();
+        if (killed.error() != c.error)
+            return 1;
+        const bool capKill = after.effective & caps::Bit(CAP_KILL);
+        if (capKill != c.capKillLeft || (!c.capKillLeft && (after.permitted | after.effective) != 0))
+            return 2;
+        return otherThread;
+    });
+    ASSERT_EQ(helper, 0);
+    ASSERT_TRUE(first.WaitEnded(5000)) << "the privileged attempt itself went through";
+    EXPECT_TRUE(KilledBySigkill(first.Wait()));
+    EXPECT_FALSE(second.WaitEnded(200));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CapKill, RestoreFails,
+    testing::Values(RestoreCase{"EverythingGivenUp", [](unsigned call) { return call == 2 ? EPERM : 0; },
+                                platform::PrivilegeError::GivenUp, false},
+                    RestoreCase{"NothingDropped", [](unsigned call) { return call >= 2 ? EPERM : 0; },
+                                platform::PrivilegeError::StillRaised, true}),
+    [](const testing::TestParamInfo<RestoreCase>& c) { return std::string(c.param.label); });
 
 } // namespace

@@ -81,7 +81,7 @@ TEST(ProcessServices, SleepIsEnumeratedAndReadThroughItsHandle)
     EXPECT_EQ(handle->Pid(), pid);
     EXPECT_EQ(handle->BaseName(), "sleep");
     EXPECT_EQ(handle->FilePath(), kSleep);
-    EXPECT_EQ(handle->DescriptorCount(), 3);
+    EXPECT_EQ(handle->DescriptorCount(), 4);
 
     ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
@@ -114,7 +114,7 @@ TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
     ASSERT_TRUE(handle->GetTimes(live));
 
     const platform::FileTime beforeKill = platform::GetSystemTimeAsFileTime();
-    EXPECT_TRUE(handle->Kill());
+    EXPECT_TRUE(handle->Kill().value_or(false));
     ASSERT_TRUE(child.WaitEnded(5000));
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -131,7 +131,7 @@ TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
     ASSERT_TRUE(handle->GetTimes(later));
     EXPECT_EQ(later.exit, ended.exit);
     EXPECT_EQ(later.creation, ended.creation);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
     EXPECT_EQ(handle->BaseName(), "");
 }
 
@@ -404,11 +404,13 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     close(go[0]);
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(handle->DescriptorCount(), GetParam() == 0 ? 3 : 0);
+    EXPECT_EQ(handle->DescriptorCount(), GetParam() == 0 ? 4 : 0);
     if (GetParam() != 0) {
         EXPECT_TRUE(platform::DescriptorsRanShort());
     }
-    EXPECT_EQ(handle->FilePath(), std::filesystem::canonical("/bin/sh").string());
+    const std::string shell = std::filesystem::canonical("/bin/sh").string();
+    EXPECT_EQ(handle->FilePath(), shell);
+    EXPECT_EQ(handle->ExecutableDiffers(shell).value_or(true), false);
     EXPECT_FALSE(handle->CommandNameChanged());
     ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
@@ -421,18 +423,21 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     EXPECT_TRUE(handle->CommandNameChanged());
     EXPECT_FALSE(handle->CommandNameChanged()); // told once
     EXPECT_EQ(handle->BaseName(), "sleep");
+    EXPECT_EQ(handle->ExecutableDiffers(shell).value_or(false), true);
+    EXPECT_EQ(handle->ExecutableDiffers(kSleep).value_or(true), false);
     const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
     handle->BeganProgram(seen);
     ASSERT_TRUE(handle->GetTimes(times));
     EXPECT_EQ(times.creation, seen);
 
-    EXPECT_TRUE(handle->Kill());
+    EXPECT_TRUE(handle->Kill().value_or(false));
     ASSERT_TRUE(child.WaitEnded(5000)); // a zombie until reaped below
     ASSERT_TRUE(handle->GetTimes(times));
     EXPECT_TRUE(handle->HasEnded());
     EXPECT_NE(times.exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
+    EXPECT_FALSE(handle->ExecutableDiffers(kSleep).has_value());
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
@@ -453,7 +458,7 @@ TEST(ProcessServices, EndedHandleHoldsOnlyItsTimes)
     EXPECT_EQ(times.exit, 2u);
     EXPECT_EQ(times.kernel, 3u);
     EXPECT_EQ(times.user, 4u);
-    EXPECT_FALSE(handle->Kill());
+    EXPECT_FALSE(handle->Kill().value_or(true));
 }
 
 TEST(ProcessServices, SystemTimeAndFileLimit)

@@ -1,10 +1,19 @@
 #include "platform/linux/Capabilities.h"
 
+#include <atomic>
+#include <cerrno>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace platform::caps {
+namespace {
+
+std::atomic<CapsetFault> g_fault{nullptr};
+std::atomic<unsigned> g_calls{0};
+std::atomic<bool> g_raisingAllowed{true};
+
+} // namespace
 
 bool GetCapabilities(CapabilitySets& sets)
 {
@@ -23,6 +32,12 @@ bool GetCapabilities(CapabilitySets& sets)
 
 bool SetCapabilities(const CapabilitySets& sets)
 {
+    if (const CapsetFault fault = g_fault.load()) {
+        if (const int error = fault(g_calls.fetch_add(1) + 1)) {
+            errno = error;
+            return false;
+        }
+    }
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     for (int i = 0; i < 2; ++i) {
@@ -31,6 +46,22 @@ bool SetCapabilities(const CapabilitySets& sets)
         data[i].inheritable = static_cast<std::uint32_t>(sets.inheritable >> (32 * i));
     }
     return syscall(SYS_capset, &header, data) == 0;
+}
+
+void SetCapsetFaultForTesting(CapsetFault fault)
+{
+    g_calls = 0;
+    g_fault = fault;
+}
+
+bool RaisingAllowed() { return g_raisingAllowed.load(); }
+
+PrivilegeError GiveUpAfterFailedDrop()
+{
+    g_raisingAllowed = false;
+    // Empty sets lower every capability; the kernel refuses no lowering, but whatever made
+    // the drop fail may refuse this too.
+    return SetCapabilities(CapabilitySets{}) ? PrivilegeError::GivenUp : PrivilegeError::StillRaised;
 }
 
 } // namespace platform::caps

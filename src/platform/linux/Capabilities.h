@@ -3,6 +3,9 @@
 // Capabilities belong to a thread on Linux, so raising one here never lends it to another
 // thread of the program.
 
+#include "platform/ProcessServices.h"
+#include "platform/Result.h"
+
 #include <cstdint>
 
 namespace platform::caps {
@@ -18,12 +21,33 @@ constexpr std::uint64_t Bit(int capability) { return std::uint64_t{1} << capabil
 bool GetCapabilities(CapabilitySets& sets);
 bool SetCapabilities(const CapabilitySets& sets);
 
+// Fault injection, for tests only: while set, every capset call of the program is numbered
+// (from 1 when the hook is set) and offered to the hook first; a non-zero answer fails the
+// call with that errno value, as the kernel would. Null removes the hook.
+using CapsetFault = int (*)(unsigned call);
+void SetCapsetFaultForTesting(CapsetFault fault);
+
+// Whether a capability may still be raised: no longer once one could not be dropped again.
+bool RaisingAllowed();
+
+// After a raised capability could not be dropped again: no thread raises one from now on, and
+// the calling thread gives up every capability it has (the only way down that is left).
+// PrivilegeError::GivenUp when that worked, StillRaised when the thread could drop nothing.
+PrivilegeError GiveUpAfterFailedDrop();
+
 // Runs `attempt` once with `capability` raised in the effective set, when it is permitted but
-// not effective, and puts the effective set back at once, whatever the outcome. Returns
-// false without calling `attempt` when the capability cannot be raised that way.
+// not effective, and drops it again at once, whatever the outcome; the value is the attempt's
+// result. False without an attempt when the capability cannot be raised that way, or when no
+// capability may be raised any more (the calling thread then gives up its own as well). When
+// the capability cannot be dropped again, the error tells how far the thread came down (see
+// GiveUpAfterFailedDrop); the attempt's result is lost then.
 template <typename Attempt>
-bool WithCapabilityRaised(int capability, Attempt&& attempt)
+Result<bool> WithCapabilityRaised(int capability, Attempt&& attempt)
 {
+    if (!RaisingAllowed()) {
+        (void)SetCapabilities(CapabilitySets{}); // this thread too, as far as it may
+        return false;
+    }
     CapabilitySets before;
     if (!GetCapabilities(before))
         return false;
@@ -33,8 +57,9 @@ bool WithCapabilityRaised(int capability, Attempt&& attempt)
     raised.effective |= Bit(capability);
     if (!SetCapabilities(raised))
         return false;
-    bool result = attempt();
-    SetCapabilities(before);
+    const bool result = attempt();
+    if (!SetCapabilities(before))
+        return GiveUpAfterFailedDrop();
     return result;
 }
 
