@@ -1,0 +1,36 @@
+#pragma once
+// What /proc tells of one process now: the same reading the window makes of a process it
+// sees first, for the service's listings and for the events of the process connector, which
+// carry identifiers only.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace service {
+
+struct ProcReading {
+    std::uint32_t pid = 0;
+    std::uint32_t ppid = 0;
+    std::uint32_t uid = 0;  // real
+    std::uint32_t euid = 0; // effective
+    bool credentialsRead = false; // uid and euid (status read)
+    std::uint64_t startTicks = 0;
+    bool kernelThread = false;
+    std::string comm;
+    std::string path; // target of /proc/<pid>/exe without " (deleted)"; empty when unreadable
+};
+
+// Reads /proc/<pid>: stat (required), status and exe (each when readable). Nothing when the
+// process has gone or its stat cannot be read.
+std::optional<ProcReading> ReadProcess(std::uint32_t pid);
+
+// The base name of an executable path ("" for "").
+std::string BaseName(const std::string& path);
+
+// Every process of /proc (kernel threads left out), as ReadProcess reads them. False when
+// /proc cannot be listed.
+bool ReadAllProcesses(std::vector<ProcReading>& out);
+
+} // namespace service
