@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <vector>
 
 namespace service {
 namespace {
@@ -103,21 +105,18 @@ std::uint64_t BootMinusMonotonicNs()
     return ns(boot) > ns(mono) ? ns(boot) - ns(mono) : 0;
 }
 
-// Fills what /proc still tells of the event's process.
-void ReadFromProc(KernelEvent& event)
+// Fills what /proc told of the event's process.
+void Fill(KernelEvent& event, const ProcReading& reading)
 {
-    std::optional<ProcReading> reading = ReadProcess(event.pid);
-    if (!reading)
-        return;
-    event.startTicks = reading->startTicks;
+    event.startTicks = reading.startTicks;
     event.startKnown = true;
-    event.ppid = reading->ppid;
-    event.comm = reading->comm;
+    event.ppid = reading.ppid;
+    event.comm = reading.comm;
     event.commKnown = true;
-    event.path = reading->path;
-    if (reading->credentialsRead) {
-        event.uid = reading->uid;
-        event.euid = reading->euid;
+    event.path = reading.path;
+    if (reading.credentialsRead) {
+        event.uid = reading.uid;
+        event.euid = reading.euid;
         event.credentialsKnown = true;
     }
 }
@@ -155,8 +154,16 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
     const FileTime wallAtZero = WallAtMonotonicZero();
     const std::uint64_t bootMinusMono = BootMinusMonotonicNs();
     bool lost = false;
+    // Events of one batch are taken apart first and told after /proc has been read for them,
+    // the newest first: a reader that has fallen behind loses the oldest of the shortest lives
+    // rather than every one of them.
+    struct Pending {
+        KernelEvent event;
+        bool read = false; // /proc is to be read for it
+    };
+    std::vector<Pending> batch;
     alignas(nlmsghdr) char buffer[64 * 1024];
-    for (int batches = 0; batches < 64; ++batches) {
+    while (batch.size() < 4096) {
         const ssize_t n = recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR)
@@ -178,7 +185,8 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             if (message->id.idx != CN_IDX_PROC || message->id.val != CN_VAL_PROC)
                 continue;
             const auto* data = reinterpret_cast<const proc_event*>(message->data);
-            KernelEvent event;
+            Pending pending;
+            KernelEvent& event = pending.event;
             event.time = wallAtZero + data->timestamp_ns / 100;
             event.startKnown = event.credentialsKnown = event.commKnown = false;
             switch (data->what) {
@@ -192,13 +200,13 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
                 // The child starts just before the event is stamped; its own stat tells
                 // exactly, when it is still there to read.
                 event.startTicks = BootNsToTicks(data->timestamp_ns + bootMinusMono);
-                ReadFromProc(event);
+                pending.read = true;
                 break;
             }
             case proc_event::PROC_EVENT_EXEC:
                 event.kind = KernelEvent::Kind::Exec;
                 event.pid = static_cast<std::uint32_t>(data->event_data.exec.process_tgid);
-                ReadFromProc(event);
+                pending.read = true;
                 break;
             case proc_event::PROC_EVENT_EXIT: {
                 const auto& exit = data->event_data.exit;
@@ -212,8 +220,19 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             default:
                 continue;
             }
-            sink(event);
+            batch.push_back(std::move(pending));
         }
+    }
+    // One reading per process and batch, made for its last event: what /proc shows now.
+    std::unordered_map<std::uint32_t, std::optional<ProcReading>> readings;
+    for (auto pending = batch.rbegin(); pending != batch.rend(); ++pending)
+        if (pending->read && !readings.contains(pending->event.pid))
+            readings.emplace(pending->event.pid, ReadProcess(pending->event.pid));
+    for (Pending& pending : batch) {
+        if (pending.read)
+            if (const auto& reading = readings[pending.event.pid]; reading && !reading->kernelThread)
+                Fill(pending.event, *reading);
+        sink(pending.event);
     }
     return lost;
 }

@@ -74,8 +74,10 @@ std::optional<ProcReading> ReadProcess(std::uint32_t pid)
     reading.comm.assign(stat->comm);
     if (reading.kernelThread)
         return reading;
-    reading.credentialsRead = ReadCredentials(pid, reading.uid, reading.euid);
+    // The executable first: its link goes with the process's memory, before the process is
+    // a zombie, while stat and status last until it is reaped.
     ReadExe(pid, reading.path);
+    reading.credentialsRead = ReadCredentials(pid, reading.uid, reading.euid);
     return reading;
 }
 
