@@ -18,7 +18,11 @@ public:
 
     // Adds bytes received. Call Next until it gives nothing before feeding more, so that the
     // held bytes stay within one frame and what one feed brought.
-    void Feed(std::string_view bytes) { m_buffer.append(bytes); }
+    void Feed(std::string_view bytes)
+    {
+        if (!m_failure)
+            m_buffer.append(bytes);
+    }
 
     // The next whole message; nothing when more bytes are needed. A malformed or oversized
     // frame fails, and so does every later call (a stream cannot be resynchronised after a

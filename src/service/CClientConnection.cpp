@@ -63,6 +63,9 @@ void CClientConnection::Queue(const std::string& frame)
 {
     if (m_phase == Phase::Closing)
         return;
+    // A burst of events is queued before the round's flush: the socket may take some now.
+    if (Queued() + frame.size() > kQueueLimit && !m_blocked)
+        (void)Send();
     if (Queued() + frame.size() > kQueueLimit) {
         FallBehind(watch::ResyncReason::FellBehind);
         return;
@@ -135,20 +138,18 @@ void CClientConnection::WriteSnapshotPart(const CLiveProcesses& table)
     }
 }
 
-bool CClientConnection::Flush(const CLiveProcesses& table)
+bool CClientConnection::Send()
 {
-    for (;;) {
-        WriteSnapshotPart(table);
-        if (!HasQueued())
-            break;
+    while (HasQueued()) {
         const ssize_t n = send(m_fd, m_out.data() + m_sent, m_out.size() - m_sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 m_blocked = true;
-                return m_phase != Phase::Closing; // a client that will not take its farewell is dropped
+                return true;
             }
+            m_failed = true;
             return false;
         }
         m_sent += static_cast<std::size_t>(n);
@@ -162,6 +163,20 @@ bool CClientConnection::Flush(const CLiveProcesses& table)
         Compact();
     }
     m_blocked = false;
+    return true;
+}
+
+bool CClientConnection::Flush(const CLiveProcesses& table)
+{
+    if (m_failed)
+        return false;
+    m_blocked = false; // the service flushes a blocked client when its socket has room again
+    do {
+        WriteSnapshotPart(table);
+        if (!Send())
+            return false;
+    } while (!m_blocked && m_phase == Phase::Snapshot);
+    // Closing: the farewell went out, or the client will not take it; either way it is over.
     return m_phase != Phase::Closing;
 }
 

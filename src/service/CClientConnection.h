@@ -70,6 +70,8 @@ public:
 
 private:
     std::size_t Queued() const { return m_out.size() - m_sent; }
+    // Writes what the socket takes now; false when the connection has failed.
+    bool Send();
     void Compact();
     void WriteSnapshotPart(const CLiveProcesses& table);
 
@@ -82,7 +84,8 @@ private:
     std::size_t m_sent = 0;     // bytes of m_out written
     std::size_t m_frameEnd = 0; // end of the frame that holds m_sent (a frame boundary >= m_sent)
     std::uint64_t m_cursor = 0; // serial of the last process the snapshot wrote
-    bool m_blocked = false;
+    bool m_blocked = false; // the socket took no more at the last write
+    bool m_failed = false;
     std::uint64_t m_resyncs = 0;
 };
 

@@ -194,7 +194,7 @@ void CWatchServer::Rescan(bool resyncClients)
 void CWatchServer::KillIfDisabled(const LiveProcess& process)
 {
     const std::string name = process.Name();
-    if (!m_list->Contains(name))
+    if (!m_list->Contains(name) || process.pid == static_cast<std::uint32_t>(getpid()))
         return;
     if (Result<> killed = KillProcess(process.pid, process.startTicks); killed) {
         Tell("killed " + name + " (pid " + std::to_string(process.pid) + ", uid " + std::to_string(process.uid) +

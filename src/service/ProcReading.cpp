@@ -13,8 +13,25 @@ namespace {
 
 using platform::procfs::kStatBufferSize;
 
-// "Uid:\t<real>\t<effective>\t<saved>\t<fs>" of /proc/<pid>/status.
-bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid)
+// (9) flags: the task is in do_exit (its exit has been told, or is being told, to tracers).
+constexpr std::uint32_t kPfExiting = 0x00000004;
+
+// "Threads:\t<n>" of a status text; 1 when it cannot be read.
+std::uint32_t ThreadCount(std::string_view status)
+{
+    const std::size_t at = status.find("\nThreads:");
+    if (at == std::string_view::npos)
+        return 1;
+    status.remove_prefix(at + 9);
+    while (!status.empty() && (status.front() == '\t' || status.front() == ' '))
+        status.remove_prefix(1);
+    std::uint32_t threads = 1;
+    std::from_chars(status.data(), status.data() + status.size(), threads);
+    return threads;
+}
+
+// "Uid:\t<real>\t<effective>\t<saved>\t<fs>" of /proc/<pid>/status, and its thread count.
+bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid, std::uint32_t& threads)
 {
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%u/status", pid);
@@ -24,6 +41,7 @@ bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid)
     if (n <= 0)
         return false;
     std::string_view view(text, static_cast<std::size_t>(n));
+    threads = ThreadCount(view);
     const std::size_t at = view.find("\nUid:");
     if (at == std::string_view::npos)
         return false;
@@ -71,13 +89,18 @@ std::optional<ProcReading> ReadProcess(std::uint32_t pid)
     reading.ppid = stat->ppid > 0 ? static_cast<std::uint32_t>(stat->ppid) : 0;
     reading.startTicks = stat->starttime;
     reading.kernelThread = (stat->flags & platform::procfs::kPfKthread) != 0;
+    // Past its exit, or on its way out of the kernel after it (where the exit event has
+    // already come): ended, unless threads other than the leader still run.
+    const bool leaderEnded = stat->state == 'Z' || stat->state == 'X' || (stat->flags & kPfExiting);
     reading.comm.assign(stat->comm);
     if (reading.kernelThread)
         return reading;
     // The executable first: its link goes with the process's memory, before the process is
     // a zombie, while stat and status last until it is reaped.
     ReadExe(pid, reading.path);
-    reading.credentialsRead = ReadCredentials(pid, reading.uid, reading.euid);
+    std::uint32_t threads = 1;
+    reading.credentialsRead = ReadCredentials(pid, reading.uid, reading.euid, threads);
+    reading.ended = leaderEnded && threads <= 1;
     return reading;
 }
 
@@ -96,7 +119,7 @@ bool ReadAllProcesses(std::vector<ProcReading>& out)
     out.reserve(pids.size());
     for (std::uint32_t pid : pids) {
         std::optional<ProcReading> reading = ReadProcess(pid);
-        if (reading && !reading->kernelThread)
+        if (reading && !reading->kernelThread && !reading->ended)
             out.push_back(std::move(*reading));
     }
     return true;

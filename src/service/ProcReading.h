@@ -18,6 +18,7 @@ struct ProcReading {
     bool credentialsRead = false; // uid and euid (status read)
     std::uint64_t startTicks = 0;
     bool kernelThread = false;
+    bool ended = false; // a zombie: it has exited and waits to be reaped
     std::string comm;
     std::string path; // target of /proc/<pid>/exe without " (deleted)"; empty when unreadable
 };
@@ -29,8 +30,8 @@ std::optional<ProcReading> ReadProcess(std::uint32_t pid);
 // The base name of an executable path ("" for "").
 std::string BaseName(const std::string& path);
 
-// Every process of /proc (kernel threads left out), as ReadProcess reads them. False when
-// /proc cannot be listed.
+// Every live process of /proc (kernel threads and zombies left out), as ReadProcess reads
+// them. False when /proc cannot be listed.
 bool ReadAllProcesses(std::vector<ProcReading>& out);
 
 } // namespace service

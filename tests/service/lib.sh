@@ -18,7 +18,7 @@ cleanup() {
     for pid in "${extra_pids[@]:-}"; do
         [[ -n "$pid" ]] && kill -9 "$pid" 2>/dev/null
     done
-    [[ -n "${tmp:-}" ]] && rm -rf "$tmp"
+    [[ -n "${tmp:-}" && -z "${ORVANE_KEEP_TMP:-}" ]] && rm -rf "$tmp"
 }
 extra_pids=()
 

@@ -16,12 +16,13 @@ run_loop() {
         sh "$tmp/user/loop.pid" "$1"
 }
 
-# check_table FILE: the client's table was what /proc showed.
+# check_table NAME: the client's table ($tmp/NAME.out) was what /proc showed.
 check_table() {
     local line
-    line=$(grep '^proc-check' "$1") || fail "no proc-check from the client in $1"
+    line=$(grep '^proc-check' "$tmp/$1.out") || fail "no proc-check from the $1 client"
     read -r _ missing extra <<<"$line"
-    ((missing == 0 && extra == 0)) || fail "the client's table differs from /proc: $missing missing, $extra extra"
+    ((missing == 0 && extra == 0)) ||
+        fail "the $1 client's table differs from /proc: $missing missing, $extra extra: $(cat "$tmp/$1.err")"
 }
 
 # 1. One client stops reading for 10 s while 4,000 processes come and go; the other reads on.
@@ -43,13 +44,13 @@ timeout 60 tail --pid="$reader" -f /dev/null
 wait "$stalled" || fail "the stalled client failed: $(cat "$tmp/stalled.err")"
 wait "$reader" || fail "the reading client failed: $(cat "$tmp/reader.err")"
 grep -q $'^resync\t1' "$tmp/stalled.out" || fail "the stalled client was never told to resync"
-check_table "$tmp/stalled.out"
-grep -q '^resync' "$tmp/reader.out" && fail "the reading client was told to resync"
+check_table stalled
+grep -q $'^resync\t' "$tmp/reader.out" && fail "the reading client was told to resync: $(grep -c $'^resync\t' "$tmp/reader.out") times, $(grep -c $'^resync\t' "$tmp/stalled.out") for the stalled one"
 execs=$(awk -F'\t' -v loop="$loop" '$1 == "exec" && $3 == loop' "$tmp/reader.out" | wc -l)
 exits=$(awk -F'\t' -v loop="$loop" '$1 == "exec" && $3 == loop { mine[$2 ":" $5] = 1 }
     $1 == "exited" && ($2 ":" $3) in mine { n++ } END { print n + 0 }' "$tmp/reader.out")
 ((execs == runs && exits == runs)) || fail "the reading client got $execs execs and $exits exits of $runs"
-echo "$source_kind: stalled client resynchronised $(grep -c '^resync' "$tmp/stalled.out") time(s), table equal to /proc; the other got all $runs"
+echo "$source_kind: stalled client resynchronised $(grep -c $'^resync\t' "$tmp/stalled.out") time(s), table equal to /proc; the other got all $runs"
 stop_service
 
 # 2. A buffer of one page, and the service stopped while 300 processes come and go.
@@ -71,7 +72,7 @@ touch "$tmp/done"
 timeout 60 tail --pid="$lossy" -f /dev/null
 wait "$lossy" || fail "the client failed after the loss: $(cat "$tmp/lossy.err")"
 grep -q $'^resync\t2' "$tmp/lossy.out" || fail "the client was not told that events were lost"
-check_table "$tmp/lossy.out"
+check_table lossy
 kill "$sleeper"
 echo "$source_kind: events lost, /proc read again, the client's table equal to /proc"
 stop_service

@@ -222,9 +222,11 @@ TEST(ClientTable, AResyncTellsOnlyWhatChangedDuringTheGap)
     std::sort(changes.begin(), changes.end());
     EXPECT_EQ(changes, (std::vector<std::pair<Kind, std::uint32_t>>{
                            {Kind::Started, 13}, {Kind::Started, 14}, {Kind::Exec, 12}, {Kind::Exited, 11}, {Kind::Exited, 13}}));
-    for (const auto& change : full)
-        if (change.kind != Kind::Started)
+    for (const auto& change : full) {
+        if (change.kind != Kind::Started) {
             EXPECT_EQ(change.info.time, 500u) << "pid " << change.info.pid;
+        }
+    }
     EXPECT_EQ(table.Resyncs(), 1u);
     EXPECT_EQ(table.Live().at(13).startTicks, 9u);
 }

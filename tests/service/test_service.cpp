@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/socket.h>
@@ -259,7 +260,8 @@ TEST(ClientConnection, AStalledReaderLosesItsQueueNeverAHalfFrameAndIsToldToResy
     std::string frame;
     watch::Encode(watch::Exec{watch::ProcessInfo{5, 1, 0, 5, 9, "five", std::string(3000, 'p')}}, frame);
     // More than the bound, while nobody reads; flushes in between leave a frame half written.
-    for (std::size_t queued = 0; queued < CClientConnection::kQueueLimit + frame.size(); queued += frame.size()) {
+    for (std::size_t queued = 0; queued < 2 * CClientConnection::kQueueLimit && !pair.client->Resyncs();
+         queued += frame.size()) {
         pair.client->Queue(frame);
         ASSERT_TRUE(pair.client->Flush(table));
     }
@@ -444,6 +446,11 @@ TEST(ListeningSocket, SystemdsSocketIsTakenOnlyWhenItIsForThisProcess)
     for (const Case& c : cases) {
         const int code = ChildProcess::RunInHelper([&] {
             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const std::string name = "orvaned-test-" + std::to_string(getpid()); // abstract: no file
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            bind(fd, reinterpret_cast<sockaddr*>(&address), static_cast<socklen_t>(sizeof(sa_family_t) + 1 + name.size()));
             if (c.listening)
                 listen(fd, 1);
             dup2(fd, 3);

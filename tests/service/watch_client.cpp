@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -119,14 +119,14 @@ int HoldConnections(const Options& options)
     return 0;
 }
 
-// Live processes by /proc: pid and start time, kernel threads left out.
-std::set<std::pair<std::uint32_t, std::uint64_t>> ProcListing()
+// Live processes by /proc: pid and start time to command name, kernel threads left out.
+std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> ProcListing()
 {
     std::vector<service::ProcReading> readings;
     service::ReadAllProcesses(readings);
-    std::set<std::pair<std::uint32_t, std::uint64_t>> listing;
+    std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> listing;
     for (const auto& reading : readings)
-        listing.emplace(reading.pid, reading.startTicks);
+        listing.emplace(std::pair(reading.pid, reading.startTicks), reading.comm);
     return listing;
 }
 
@@ -259,13 +259,13 @@ int main(int argc, char** argv)
         take(300).value_or(0);
         const auto after = ProcListing();
         std::size_t missing = 0, extra = 0;
-        for (const auto& process : before)
+        for (const auto& [process, comm] : before)
             if (after.contains(process)) {
                 auto live = table.Live().find(process.first);
                 if (live == table.Live().end() || live->second.startTicks != process.second) {
                     ++missing;
-                    std::fprintf(stderr, "missing: pid %u start %llu\n", process.first,
-                                 static_cast<unsigned long long>(process.second));
+                    std::fprintf(stderr, "missing: pid %u start %llu %s\n", process.first,
+                                 static_cast<unsigned long long>(process.second), comm.c_str());
                 }
             }
         for (const auto& [pid, info] : table.Live())

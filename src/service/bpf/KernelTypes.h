@@ -92,6 +92,7 @@ struct task_struct {
     int pid;
     int tgid;
     struct task_struct *real_parent;
+    struct task_struct *group_leader;
     const struct cred *real_cred;
     struct signal_struct *signal;
     __u64 start_boottime;

@@ -48,7 +48,9 @@ static __always_inline void fill_common(struct orvane_event *e, struct task_stru
     e->uid = BPF_CORE_READ(task, real_cred, uid.val);
     e->euid = BPF_CORE_READ(task, real_cred, euid.val);
     e->path_len = 0;
-    e->start_ns = BPF_CORE_READ(task, start_boottime);
+    /* The process's start is its leader's: the last thread of a group to end may be another
+     * (exec makes the thread that calls it the leader, with the leader's start). */
+    e->start_ns = BPF_CORE_READ(task, group_leader, start_boottime);
     e->time_ns = bpf_ktime_get_boot_ns();
     BPF_CORE_READ_STR_INTO(&e->comm, task, comm);
 }
