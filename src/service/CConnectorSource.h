@@ -2,7 +2,7 @@
 // Process events from the kernel's process connector (netlink, CN_IDX_PROC): identifiers of
 // every fork, exec and exit; names, paths and credentials are read from /proc when the event
 // arrives, so a process that has already gone by then keeps only what its parent or the
-// event tells (the design's "unknown" where nothing does). Needs CAP_NET_ADMIN.
+// event tells (the window's "unknown" where nothing does). Needs CAP_NET_ADMIN.
 
 #include "CEventSource.h"
 

@@ -29,7 +29,7 @@ struct LiveProcess {
     std::string path;   // executable; empty when it could not be read
     std::uint64_t serial = 0;
 
-    // The name the design shows: the executable's base name, else the command name, else
+    // The name the window shows: the executable's base name, else the command name, else
     // "unknown".
     std::string Name() const;
 };

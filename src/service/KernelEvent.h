@@ -22,7 +22,7 @@ struct KernelEvent {
     std::string comm;             // the kernel's command name
     std::string path;             // the executable; empty when not known
     // What the source could not learn (the process connector reads /proc, where a short
-    // life may be over already): the table takes it from the parent, or the design's
+    // life may be over already): the table takes it from the parent, or the window's
     // "unknown" stands.
     bool credentialsKnown = true; // ppid, uid, euid
     bool startKnown = true;       // startTicks (an Exit of the connector never has it)

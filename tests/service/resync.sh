@@ -62,7 +62,7 @@ extra_pids+=("$lossy")
 wait_for_line "$tmp/lossy.out" '^ready'
 kill -STOP "$service_pid"
 run_loop 300
-as_user sleep 30 &
+setpriv --reuid="$account" --regid="$account" --init-groups -- sleep 30 &
 sleeper=$!
 extra_pids+=("$sleeper")
 sleep 0.2

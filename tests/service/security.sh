@@ -23,7 +23,7 @@ cp /bin/sleep "$root_sleep"
 "$root_sleep" 60 &
 root_pid=$!
 extra_pids+=("$root_pid")
-as_user sleep 60 &
+setpriv --reuid="$account" --regid="$account" --init-groups -- sleep 60 &
 user_pid=$!
 extra_pids+=("$user_pid")
 unshare --mount --propagation private sh -c '

@@ -109,7 +109,7 @@ TEST(LiveProcesses, EventsMakeOneStoryPerProcessWhateverComesTwice)
          {Event(K::Fork, 10, 5), Event(K::Fork, 10, 9)},
          {"started 10 sh", "exited 10", "started 10 sh"}},
         {"an exec of a process never seen", {Event(K::Exec, 11, 5, "true", "/usr/bin/true")}, {"started 11 true"}},
-        {"nothing readable: the design's unknown",
+        {"nothing readable: unknown, as the window names it",
          {[] {
              KernelEvent exec = Event(K::Exec, 12, 5, "", "");
              exec.commKnown = false;
