@@ -107,10 +107,19 @@ private:
     pid_t m_pid = -1;
 };
 
-// utime + stime of a process, in seconds.
+// Time a process has spent on a processor, in seconds: the scheduler's nanoseconds
+// (/proc/<pid>/schedstat) where the kernel keeps them, else utime + stime in clock ticks.
 inline double CpuSeconds(pid_t pid)
 {
     char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/schedstat", pid);
+    if (FILE* file = std::fopen(path, "r")) {
+        unsigned long long ns = 0;
+        const bool read = std::fscanf(file, "%llu", &ns) == 1;
+        std::fclose(file);
+        if (read)
+            return static_cast<double>(ns) / 1e9;
+    }
     std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
     FILE* file = std::fopen(path, "r");
     if (!file)

@@ -61,9 +61,41 @@ std::vector<double> CoreShares(const std::vector<pid_t>& watched, double seconds
     return shares;
 }
 
+// The last pid the kernel gave out (/proc/loadavg), and pid_max: their difference over a
+// window counts the tasks (processes and threads) that the rest of the machine made.
+long LastPid()
+{
+    long running = 0, tasks = 0, last = 0;
+    double a = 0, b = 0, c = 0;
+    FILE* file = std::fopen("/proc/loadavg", "r");
+    if (file) {
+        if (std::fscanf(file, "%lf %lf %lf %ld/%ld %ld", &a, &b, &c, &running, &tasks, &last) != 6)
+            last = 0;
+        std::fclose(file);
+    }
+    return last;
+}
+
+long PidMax()
+{
+    long max = 32768;
+    if (FILE* file = std::fopen("/proc/sys/kernel/pid_max", "r")) {
+        if (std::fscanf(file, "%ld", &max) != 1)
+            max = 32768;
+        std::fclose(file);
+    }
+    return max;
+}
+
+double g_tasksPerSecond = 0;
+
 void Idle(Clock::time_point until)
 {
+    const long first = LastPid();
+    const auto start = Clock::now();
     std::this_thread::sleep_until(until);
+    const long made = (LastPid() - first + PidMax()) % PidMax();
+    g_tasksPerSecond = static_cast<double>(made) / bench::Seconds(Clock::now() - start);
 }
 
 // /bin/true at `perSecond` until `until`; reaped as they end.
@@ -107,8 +139,10 @@ int main(int argc, char** argv)
         const pid_t top = Spawn({"/usr/bin/top", "-b", "-d", "0.5"});
         std::this_thread::sleep_for(std::chrono::seconds(1));
         auto quiet = CoreShares({service.Pid(), top}, seconds, Idle);
-        std::printf("%s, quiet, %zu idle processes added: service %.4f %% of a core, top -d 0.5 %.2f %%, ratio %.4f\n",
-                    source, idle.size(), 100 * quiet[0], 100 * quiet[1], quiet[1] > 0 ? quiet[0] / quiet[1] : 0.0);
+        std::printf("%s, quiet, %zu idle processes added: service %.4f %% of a core, top -d 0.5 %.2f %%, ratio %.4f "
+                    "(the rest of the machine made %.0f tasks per second meanwhile)\n",
+                    source, idle.size(), 100 * quiet[0], 100 * quiet[1], quiet[1] > 0 ? quiet[0] / quiet[1] : 0.0,
+                    g_tasksPerSecond);
         kill(top, SIGKILL);
         waitpid(top, nullptr, 0);
 

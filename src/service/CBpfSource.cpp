@@ -129,6 +129,11 @@ int CBpfSource::OnRecord(void* context, void* data, std::size_t size)
     return 0;
 }
 
+void CBpfSource::SetUrgentExecs(bool urgent)
+{
+    __atomic_store_n(&m_skeleton->bss->wake_on_exec, urgent ? 1u : 0u, __ATOMIC_RELAXED);
+}
+
 Result<bool> CBpfSource::Drain(const Sink& sink)
 {
     KernelClock clock = KernelClock::Now();

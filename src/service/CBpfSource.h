@@ -26,6 +26,7 @@ public:
     watch::EventSource Kind() const override { return watch::EventSource::Bpf; }
     int Fd() const override;
     Result<bool> Drain(const Sink& sink) override;
+    void SetUrgentExecs(bool urgent) override;
 
 private:
     CBpfSource() = default;

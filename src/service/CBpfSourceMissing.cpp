@@ -23,6 +23,8 @@ Result<bool> CBpfSource::Drain(const Sink&)
     return std::errc::not_supported;
 }
 
+void CBpfSource::SetUrgentExecs(bool) {}
+
 int CBpfSource::OnRecord(void*, void*, std::size_t)
 {
     return 0;

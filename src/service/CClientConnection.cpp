@@ -43,9 +43,9 @@ watch::ProcessInfo CClientConnection::InfoFor(const LiveProcess& process, FileTi
     info.time = time;
     if (ReadsPath(process)) {
         info.name = process.Name();
-        info.path = process.path;
+        info.path = process.Path();
     } else {
-        info.name = process.comm.empty() ? "unknown" : process.comm;
+        info.name = process.comm[0] ? std::string(process.Comm()) : "unknown";
     }
     return info;
 }

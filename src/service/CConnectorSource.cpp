@@ -113,7 +113,7 @@ void Fill(KernelEvent& event, const ProcReading& reading)
     event.ppid = reading.ppid;
     event.comm = reading.comm;
     event.commKnown = true;
-    event.path = reading.path;
+    event.path = reading.path; // empty for a stat-only reading: the parent's, then
     if (reading.credentialsRead) {
         event.uid = reading.uid;
         event.euid = reading.euid;
@@ -223,11 +223,16 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             batch.push_back(std::move(pending));
         }
     }
-    // One reading per process and batch, made for its last event: what /proc shows now.
+    // One reading per process and batch, made for its last event: what /proc shows now. A
+    // fork needs the child's start only; an exec needs everything.
     std::unordered_map<std::uint32_t, std::optional<ProcReading>> readings;
+    std::unordered_map<std::uint32_t, bool> execs;
+    for (const Pending& pending : batch)
+        if (pending.event.kind == KernelEvent::Kind::Exec)
+            execs[pending.event.pid] = true;
     for (auto pending = batch.rbegin(); pending != batch.rend(); ++pending)
         if (pending->read && !readings.contains(pending->event.pid))
-            readings.emplace(pending->event.pid, ReadProcess(pending->event.pid));
+            readings.emplace(pending->event.pid, ReadProcess(pending->event.pid, !execs.contains(pending->event.pid)));
     for (Pending& pending : batch) {
         if (pending.read)
             if (const auto& reading = readings[pending.event.pid]; reading && !reading->kernelThread)

@@ -22,6 +22,10 @@ public:
     // only when the source itself is broken.
     using Sink = std::function<void(const KernelEvent&)>;
     virtual Result<bool> Drain(const Sink& sink) = 0;
+
+    // Whether an exec must reach the service at once (programs are disabled) or may wait
+    // for the next batch, like forks and exits. A source that cannot batch ignores it.
+    virtual void SetUrgentExecs(bool) {}
 };
 
 } // namespace service

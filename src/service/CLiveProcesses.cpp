@@ -18,7 +18,31 @@ std::string WithoutControlBytes(std::string text)
     return text;
 }
 
-LiveProcess FromReading(const ProcReading& reading, FileTime now)
+} // namespace
+
+void LiveProcess::SetComm(std::string_view name)
+{
+    const std::string clean = WithoutControlBytes(std::string(name.substr(0, sizeof comm - 1)));
+    std::memset(comm, 0, sizeof comm);
+    std::memcpy(comm, clean.data(), clean.size());
+}
+
+const std::string& LiveProcess::Path() const
+{
+    static const std::string none;
+    return path ? *path : none;
+}
+
+std::string LiveProcess::Name() const
+{
+    if (path)
+        return BaseName(*path);
+    if (comm[0])
+        return std::string(Comm());
+    return "unknown";
+}
+
+LiveProcess CLiveProcesses::FromReading(const ProcReading& reading, FileTime now)
 {
     LiveProcess process;
     process.pid = reading.pid;
@@ -28,20 +52,9 @@ LiveProcess FromReading(const ProcReading& reading, FileTime now)
     process.startTicks = reading.startTicks;
     process.began = CreationTime(reading.startTicks);
     process.seen = now;
-    process.comm = WithoutControlBytes(reading.comm);
-    process.path = WithoutControlBytes(reading.path);
+    process.SetComm(reading.comm);
+    process.path = m_paths.Intern(WithoutControlBytes(reading.path));
     return process;
-}
-
-} // namespace
-
-std::string LiveProcess::Name() const
-{
-    if (!path.empty())
-        return BaseName(path);
-    if (!comm.empty())
-        return comm;
-    return "unknown";
 }
 
 LiveProcess* CLiveProcesses::FindMutable(std::uint32_t pid)
@@ -110,22 +123,22 @@ void CLiveProcesses::ApplyFork(const KernelEvent& event)
     process.euid = event.euid;
     process.startTicks = event.startTicks;
     process.began = CreationTime(event.startTicks);
-    process.comm = WithoutControlBytes(event.comm);
-    process.path = WithoutControlBytes(event.path);
+    process.SetComm(event.comm);
+    process.path = m_paths.Intern(WithoutControlBytes(event.path));
     // A forked child runs its parent's program with its parent's credentials.
     if (const LiveProcess* parent = Find(event.ppid)) {
-        if (process.path.empty())
+        if (!process.path)
             process.path = parent->path;
         if (!event.credentialsKnown) {
             process.uid = parent->uid;
             process.euid = parent->euid;
         }
         if (!event.commKnown)
-            process.comm = parent->comm;
-    } else if (process.path.empty()) {
+            process.SetComm(parent->Comm());
+    } else if (!process.path) {
         if (std::optional<ProcReading> reading = ReadProcess(event.pid);
             reading && reading->startTicks == event.startTicks)
-            process.path = WithoutControlBytes(reading->path);
+            process.path = m_paths.Intern(WithoutControlBytes(reading->path));
     }
     Insert(std::move(process));
 }
@@ -137,13 +150,13 @@ void CLiveProcesses::ApplyExec(const KernelEvent& event)
         Remove(*process, event.time);
         process = nullptr;
     }
-    std::string comm = event.commKnown ? WithoutControlBytes(event.comm) : std::string();
-    std::string path = WithoutControlBytes(event.path);
-    if (path.empty() && event.commKnown) {
+    const std::string_view comm = event.commKnown ? std::string_view(event.comm) : std::string_view();
+    CPathPool::Path path = m_paths.Intern(WithoutControlBytes(event.path));
+    if (!path && event.commKnown) {
         // A path the kernel side could not build: /proc may still tell.
         if (std::optional<ProcReading> reading = ReadProcess(event.pid);
             reading && (!event.startKnown || reading->startTicks == event.startTicks))
-            path = WithoutControlBytes(reading->path);
+            path = m_paths.Intern(WithoutControlBytes(reading->path));
     }
     if (!process) {
         LiveProcess fresh;
@@ -153,15 +166,16 @@ void CLiveProcesses::ApplyExec(const KernelEvent& event)
         fresh.euid = event.euid;
         fresh.startTicks = event.startTicks;
         fresh.began = event.startKnown ? CreationTime(event.startTicks) : event.time;
-        fresh.comm = std::move(comm);
+        fresh.SetComm(comm);
         fresh.path = std::move(path);
         Insert(std::move(fresh));
         return;
     }
-    // The listing that made or refreshed this row read it after this exec already.
-    if (event.time <= process->seen && process->path == path && process->comm == comm)
+    // The listing that made or refreshed this row read it after this exec already (pooled
+    // paths are equal when they are the same copy).
+    if (event.time <= process->seen && process->path == path && process->Comm() == comm.substr(0, 15))
         return;
-    process->comm = std::move(comm);
+    process->SetComm(comm);
     process->path = std::move(path);
     if (event.credentialsKnown) {
         process->uid = event.uid;
@@ -192,13 +206,13 @@ void CLiveProcesses::Rescan(const std::vector<ProcReading>& listing, FileTime no
             fresh.uid = process->uid;
             fresh.euid = process->euid;
         }
-        const bool exec = fresh.path != process->path && !fresh.path.empty();
+        const bool exec = fresh.path != process->path && fresh.path;
         process->ppid = fresh.ppid;
         process->uid = fresh.uid;
         process->euid = fresh.euid;
         process->seen = now;
         if (exec) {
-            process->comm = std::move(fresh.comm);
+            std::memcpy(process->comm, fresh.comm, sizeof process->comm);
             process->path = std::move(fresh.path);
             process->began = now;
             m_listener.Exec(*process);

@@ -7,9 +7,11 @@
 // what happened while /proc was read): a repeated one changes nothing.
 
 #include "KernelEvent.h"
+#include "CPathPool.h"
 #include "ProcReading.h"
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -25,10 +27,13 @@ struct LiveProcess {
     std::uint64_t startTicks = 0;
     FileTime began = 0; // creation, or the last exec
     FileTime seen = 0;  // when a listing last read it (0: known from events only)
-    std::string comm;   // command name; empty when it could not be read
-    std::string path;   // executable; empty when it could not be read
     std::uint64_t serial = 0;
+    char comm[16] = {};           // command name (at most 15 bytes); empty when it could not be read
+    CPathPool::Path path;         // executable; null when it could not be read
 
+    std::string_view Comm() const { return {comm, strnlen(comm, sizeof comm)}; }
+    void SetComm(std::string_view name);
+    const std::string& Path() const;
     // The name the window shows: the executable's base name, else the command name, else
     // "unknown".
     std::string Name() const;
@@ -60,6 +65,7 @@ public:
     std::size_t Size() const { return m_bySerial.size(); }
 
 private:
+    LiveProcess FromReading(const ProcReading& reading, FileTime now);
     LiveProcess* FindMutable(std::uint32_t pid);
     LiveProcess& Insert(LiveProcess process);
     void Remove(const LiveProcess& process, FileTime when);
@@ -67,6 +73,7 @@ private:
     void ApplyExec(const KernelEvent& event);
 
     Listener& m_listener;
+    CPathPool m_paths;
     std::map<std::uint64_t, LiveProcess> m_bySerial;
     std::unordered_map<std::uint32_t, std::uint64_t> m_serialOfPid;
     std::uint64_t m_nextSerial = 1;

@@ -27,6 +27,7 @@ constexpr std::uint64_t kTagListen = kTagSource + 1;
 constexpr std::uint64_t kTagSignal = kTagSource + 2;
 constexpr std::uint64_t kTagTimer = kTagSource + 3;
 constexpr std::uint64_t kTagList = kTagSource + 4;
+constexpr std::uint64_t kTagDrainTimer = kTagSource + 5;
 
 void Tell(const std::string& line)
 {
@@ -51,7 +52,7 @@ CWatchServer::CWatchServer(int listenFd, std::string removeOnExit, std::unique_p
 CWatchServer::~CWatchServer()
 {
     m_clients.clear();
-    for (int fd : {m_epoll, m_listenFd, m_signalFd, m_timerFd, m_spareFd})
+    for (int fd : {m_epoll, m_listenFd, m_signalFd, m_timerFd, m_drainTimerFd, m_spareFd})
         if (fd >= 0)
             close(fd);
     if (!m_socketFile.empty())
@@ -77,6 +78,9 @@ Result<> CWatchServer::Setup()
     const itimerspec second{{1, 0}, {1, 0}};
     if (timerfd_settime(m_timerFd, 0, &second, nullptr) != 0)
         return LastError();
+    m_drainTimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_drainTimerFd < 0)
+        return LastError();
     m_spareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     auto watch = [this](int fd, std::uint64_t tag) -> Result<> {
@@ -88,7 +92,8 @@ Result<> CWatchServer::Setup()
         return {};
     };
     for (auto [fd, tag] : {std::pair{m_source->Fd(), kTagSource}, std::pair{m_listenFd, kTagListen},
-                           std::pair{m_signalFd, kTagSignal}, std::pair{m_timerFd, kTagTimer}})
+                           std::pair{m_signalFd, kTagSignal}, std::pair{m_timerFd, kTagTimer},
+                           std::pair{m_drainTimerFd, kTagDrainTimer}})
         if (Result<> added = watch(fd, tag); !added)
             return added;
     if (m_list->WatchFd() >= 0)
@@ -132,6 +137,9 @@ Result<> CWatchServer::Run()
                 std::uint64_t expirations = 0;
                 (void)!read(m_timerFd, &expirations, sizeof expirations);
                 Housekeeping();
+            } else if (tag == kTagDrainTimer) {
+                std::uint64_t expirations = 0;
+                (void)!read(m_drainTimerFd, &expirations, sizeof expirations);
             } else if (tag == kTagList) {
                 if (m_list->TakeWatchEvents())
                     ReloadList();
@@ -161,7 +169,17 @@ Result<> CWatchServer::Run()
 
 void CWatchServer::DrainSource(bool& broken)
 {
-    Result<bool> lost = m_source->Drain([this](const KernelEvent& event) { m_table.Apply(event); });
+    std::size_t events = 0;
+    Result<bool> lost = m_source->Drain([this, &events](const KernelEvent& event) {
+        m_table.Apply(event);
+        ++events;
+    });
+    if (events) {
+        // The kernel side wakes the service for some records only: those after the last one
+        // it woke for are read by this timer, which sleeps while nothing happens.
+        const itimerspec once{{0, 0}, {0, kDrainDelayMs * 1'000'000}};
+        timerfd_settime(m_drainTimerFd, 0, &once, nullptr);
+    }
     if (!lost) {
         Tell("the event source failed: " + lost.error().message());
         broken = true;
@@ -425,6 +443,7 @@ void CWatchServer::ReloadList()
         Tell(line);
         m_listTold = line;
     }
+    m_source->SetUrgentExecs(m_list->Size() > 0);
 }
 
 void CWatchServer::Housekeeping()

@@ -1,6 +1,6 @@
 #pragma once
 // The service's one thread: an epoll loop over the event source, the listening socket, the
-// clients, the disabled list's folder, a signal descriptor and a one-second timer. Kernel
+// clients, the disabled list's folder, a signal descriptor and two timers. Kernel
 // events change the table, the table's changes go to the clients' queues, and the queues go
 // out as the sockets take them; nothing in the loop waits for a client.
 
@@ -24,6 +24,8 @@ public:
     static constexpr std::size_t kConnections = 4096;
     // A connection that has not said Hello by then is closed.
     static constexpr int kHelloSeconds = 5;
+    // The longest a kernel record that did not wake the service waits to be read.
+    static constexpr long kDrainDelayMs = 30;
 
     // Takes the listening socket (closed with the server) and the source. `removeOnExit`:
     // the socket file to remove at the end (one the service bound itself), or empty.
@@ -63,7 +65,8 @@ private:
     int m_listenFd;
     std::string m_socketFile;
     int m_signalFd = -1;
-    int m_timerFd = -1;
+    int m_timerFd = -1;      // housekeeping, every second
+    int m_drainTimerFd = -1; // armed after events, see DrainSource
     int m_spareFd = -1; // given up to accept and close one connection when descriptors run out
     std::unique_ptr<CEventSource> m_source;
     std::unique_ptr<CSystemList> m_list;

@@ -77,7 +77,7 @@ bool ReadExe(std::uint32_t pid, std::string& target)
 
 } // namespace
 
-std::optional<ProcReading> ReadProcess(std::uint32_t pid)
+std::optional<ProcReading> ReadProcess(std::uint32_t pid, bool statOnly)
 {
     char buffer[kStatBufferSize];
     bool gone = false;
@@ -93,7 +93,7 @@ std::optional<ProcReading> ReadProcess(std::uint32_t pid)
     // already come): ended, unless threads other than the leader still run.
     const bool leaderEnded = stat->state == 'Z' || stat->state == 'X' || (stat->flags & kPfExiting);
     reading.comm.assign(stat->comm);
-    if (reading.kernelThread)
+    if (reading.kernelThread || statOnly)
         return reading;
     // The executable first: its link goes with the process's memory, before the process is
     // a zombie, while stat and status last until it is reaped.

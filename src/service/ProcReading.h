@@ -24,8 +24,9 @@ struct ProcReading {
 };
 
 // Reads /proc/<pid>: stat (required), status and exe (each when readable). Nothing when the
-// process has gone or its stat cannot be read.
-std::optional<ProcReading> ReadProcess(std::uint32_t pid);
+// process has gone or its stat cannot be read. `statOnly`: stat alone (a forked child, whose
+// program and credentials are its parent's).
+std::optional<ProcReading> ReadProcess(std::uint32_t pid, bool statOnly = false);
 
 // The base name of an executable path ("" for "").
 std::string BaseName(const std::string& path);

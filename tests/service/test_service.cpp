@@ -143,7 +143,7 @@ TEST(LiveProcesses, AForkedChildTakesItsParentsProgramAndCredentials)
     fork.credentialsKnown = fork.commKnown = false;
     table.Apply(fork);
     ASSERT_TRUE(table.Find(21));
-    EXPECT_EQ(table.Find(21)->path, "/usr/bin/bash");
+    EXPECT_EQ(table.Find(21)->Path(), "/usr/bin/bash");
     EXPECT_EQ(table.Find(21)->Name(), "bash");
 }
 
@@ -286,17 +286,18 @@ TEST(ClientConnection, AStalledReaderLosesItsQueueNeverAHalfFrameAndIsToldToResy
 
 TEST(ClientConnection, AClientSeesWhatItsProcShowsIt)
 {
+    CPathPool paths;
     LiveProcess own, others, setuid;
     own.uid = own.euid = 1000;
-    own.comm = "mine";
-    own.path = "/home/u/mine";
+    own.SetComm("mine");
+    own.path = paths.Intern("/home/u/mine");
     others.uid = others.euid = 0;
-    others.comm = "daemon";
-    others.path = "/usr/sbin/daemon";
+    others.SetComm("daemon");
+    others.path = paths.Intern("/usr/sbin/daemon");
     setuid.uid = 1000;
     setuid.euid = 0;
-    setuid.comm = "passwd";
-    setuid.path = "/usr/bin/passwd";
+    setuid.SetComm("passwd");
+    setuid.path = paths.Intern("/usr/bin/passwd");
     struct Case {
         const char* what;
         uid_t uid;

@@ -26,6 +26,16 @@ enum bpf_map_type {
     BPF_MAP_TYPE_RINGBUF = 27,
 };
 
+/* Flags and queries of the ring buffer helpers (uapi values). */
+enum {
+    BPF_RB_NO_WAKEUP = 1,
+    BPF_RB_FORCE_WAKEUP = 2,
+};
+enum {
+    BPF_RB_AVAIL_DATA = 0,
+    BPF_RB_RING_SIZE = 1,
+};
+
 #define CORE_TYPE __attribute__((preserve_access_index))
 
 typedef struct {

@@ -20,6 +20,15 @@ struct {
 /* Records that found no room: any change tells the service that it has missed something. */
 __u64 lost = 0;
 
+/* Set by the service while programs are disabled: every exec wakes it at once, so that a
+ * disabled program dies before it has run long. Other records wake it at most every
+ * WAKE_INTERVAL_NS, or when the buffer is a quarter full. After every batch it reads the
+ * buffer once more a little later, so a record that woke nobody waits a few tens of
+ * milliseconds at most. */
+__u32 wake_on_exec = 0;
+__u64 last_wakeup = 0;
+#define WAKE_INTERVAL_NS 20000000ULL
+
 #define PATH_HALF ORVANE_PATH_MAX
 #define NAME_MASK 255 /* a component is at most NAME_MAX (255) bytes */
 #define MAX_COMPONENTS 48
@@ -55,9 +64,16 @@ static __always_inline void fill_common(struct orvane_event *e, struct task_stru
     BPF_CORE_READ_STR_INTO(&e->comm, task, comm);
 }
 
-static __always_inline void send(void *data, __u64 size)
+static __always_inline void send(void *data, __u64 size, bool urgent)
 {
-    if (bpf_ringbuf_output(&events, data, size, 0) != 0)
+    __u64 now = bpf_ktime_get_boot_ns();
+    __u64 flags = BPF_RB_NO_WAKEUP;
+    if (urgent || now - last_wakeup >= WAKE_INTERVAL_NS ||
+        bpf_ringbuf_query(&events, BPF_RB_AVAIL_DATA) * 4 >= bpf_ringbuf_query(&events, BPF_RB_RING_SIZE)) {
+        flags = BPF_RB_FORCE_WAKEUP;
+        last_wakeup = now; /* a race between CPUs only wakes the service once more */
+    }
+    if (bpf_ringbuf_output(&events, data, size, flags) != 0)
         __sync_fetch_and_add(&lost, 1);
 }
 
@@ -149,7 +165,7 @@ int on_fork(unsigned long long *ctx)
         return 0;
     struct orvane_event e = {};
     fill_common(&e, child, ORVANE_EVENT_FORK);
-    send(&e, sizeof e);
+    send(&e, sizeof e, false);
     return 0;
 }
 
@@ -170,7 +186,7 @@ int on_exec(unsigned long long *ctx)
         bpf_probe_read_kernel(s->record_path, len, &s->build[start]);
     }
     s->record.path_len = len;
-    send(&s->record, sizeof s->record + len);
+    send(&s->record, sizeof s->record + len, wake_on_exec != 0);
     return 0;
 }
 
@@ -186,6 +202,6 @@ int on_exit(unsigned long long *ctx)
         return 0;
     struct orvane_event e = {};
     fill_common(&e, task, ORVANE_EVENT_EXIT);
-    send(&e, sizeof e);
+    send(&e, sizeof e, false);
     return 0;
 }
