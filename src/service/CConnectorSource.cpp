@@ -40,6 +40,15 @@ bool KernelHasEventFilter()
     return major > 6 || (major == 6 && minor >= 6);
 }
 
+// The event of a connector message: its data follows a 20-byte header, so it is copied out
+// to be read at the alignment its 64-bit fields need.
+proc_event EventOf(const cn_msg& message)
+{
+    proc_event event{};
+    std::memcpy(&event, message.data, std::min<std::size_t>(message.len, sizeof event));
+    return event;
+}
+
 Result<> Subscribe(int fd)
 {
     const bool filter = KernelHasEventFilter();
@@ -71,10 +80,10 @@ Result<> Subscribe(int fd)
         for (auto* answer = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(answer, remaining);
              answer = NLMSG_NEXT(answer, remaining)) {
             const auto* body = static_cast<const cn_msg*>(NLMSG_DATA(answer));
-            const auto* event = reinterpret_cast<const proc_event*>(body->data);
-            if (event->what == proc_event::PROC_EVENT_NONE) {
-                if (event->event_data.ack.err != 0)
-                    return std::error_code(static_cast<int>(event->event_data.ack.err), std::generic_category());
+            const proc_event event = EventOf(*body);
+            if (event.what == proc_event::PROC_EVENT_NONE) {
+                if (event.event_data.ack.err != 0)
+                    return std::error_code(static_cast<int>(event.event_data.ack.err), std::generic_category());
                 return {};
             }
         }
@@ -110,7 +119,9 @@ void Fill(KernelEvent& event, const ProcReading& reading)
 {
     event.startTicks = reading.startTicks;
     event.startKnown = true;
-    event.ppid = reading.ppid;
+    // A fork names the parent itself; a process caught while it is released shows none (0).
+    if (event.kind != KernelEvent::Kind::Fork && reading.ppid != 0)
+        event.ppid = reading.ppid;
     event.comm = reading.comm;
     event.commKnown = true;
     event.path = reading.path; // empty for a stat-only reading: the parent's, then
@@ -169,11 +180,16 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             if (errno == EINTR)
                 continue;
             if (errno == ENOBUFS) { // the kernel dropped events: the buffer was full
-                lost = true;
+                m_lostPending = true;
                 continue;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // The kernel tells of a loss once, and drops silently until the queue has
+                // been emptied: only now can /proc be read with nothing older left behind.
+                lost = m_lostPending;
+                m_lostPending = false;
                 break;
+            }
             return LastError();
         }
         auto remaining = static_cast<int>(n);
@@ -184,7 +200,8 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             const auto* message = static_cast<const cn_msg*>(NLMSG_DATA(header));
             if (message->id.idx != CN_IDX_PROC || message->id.val != CN_VAL_PROC)
                 continue;
-            const auto* data = reinterpret_cast<const proc_event*>(message->data);
+            const proc_event copy = EventOf(*message);
+            const proc_event* data = &copy;
             Pending pending;
             KernelEvent& event = pending.event;
             event.time = wallAtZero + data->timestamp_ns / 100;

@@ -27,6 +27,7 @@ public:
 private:
     CConnectorSource() = default;
     int m_fd = -1;
+    bool m_lostPending = false; // a loss was told, the queue has not been emptied since
 };
 
 } // namespace service

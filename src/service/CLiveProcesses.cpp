@@ -180,8 +180,9 @@ void CLiveProcesses::ApplyExec(const KernelEvent& event)
     if (event.credentialsKnown) {
         process->uid = event.uid;
         process->euid = event.euid;
-        process->ppid = event.ppid;
     }
+    if (event.ppid != 0)
+        process->ppid = event.ppid;
     process->began = event.time;
     m_listener.Exec(*process);
 }

@@ -9,6 +9,7 @@ fail() { echo "FAIL: $*" >&2; [[ -f "${tmp:-}/orvaned.log" ]] && sed 's/^/  serv
 
 account=orvane-test
 service_pids=()
+service_runner=() # a command that the service runs under (setpriv ...), empty: as root
 
 cleanup() {
     local pid
@@ -50,7 +51,7 @@ setup() {
 # start_service [OPTIONS...]: orvaned on $socket with the list $list, at the priority its
 # unit gives it (Nice=-10); waits for its socket.
 start_service() {
-    nice -n -10 "$orvaned" --socket "$socket" --disabled-list "$list" "$@" 2>>"$tmp/orvaned.log" &
+    nice -n -10 "${service_runner[@]}" "$orvaned" --socket "$socket" --disabled-list "$list" "$@" 2>>"$tmp/orvaned.log" &
     service_pid=$!
     service_pids+=("$service_pid")
     local waited
@@ -68,9 +69,15 @@ start_service() {
     fail "orvaned did not start"
 }
 
+# stop_service: SIGTERM, then the service must end cleanly (status 0: under the sanitizers a
+# leak or an error changes it) and have reported no sanitizer finding.
 stop_service() {
     kill "$service_pid" 2>/dev/null
     timeout 10 tail --pid="$service_pid" -f /dev/null || fail "orvaned did not stop on SIGTERM"
+    wait "$service_pid"
+    local status=$?
+    ((status == 0)) || fail "orvaned ended with status $status"
+    ! grep -qE 'runtime error|ERROR: (Address|Leak)Sanitizer' "$tmp/orvaned.log" || fail "orvaned: sanitizer findings"
 }
 
 as_user() {

@@ -255,25 +255,40 @@ int main(int argc, char** argv)
     if (options.checkProc) {
         // What lives through both listings must be in the table, and what the table holds
         // must be in one of them; processes that start or end meanwhile may go either way.
-        const auto before = ProcListing();
-        take(300).value_or(0);
-        const auto after = ProcListing();
+        // The table is compared only when synchronised (a resync may come at any time while
+        // the machine is busy), and a difference must last over three tries to count.
         std::size_t missing = 0, extra = 0;
-        for (const auto& [process, comm] : before)
-            if (after.contains(process)) {
-                auto live = table.Live().find(process.first);
-                if (live == table.Live().end() || live->second.startTicks != process.second) {
-                    ++missing;
-                    std::fprintf(stderr, "missing: pid %u start %llu %s\n", process.first,
-                                 static_cast<unsigned long long>(process.second), comm.c_str());
+        std::string report;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const auto before = ProcListing();
+            take(300).value_or(0);
+            for (int waited = 0; waited < 100 && !table.Synchronised(); ++waited)
+                take(100).value_or(0);
+            const auto after = ProcListing();
+            missing = extra = 0;
+            report.clear();
+            char line[512];
+            for (const auto& [process, comm] : before)
+                if (after.contains(process)) {
+                    auto live = table.Live().find(process.first);
+                    if (live == table.Live().end() || live->second.startTicks != process.second) {
+                        ++missing;
+                        std::snprintf(line, sizeof line, "missing: pid %u start %llu %s\n", process.first,
+                                      static_cast<unsigned long long>(process.second), comm.c_str());
+                        report += line;
+                    }
                 }
-            }
-        for (const auto& [pid, info] : table.Live())
-            if (!before.contains({pid, info.startTicks}) && !after.contains({pid, info.startTicks})) {
-                ++extra;
-                std::fprintf(stderr, "extra: pid %u start %llu %s\n", pid,
-                             static_cast<unsigned long long>(info.startTicks), info.name.c_str());
-            }
+            for (const auto& [pid, info] : table.Live())
+                if (!before.contains({pid, info.startTicks}) && !after.contains({pid, info.startTicks})) {
+                    ++extra;
+                    std::snprintf(line, sizeof line, "extra: pid %u start %llu %s\n", pid,
+                                  static_cast<unsigned long long>(info.startTicks), info.name.c_str());
+                    report += line;
+                }
+            if (missing == 0 && extra == 0)
+                break;
+        }
+        std::fputs(report.c_str(), stderr);
         std::printf("proc-check\t%zu\t%zu\n", missing, extra);
     }
     return 0;
