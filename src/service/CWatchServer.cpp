@@ -214,6 +214,9 @@ void CWatchServer::KillIfDisabled(const LiveProcess& process)
     const std::string name = process.Name();
     if (!m_list->Contains(name) || process.pid == static_cast<std::uint32_t>(getpid()))
         return;
+    // A process may be met twice before it dies (its start and its exec read together).
+    if (!m_killed.emplace(process.pid, process.startTicks).second)
+        return;
     if (Result<> killed = KillProcess(process.pid, process.startTicks); killed) {
         Tell("killed " + name + " (pid " + std::to_string(process.pid) + ", uid " + std::to_string(process.uid) +
              "): on the disabled list");
@@ -238,6 +241,7 @@ void CWatchServer::Exec(const LiveProcess& process)
 
 void CWatchServer::Exited(const LiveProcess& process, FileTime when)
 {
+    m_killed.erase({process.pid, process.startTicks});
     if (m_rescanning)
         return;
     std::string frame;

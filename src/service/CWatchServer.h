@@ -75,6 +75,7 @@ private:
     std::unordered_map<uid_t, std::size_t> m_perUser;
     std::set<uid_t> m_toldFull; // users told about once while at their limit
     std::set<int> m_dirty;      // clients with frames to write
+    std::set<std::pair<std::uint32_t, std::uint64_t>> m_killed; // killed, exit not yet seen
     std::unordered_map<int, bool> m_wantsOut;
     bool m_rescanning = false;
     std::string m_listTold; // the last line told about the list
