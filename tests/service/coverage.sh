@@ -31,15 +31,15 @@ loop=$(cat "$tmp/user/loop.pid")
 # Per process (pid and start): started, then exec, then exited; count the names of the execs.
 summary=$(awk -F'\t' -v loop="$loop" -v src="$source_kind" '
     ($1 == "started" || $1 == "exec") && $3 == loop { key = $2 ":" $5; if (!(key in state)) state[key] = 0 }
-    $1 == "started" && $3 == loop { key = $2 ":" $5; if (state[key] != 0) bad++; state[key] = 1 }
+    $1 == "started" && $3 == loop { key = $2 ":" $5; if (state[key] != 0) { bad++; print "out of order: " $0 > "/dev/stderr" } state[key] = 1 }
     $1 == "exec" && $3 == loop {
-        key = $2 ":" $5; if (state[key] != 1) bad++; state[key] = 2; execs++
+        key = $2 ":" $5; if (state[key] != 1) { bad++; print "out of order: " $0 > "/dev/stderr" } state[key] = 2; execs++
         # A name from /proc alone (the connector) may come without its path.
         if ($6 == "true" && ($7 ~ /\/true$/ || ($7 == "" && src == "connector"))) named++
         else if ($6 == "unknown") unknown++
         else { other++; print "other name: " $0 > "/dev/stderr" }
     }
-    $1 == "exited" { key = $2 ":" $3; if (key in state) { if (state[key] != 2) bad++; state[key] = 3; exits++ } }
+    $1 == "exited" { key = $2 ":" $3; if (key in state) { if (state[key] != 2) { bad++; print "out of order: " $0 > "/dev/stderr" } state[key] = 3; exits++ } }
     $1 == "resync" { resyncs++ }
     END { printf "%d %d %d %d %d %d %d\n", execs, named, unknown, other, exits, bad, resyncs }
 ' "$tmp/client.out")
