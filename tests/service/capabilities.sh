@@ -23,7 +23,8 @@ cp /bin/sleep "$program"
 printf '%s|' "$name" >"$list"
 chmod 0644 "$list"
 
-# check SOURCE: root's /bin/true is named with its path, root's listed program is killed.
+# check SOURCE: root's sleep is named with its path (it lives long enough for the connector to
+# read it), root's listed program is killed.
 check() {
     rm -f "$tmp/done"
     "$client" --socket "$socket" --dump --until "$tmp/done" >"$tmp/client.out" 2>"$tmp/client.err" &
@@ -31,14 +32,14 @@ check() {
     extra_pids+=("$reader")
     wait_for_line "$tmp/client.out" '^ready'
     grep -q $'^welcome\t'"$1" "$tmp/client.out" || fail "the service does not watch with $1: $(head -1 "$tmp/client.out")"
-    sh -c 'echo $$ >"$1"; /bin/true' sh "$tmp/true.pid"
+    sh -c 'echo $$ >"$1"; /bin/sleep 0.3' sh "$tmp/parent.pid"
     timeout 5 "$program" 5
     local status=$?
     ((status == 137)) || fail "$1: root's listed program was not killed (status $status)"
     touch "$tmp/done"
     timeout 20 tail --pid="$reader" -f /dev/null
-    grep -qE $'^exec\t[0-9]+\t'"$(cat "$tmp/true.pid")"$'\t0\t[0-9]+\ttrue\t/usr/bin/true$' "$tmp/client.out" ||
-        fail "$1: root's /bin/true was not named with its path"
+    grep -qE $'^exec\t[0-9]+\t'"$(cat "$tmp/parent.pid")"$'\t0\t[0-9]+\tsleep\t/usr/bin/sleep$' "$tmp/client.out" ||
+        fail "$1: root's sleep was not named with its path"
 }
 
 as_service "$caps"
