@@ -12,6 +12,23 @@ set(orvane_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(ORVANE_APP_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/shell/orvane.svg)
 
 install(TARGETS orvane RUNTIME DESTINATION bin)
+
+# The watch service: the program, its systemd units (the service's ExecStart names the program
+# where this install puts it: the prefix is known only when the install runs, which for the
+# Debian package is /usr), and the package's maintainer scripts (account, group, socket).
+if(TARGET orvaned)
+    install(TARGETS orvaned RUNTIME DESTINATION sbin)
+    install(FILES ${orvane_packaging}/orvaned.socket DESTINATION lib/systemd/system)
+    install(CODE "
+        set(ORVANED_PATH \"\${CMAKE_INSTALL_PREFIX}/sbin/orvaned\")
+        configure_file(\"${orvane_packaging}/orvaned.service.in\"
+                       \"${CMAKE_BINARY_DIR}/packaging/orvaned.service\" @ONLY)
+    ")
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/orvaned.service DESTINATION lib/systemd/system)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+        "${orvane_packaging}/debian/postinst;${orvane_packaging}/debian/prerm;${orvane_packaging}/debian/postrm")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
 # The manual and its pictures go to share/orvane/ with the shell's rules (src/shell/help.cmake).
 
 install(FILES ${orvane_packaging}/${ORVANE_APP_ID}.desktop DESTINATION share/applications)
@@ -72,5 +89,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # and Wayland platform plugins are loaded at run time, not linked, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
+if(TARGET orvaned)
+    # The maintainer scripts make the service's account and group.
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", adduser")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 include(CPack)

@@ -51,15 +51,30 @@ contents="$(dpkg-deb -c "$deb")"
 for path in ./usr/bin/orvane ./usr/share/orvane/OrvaneHelp.html \
         ./usr/share/applications/org.orvane.Orvane.desktop \
         ./usr/share/metainfo/org.orvane.Orvane.metainfo.xml \
-        ./usr/share/icons/hicolor/scalable/apps/org.orvane.Orvane.svg; do
+        ./usr/share/icons/hicolor/scalable/apps/org.orvane.Orvane.svg \
+        ./usr/sbin/orvaned ./usr/lib/systemd/system/orvaned.service ./usr/lib/systemd/system/orvaned.socket; do
     grep -q " $path\$" <<<"$contents" || fail "the package lacks $path"
 done
+# The watch service: its maintainer scripts, and a unit that starts the program where the
+# package puts it.
+dpkg-deb -e "$deb" "$tmp/control"
+for script in postinst prerm postrm; do
+    [[ -x "$tmp/control/$script" ]] || fail "the package has no $script"
+done
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/orvaned.service |
+    grep -qx 'ExecStart=/usr/sbin/orvaned' || fail "orvaned.service does not start /usr/sbin/orvaned"
 
 installed=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
     -o DPkg::Lock::Timeout=120 "$deb" >"$tmp/apt.log" 2>&1 ||
     { cat "$tmp/apt.log" >&2; fail "apt-get install of the package failed"; }
 [[ -x /usr/bin/orvane ]] || fail "/usr/bin/orvane is not there after installing"
+# What postinst makes: the service's account, the administrators' group, the list's folder,
+# and the socket enabled (without systemd running, as a link for the next boot).
+getent passwd orvaned >/dev/null || fail "postinst made no account orvaned"
+getent group orvane-admin >/dev/null || fail "postinst made no group orvane-admin"
+[[ -d /etc/orvane && $(stat -c %U%a /etc/orvane) == root755 ]] || fail "/etc/orvane is not root's 0755 folder"
+[[ -L /etc/systemd/system/sockets.target.wants/orvaned.socket ]] || fail "orvaned.socket is not enabled"
 
 as_fresh_user "$tmp/home"
 mkdir -p "$tmp/out"
