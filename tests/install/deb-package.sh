@@ -61,8 +61,9 @@ dpkg-deb -e "$deb" "$tmp/control"
 for script in postinst prerm postrm; do
     [[ -x "$tmp/control/$script" ]] || fail "the package has no $script"
 done
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/orvaned.service |
-    grep -qx 'ExecStart=/usr/sbin/orvaned' || fail "orvaned.service does not start /usr/sbin/orvaned"
+# Read whole before it is searched: grep -q stopping at the match would end the pipe early.
+unit="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/orvaned.service)"
+grep -qx 'ExecStart=/usr/sbin/orvaned' <<<"$unit" || fail "orvaned.service does not start /usr/sbin/orvaned"
 
 installed=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
