@@ -4,6 +4,7 @@
 
 #include "platform/Result.h"
 #include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -166,7 +167,7 @@ Result<> CDisabledList::Add(const std::string& name)
     if (entry.empty())
         return {};
     if (entry.find('|') != std::string::npos || entry.find('\0') != std::string::npos)
-        return FileFault::NameNotStorable;
+        return StorageFault::NameNotStorable;
     return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
 }
 

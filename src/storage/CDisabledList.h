@@ -39,7 +39,7 @@ public:
     // under an exclusive flock on the file, its entries as they are now are read, the name
     // appended and the whole written back; the list in memory becomes the result. An empty
     // result is not added (and is no failure). A name containing "|" or a zero byte is refused
-    // with FileFault::NameNotStorable: the next load would split or cut it, losing the entries
+    // with StorageFault::NameNotStorable: the next load would split or cut it, losing the entries
     // after it. No check for duplicates. On failure the file keeps what it held, the list in
     // memory becomes that (when it can be read), and the reason is returned.
     Result<> Add(const std::string& name);

@@ -23,9 +23,6 @@
 enum class FileFault {
     NotRegularFile = 1, // a directory, FIFO, socket or device stands where a file should be
     ForeignLink,        // a symbolic link that is not the user's, or that leads to another's file
-    InUse,              // locked by another running copy of the program
-    NameNotStorable,    // a name the disabled list's format cannot hold ("|" or a zero byte)
-    LogBusy,            // the log's writer is still held by the disk: earlier entries wait
 };
 const std::error_category& FileFaultCategory();
 std::error_code make_error_code(FileFault fault);

@@ -1,5 +1,6 @@
 #include "storage/CDisabledList.h"
 #include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include "TestFiles.h"
 
@@ -146,10 +147,10 @@ TEST(DisabledList, AddIgnoresNamesThatCannotBeStored)
     // Nothing to add is no failure; a name the file cannot hold is refused with the reason.
     EXPECT_TRUE(list.Add(""));
     EXPECT_TRUE(list.Add(" \t\r\n\v\f"));
-    EXPECT_EQ(list.Add("a|b").error(), FileFault::NameNotStorable); // would come back as "a" and lose "b"
-    EXPECT_EQ(list.Add("|").error(), FileFault::NameNotStorable);
-    EXPECT_EQ(list.Add("a\0b"s).error(), FileFault::NameNotStorable); // would end the reading of every entry after it
-    EXPECT_NE(make_error_code(FileFault::NameNotStorable).message().find("\"|\""), std::string::npos);
+    EXPECT_EQ(list.Add("a|b").error(), StorageFault::NameNotStorable); // would come back as "a" and lose "b"
+    EXPECT_EQ(list.Add("|").error(), StorageFault::NameNotStorable);
+    EXPECT_EQ(list.Add("a\0b"s).error(), StorageFault::NameNotStorable); // would end the reading of every entry after it
+    EXPECT_NE(make_error_code(StorageFault::NameNotStorable).message().find("\"|\""), std::string::npos);
 
     EXPECT_EQ(list.GetSize(), 0u);
     EXPECT_FALSE(ReadBytes(list.m_path)) << "nothing added, nothing saved";

@@ -4,6 +4,7 @@
 
 #include "storage/CLogWriter.h"
 #include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 #include "storage/LogFileAccess.h"
 
 #include "TestFiles.h"
@@ -145,10 +146,10 @@ TEST(LogWriter, HeldWriterGivesUpTheWaitAndKeepsTheLog)
     disk.WaitUntilHeld();
 
     bool ran = false;
-    EXPECT_EQ(writer.RunClosed([&](const std::string&) { ran = true; }, 200ms).error(), FileFault::LogBusy);
+    EXPECT_EQ(writer.RunClosed([&](const std::string&) { ran = true; }, 200ms).error(), StorageFault::LogBusy);
     EXPECT_FALSE(ran);
-    EXPECT_EQ(writer.OpenAndWait(200ms).error(), FileFault::LogBusy);
-    EXPECT_EQ(writer.Flush(200ms).error(), FileFault::LogBusy);
+    EXPECT_EQ(writer.OpenAndWait(200ms).error(), StorageFault::LogBusy);
+    EXPECT_EQ(writer.Flush(200ms).error(), StorageFault::LogBusy);
     ASSERT_TRUE(writer.Write("after\r\n"));
 
     disk.Release();
@@ -156,7 +157,7 @@ TEST(LogWriter, HeldWriterGivesUpTheWaitAndKeepsTheLog)
     EXPECT_EQ(ReadBytes(path), "held\r\nafter\r\n");
     LogSnapshot snapshot;
     std::string bytes;
-    EXPECT_EQ(ReadLogFile(path, bytes, snapshot), FileFault::InUse) << "the log is still open";
+    EXPECT_EQ(ReadLogFile(path, bytes, snapshot), StorageFault::InUse) << "the log is still open";
 }
 
 // At the end the queue is written out; a disk that takes nothing makes the end give up after
