@@ -18,6 +18,8 @@
 #include "storage/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
 
+#include "../../tests/dialogs/LogRunner.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -122,7 +124,7 @@ int main(int argc, char** argv)
         small.m_path = dir.filePath(QStringLiteral("small.log")).toStdString();
         std::ofstream(small.m_path) << BuildStartBanner();
         CLogsViewDlg warm;
-        warm.m_runWithLogClosed = CLogsViewDlg::ForLog(small);
+        warm.m_runWithLogClosed = RunnerForLog(small);
         warm.show();
         QCoreApplication::processEvents();
     }
@@ -132,7 +134,7 @@ int main(int argc, char** argv)
     const auto [rssBefore, peakBefore] = Memory();
     timer.restart();
     CLogsViewDlg dlg;
-    dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+    dlg.m_runWithLogClosed = RunnerForLog(log);
     PaintWatch paint;
     dlg.m_edit->viewport()->installEventFilter(&paint);
     dlg.show();
