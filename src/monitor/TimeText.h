@@ -4,12 +4,8 @@
 
 #include "platform/ProcessServices.h"
 
-#include <cstddef>
 #include <string>
 
-// Each returns false and leaves the buffer untouched when the conversion fails; otherwise
-// writes at most capacity-1 characters and a terminator. Date "%02u/%02u/%04u" (month, day, year), time "%02u:%02u:%02u".
-bool FormatFileDate(platform::FileTime time, char* buffer, std::size_t capacity);
-bool FormatFileTime(platform::FileTime time, char* buffer, std::size_t capacity);
-// Date and time joined as "%s %s"; a zero time gives a single blank.
+// "%02u/%02u/%04u %02u:%02u:%02u" (month, day, year, then the time); a zero time, or one that
+// has no local time, gives a single blank.
 std::string FormatFileDateTime(platform::FileTime time);
