@@ -77,16 +77,6 @@ Result<> CDisabledList::Load()
     return {};
 }
 
-bool CDisabledList::Save()
-{
-    if (m_path.empty())
-        return false;
-    if (!ReplaceFileAtomically(m_path, SerializeDisabledList(m_entries)))
-        return false;
-    m_stamp = CurrentStamp().value_or(Stamp{});
-    return true;
-}
-
 Result<CDisabledList::Stamp> CDisabledList::CurrentStamp() const
 {
     struct stat st {};
@@ -197,11 +187,6 @@ bool CDisabledList::Contains(const std::string& name) const
     if (probe.empty())
         return false;
     return std::find(m_entries.begin(), m_entries.end(), probe) != m_entries.end();
-}
-
-void CDisabledList::RemoveAt(std::size_t index)
-{
-    m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void CDisabledList::RemoveAll()

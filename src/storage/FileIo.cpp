@@ -459,11 +459,6 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
     return SyncDirectoryOf(target);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes)
-{
-    return !ReplaceFile(path, bytes);
-}
-
 void InjectFaultForTesting(InjectedFault where, int error)
 {
     g_injectedFaults[static_cast<int>(where)] = error;

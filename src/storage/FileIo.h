@@ -75,8 +75,6 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
 // link stays and its target is replaced. The new file keeps the old file's permission bits, or
 // gets 0666 less the umask when there was none.
 std::error_code ReplaceFile(const std::string& path, std::string_view bytes);
-// The same, as a yes or no.
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 // Fault injection for tests: the next flush of a folder after a replacement, or the next close
 // of the event log, fails with `error`, as only a failing disk or a network filesystem makes

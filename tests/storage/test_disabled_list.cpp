@@ -183,14 +183,11 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     ASSERT_TRUE(list.Add("a"));
     ASSERT_TRUE(list.Add("b"));
 
-    list.RemoveAt(0);
-    EXPECT_EQ(ReadBytes(list.m_path), "a|b|") << "RemoveAt does not save";
-    ASSERT_TRUE(list.Save());
+    ASSERT_FALSE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "b|");
-
-    list.RemoveAt(0);
-    ASSERT_TRUE(list.Save());
+    ASSERT_FALSE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "");
+    EXPECT_EQ(list.GetSize(), 0u);
 
     ASSERT_TRUE(list.Add("c"));
     list.RemoveAll();
