@@ -197,7 +197,6 @@ private:
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bThreadEnded{false};
     std::thread m_hThread;
-    bool m_bNT = false;
     SettingsRecord m_settings;
     CDisabledList m_disabledList;
     CDataFile m_settingsFile;
