@@ -46,26 +46,42 @@ int FindLinearly(ProcessTable& table, std::uint32_t pid)
 }
 
 // A handle on a process that has already ended, as the monitor keeps one until it notices
-// (no descriptor): a child that waits on a pipe is opened, let go and reaped. Null on failure.
+// (no descriptor). Made a batch at a time: children that wait on one pipe are opened, let go
+// together and reaped. Null on failure.
 std::unique_ptr<ProcessHandle> EndedHandle()
 {
-    int gate[2];
-    if (pipe(gate) != 0)
-        return nullptr;
-    const pid_t child = fork();
-    if (child == 0) {
+    static std::vector<std::unique_ptr<ProcessHandle>> ready;
+    if (ready.empty()) {
+        int gate[2];
+        if (pipe(gate) != 0)
+            return nullptr;
+        std::vector<pid_t> children;
+        for (int i = 0; i < 16; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                close(gate[1]);
+                char byte;
+                _exit(read(gate[0], &byte, 1) == 0 ? 0 : 1);
+            }
+            if (child < 0)
+                break;
+            children.push_back(child);
+            if (auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child)))
+                ready.push_back(std::move(handle));
+        }
+        close(gate[0]);
         close(gate[1]);
-        char byte;
-        _exit(read(gate[0], &byte, 1) == 0 ? 0 : 1);
+        for (pid_t child : children)
+            waitpid(child, nullptr, 0);
+        std::erase_if(ready, [](const std::unique_ptr<ProcessHandle>& handle) {
+            platform::ProcessTimes times;
+            return !(handle->GetTimes(times) && handle->HasEnded());
+        });
+        if (ready.empty())
+            return nullptr;
     }
-    close(gate[0]);
-    std::unique_ptr<ProcessHandle> handle = child > 0 ? ProcessHandle::Open(static_cast<std::uint32_t>(child)) : nullptr;
-    close(gate[1]);
-    if (child > 0)
-        waitpid(child, nullptr, 0);
-    platform::ProcessTimes times;
-    if (handle && !(handle->GetTimes(times) && handle->HasEnded()))
-        handle.reset();
+    std::unique_ptr<ProcessHandle> handle = std::move(ready.back());
+    ready.pop_back();
     return handle;
 }
 
