@@ -12,11 +12,11 @@
 //
 // Options: --mb N (default 100). Runs offscreen unless QT_QPA_PLATFORM or DISPLAY says otherwise.
 
+#include "CLogEdit.h"
 #include "controls/CFindBar.h"
-#include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "storage/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
+#include "storage/LogFileAccess.h"
 
 #include "../../tests/dialogs/LogRunner.h"
 

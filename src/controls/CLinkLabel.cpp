@@ -1,6 +1,6 @@
 #include "controls/CLinkLabel.h"
 
-#include "controls/BrowserCommand.h"
+#include "BrowserCommand.h"
 
 #include <QCursor>
 #include <QDesktopServices>

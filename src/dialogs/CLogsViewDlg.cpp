@@ -1,12 +1,12 @@
 #include "dialogs/CLogsViewDlg.h"
 
+#include "CLogEdit.h"
 #include "controls/AskYesNo.h"
 #include "controls/CFindBar.h"
-#include "controls/DialogUnits.h"
 #include "controls/Dialogs.h"
+#include "controls/DialogUnits.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
-#include "dialogs/CLogEdit.h"
 #include "storage/LogFileAccess.h"
 #include "storage/StringTable.h"
 

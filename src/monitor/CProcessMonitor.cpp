@@ -1,8 +1,8 @@
 #include "monitor/CProcessMonitor.h"
 
-#include "monitor/KillProcess.h"
-#include "monitor/LoadPercent.h"
-#include "storage/FileIo.h"
+#include "KillProcess.h"
+#include "LoadPercent.h"
+#include "platform/FileIo.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/KillProcess.h"
+#include "KillProcess.h"
 
 Result<> KillProcess(platform::ProcessHandle* handle)
 {

@@ -1,9 +1,9 @@
 #include "shell/CMonitorApp.h"
 
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
+#include "CSignalBridge.h"
 #include "platform/ProcessServices.h"
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
-#include "shell/CSignalBridge.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 

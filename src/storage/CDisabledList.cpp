@@ -1,9 +1,9 @@
 #include "storage/CDisabledList.h"
 
-#include "storage/FileDescriptor.h"
+#include "platform/FileDescriptor.h"
 
+#include "platform/FileIo.h"
 #include "platform/Result.h"
-#include "storage/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include <algorithm>

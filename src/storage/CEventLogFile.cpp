@@ -1,6 +1,6 @@
 #include "storage/CEventLogFile.h"
 
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
 #include "storage/StorageFault.h"
 #include "storage/StringTable.h"
 

@@ -1,7 +1,7 @@
 #include "storage/CLogWriter.h"
 
+#include "platform/FileIo.h"
 #include "storage/CEventLogFile.h"
-#include "storage/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include <condition_variable>

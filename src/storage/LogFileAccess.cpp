@@ -1,8 +1,8 @@
 #include "storage/LogFileAccess.h"
 
-#include "storage/FileDescriptor.h"
-#include "storage/FileIo.h"
-#include "storage/LogDigest.h"
+#include "LogDigest.h"
+#include "platform/FileDescriptor.h"
+#include "platform/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include <algorithm>

@@ -5,9 +5,9 @@
 //   theme_screenshots --dark OUTDIR   main-window-dark.png with a dark palette (Breeze Dark's
 //                                     colours, Fusion style)
 
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
 #include "controls/CAboutBox.h"
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

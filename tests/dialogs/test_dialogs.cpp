@@ -1,9 +1,9 @@
 // The disabled-list dialog and the event log dialog, driven like a user would (clicks, keys,
 // answers to the question) on real files in a temporary directory.
 
+#include "CLogEdit.h"
 #include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
-#include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"

@@ -1,8 +1,8 @@
 // Any bytes in BlackList.log give a list that saves back to a file that loads as the same
 // list, whose entries never hold "|" or a zero byte, and whose lookups normalise the probe.
 
+#include "platform/FileIo.h"
 #include "storage/CDisabledList.h"
-#include "storage/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include <cstddef>

@@ -1,8 +1,8 @@
 // KillProcess against real processes, including one of another user that only CAP_KILL may
 // signal.
 
-#include "monitor/KillProcess.h"
-#include "platform/linux/Capabilities.h"
+#include "KillProcess.h"
+#include "linux/Capabilities.h"
 
 #include "ChildProcess.h"
 

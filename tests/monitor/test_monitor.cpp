@@ -1,15 +1,15 @@
 // The monitor cycle against real processes, in a temporary program directory.
 
+#include "LoadPercent.h"
 #include "MonitorTestAccess.h"
+#include "linux/Capabilities.h"
 #include "monitor/CProcessMonitor.h"
 #include "monitor/ExecutableSweep.h"
-#include "monitor/LoadPercent.h"
-#include "platform/linux/Capabilities.h"
 #include "storage/StringTable.h"
 
 #include "ChildProcess.h"
+#include "platform/FileIo.h"
 #include "storage/CDataFile.h"
-#include "storage/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include <gtest/gtest.h>

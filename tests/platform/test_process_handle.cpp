@@ -1,9 +1,9 @@
 // The process services against real processes: children started here, watched and ended.
 
+#include "linux/Capabilities.h"
+#include "linux/KernelThreadRegistry.h"
 #include "platform/ProcessServices.h"
-#include "platform/linux/Capabilities.h"
-#include "platform/linux/KernelThreadRegistry.h"
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include "ChildProcess.h"
 #include "TempDir.h"

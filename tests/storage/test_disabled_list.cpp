@@ -1,5 +1,5 @@
+#include "platform/FileIo.h"
 #include "storage/CDisabledList.h"
-#include "storage/FileIo.h"
 #include "storage/StorageFault.h"
 
 #include "TestFiles.h"

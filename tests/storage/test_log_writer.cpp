@@ -2,10 +2,10 @@
 // its callers wait for the disk. A disk that holds the writer is played by the fault-injection
 // hook, which stops the writer's thread before an entry as a frozen filesystem would.
 
+#include "platform/FileIo.h"
 #include "storage/CLogWriter.h"
-#include "storage/FileIo.h"
-#include "storage/StorageFault.h"
 #include "storage/LogFileAccess.h"
+#include "storage/StorageFault.h"
 
 #include "TestFiles.h"
 

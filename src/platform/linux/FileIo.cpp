@@ -1,7 +1,7 @@
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/Result.h"
-#include "storage/FileDescriptor.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,10 +2,10 @@
 
 #include "platform/ProcessServices.h"
 
-#include "platform/linux/Capabilities.h"
-#include "platform/linux/DescriptorBudget.h"
-#include "platform/linux/KernelThreadRegistry.h"
-#include "platform/linux/ProcFiles.h"
+#include "linux/Capabilities.h"
+#include "linux/DescriptorBudget.h"
+#include "linux/KernelThreadRegistry.h"
+#include "linux/ProcFiles.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,10 @@
 #pragma once
-// Reading the files of /proc: a stat descriptor read again in place, the clock tick and the
-// boot time that turn kernel tick counts into FileTime values.
+// Reading the files of /proc (Linux only): a process's stat line by path, small and whole files,
+// and the clock tick and the boot time that turn kernel tick counts into FileTime values. The
+// watch service reads them the same way as the process services do.
 
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include <cstddef>
 #include <optional>
@@ -13,11 +14,6 @@ namespace platform::procfs {
 
 // Room for a whole stat line (about 300 bytes; command names are at most 64).
 constexpr std::size_t kStatBufferSize = 1024;
-
-// Reads the stat file behind `fd` from its start and parses it. `comm` of the result points
-// into `buffer`. Sets `readFailed` when the read itself failed (for a /proc descriptor: the
-// process is gone), as opposed to a line that did not parse.
-std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed);
 
 // Reads a small file of /proc by path into `buffer` (one read, from its start) and returns the
 // byte count, or -1. Sets `gone` when the file's process no longer exists (no such entry, or
