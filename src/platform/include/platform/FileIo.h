@@ -1,6 +1,7 @@
 #pragma once
 // Opening, reading and atomic whole-file replacement for the files of the program directory
-// (the settings, the disabled list and the event log).
+// (the settings, the disabled list and the event log, in the storage layer) and of the watch
+// service; ReadFilePrefix reads the system's files (desktop entries).
 //
 // The rules every read and write of these files follows:
 // - A symbolic link is read or written through only when every link on the way and the file it
