@@ -151,9 +151,9 @@ public:
     // checked by the start time, on a handle that keeps none), never by bare identifier. On
     // EPERM, when CAP_KILL is permitted but not effective, raises it in the calling thread
     // alone (capabilities are per thread on Linux) for one more attempt and drops it again at
-    // once. The value tells whether the signal was delivered
-    // (the program reports nothing either way); false for an ended handle. Fails only when
-    // CAP_KILL could not be dropped again (see PrivilegeError): that the caller must tell.
+    // once. The value tells whether the signal was delivered (the program reports nothing
+    // either way); false for an ended handle. Fails only when CAP_KILL could not be dropped
+    // again (see PrivilegeError): that the caller must tell.
     Result<bool> Kill();
 
 private:
