@@ -6,7 +6,8 @@
 #   main-window-1.5x.png, about-1.5x.png    at scale 1.5
 #   main-window-dark.png                    with a dark palette
 # usage: docs/theme-screenshots.sh THEME_SCREENSHOTS OUTDIR   (not part of the tests; run by hand)
-#   THEME_SCREENSHOTS: the tool built by `cmake --build build --target theme_screenshots`
+#   THEME_SCREENSHOTS: build/docs/tools/theme_screenshots, the tool that
+#   `cmake --build build --target theme_screenshots` builds from docs/tools/
 set -euo pipefail
 
 tool=$1

@@ -29,7 +29,7 @@ if(TARGET orvaned)
         "${orvane_packaging}/debian/postinst;${orvane_packaging}/debian/prerm;${orvane_packaging}/debian/postrm")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
-# The manual and its pictures go to share/orvane/ with the shell's rules (src/shell/help.cmake).
+# The manual and its pictures go to share/orvane/ with the rules that place them (resources/help.cmake).
 
 install(FILES ${orvane_packaging}/${ORVANE_APP_ID}.desktop DESTINATION share/applications)
 # The release in the metadata is the project's version.

@@ -1,6 +1,6 @@
 # The shell's pictures: the application icon, the toolbar's four 16 x 15 images and the six
 # 12 x 12 menu images. Compiled in, so the program runs from any directory it is copied to.
-qt_add_resources(orvane_gui "shell" PREFIX "/shell" BASE ${CMAKE_CURRENT_SOURCE_DIR}/shell FILES
+qt_add_resources(orvane_shell "shell" PREFIX "/shell" BASE ${CMAKE_CURRENT_SOURCE_DIR}/shell FILES
     shell/orvane.svg
     shell/toolbar-exit.svg
     shell/toolbar-kill.svg

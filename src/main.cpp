@@ -1,4 +1,3 @@
-#include "platform/ProcessServices.h"
 #include "shell/CMonitorApp.h"
 
 #include <csignal>
@@ -8,9 +7,6 @@ int main(int argc, char** argv)
     // A write to a pipe whose reader has gone (stderr into a closed pipe, say) fails with
     // EPIPE and is reported like any other failed write, instead of ending the program.
     std::signal(SIGPIPE, SIG_IGN);
-    // A desktop session starts programs with a soft limit of about a thousand descriptors;
-    // the monitor keeps a few for every process it watches.
-    platform::RaiseFileLimit();
     CMonitorApp app(argc, argv);
     return app.Run();
 }

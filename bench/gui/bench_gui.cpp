@@ -18,8 +18,8 @@
 // Options: --cpu, --seconds N (default 30), --children N (default 2000), --rounds N, --rss N.
 // Runs offscreen unless QT_QPA_PLATFORM or DISPLAY says otherwise.
 
-#include "shell/CProcessListWnd.h"
-#include "shell/ProcessTableModel.h"
+#include "CProcessListWnd.h"
+#include "ProcessTableModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -12,11 +12,13 @@
 //
 // Options: --mb N (default 100). Runs offscreen unless QT_QPA_PLATFORM or DISPLAY says otherwise.
 
+#include "CLogEdit.h"
 #include "controls/CFindBar.h"
-#include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "storage/LogFileAccess.h"
 #include "storage/CEventLogFile.h"
+#include "storage/LogFileAccess.h"
+
+#include "../../tests/dialogs/LogRunner.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -122,7 +124,7 @@ int main(int argc, char** argv)
         small.m_path = dir.filePath(QStringLiteral("small.log")).toStdString();
         std::ofstream(small.m_path) << BuildStartBanner();
         CLogsViewDlg warm;
-        warm.m_runWithLogClosed = CLogsViewDlg::ForLog(small);
+        warm.m_runWithLogClosed = RunnerForLog(small);
         warm.show();
         QCoreApplication::processEvents();
     }
@@ -132,7 +134,7 @@ int main(int argc, char** argv)
     const auto [rssBefore, peakBefore] = Memory();
     timer.restart();
     CLogsViewDlg dlg;
-    dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+    dlg.m_runWithLogClosed = RunnerForLog(log);
     PaintWatch paint;
     dlg.m_edit->viewport()->installEventFilter(&paint);
     dlg.show();

@@ -7,7 +7,7 @@
 // Last line: refresh_vs_floor=<handles time / sweep time>.
 
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,8 +2,8 @@
 // What the service's benchmarks share: orvaned started from the build tree as its unit runs it
 // (Nice=-10), a client that waits for the first snapshot, CPU and memory figures from /proc.
 
-#include "CWatchClient.h"
-#include "CWatchTable.h"
+#include "protocol/CWatchClient.h"
+#include "protocol/CWatchTable.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "controls/BrowserCommand.h"
+#include "BrowserCommand.h"
 
-#include "platform/linux/DesktopEntryIndex.h"
+#include "platform/DesktopEntry.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "controls/CLinkLabel.h"
 
-#include "controls/BrowserCommand.h"
+#include "BrowserCommand.h"
 
 #include <QCursor>
 #include <QDesktopServices>
@@ -58,7 +58,7 @@ void CLinkLabel::Attach()
         setText(m_target);
 
     QFont linkFont = font();
-    linkFont.setUnderline(m_bUnderlined);
+    linkFont.setUnderline(true);
     setFont(linkFont);
 
     FitToText();
@@ -78,7 +78,7 @@ void CLinkLabel::SetTarget(const QString& target)
 
 void CLinkLabel::FitToText()
 {
-    if (!m_bAttached || !m_bShrinkToText)
+    if (!m_bAttached)
         return;
 
     // Edges as left/top inside and right/bottom outside, so the halving below is the same

@@ -1,7 +1,7 @@
 #include "controls/TellFailure.h"
 
 #include "controls/Dialogs.h"
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
 #include "storage/StringTable.h"
 
 #include <QMessageBox>

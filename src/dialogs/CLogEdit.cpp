@@ -1,4 +1,4 @@
-#include "dialogs/CLogEdit.h"
+#include "CLogEdit.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,14 +1,13 @@
 #include "dialogs/CLogsViewDlg.h"
 
+#include "CLogEdit.h"
 #include "controls/AskYesNo.h"
 #include "controls/CFindBar.h"
-#include "controls/DialogUnits.h"
 #include "controls/Dialogs.h"
+#include "controls/DialogUnits.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
-#include "dialogs/CLogEdit.h"
 #include "storage/LogFileAccess.h"
-#include "storage/CEventLogFile.h"
 #include "storage/StringTable.h"
 
 #include <QGuiApplication>
@@ -23,27 +22,6 @@
 #include <utility>
 
 namespace {
-
-// Reopens the log at the end of an operation, also when the operation throws.
-class ReopenLog {
-public:
-    explicit ReopenLog(CEventLogFile& log) : m_log(log), m_bWasOpen(log.IsOpen())
-    {
-        if (m_bWasOpen)
-            m_log.Close();
-    }
-    ~ReopenLog()
-    {
-        if (m_bWasOpen)
-            m_log.Open();
-    }
-    ReopenLog(const ReopenLog&) = delete;
-    ReopenLog& operator=(const ReopenLog&) = delete;
-
-private:
-    CEventLogFile& m_log;
-    bool m_bWasOpen;
-};
 
 // A wait cursor while a large log is read, decoded or written.
 class WaitCursor {
@@ -130,20 +108,6 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     connect(m_btnClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_btnClear, &QPushButton::clicked, this, &CLogsViewDlg::OnClear);
     connect(m_btnSave, &QPushButton::clicked, this, &CLogsViewDlg::OnSave);
-}
-
-CLogsViewDlg::LogRunner CLogsViewDlg::ForLog(CEventLogFile& log, std::mutex* lock)
-{
-    return [&log, lock](const std::function<void(const std::string& path)>& operation) -> Result<> {
-        // Held across close, operation and reopen, so that writes under the same lock wait
-        // for the log instead of being dropped while it is closed.
-        std::unique_lock<std::mutex> held;
-        if (lock != nullptr)
-            held = std::unique_lock<std::mutex>(*lock);
-        const ReopenLog reopen(log);
-        operation(log.m_path);
-        return {};
-    };
 }
 
 std::error_code CLogsViewDlg::WithLogClosed(const std::function<std::error_code(const std::string& path)>& operation)

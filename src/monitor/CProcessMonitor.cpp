@@ -1,8 +1,8 @@
 #include "monitor/CProcessMonitor.h"
 
-#include "monitor/KillProcess.h"
-#include "monitor/LoadPercent.h"
-#include "storage/FileIo.h"
+#include "KillProcess.h"
+#include "LoadPercent.h"
+#include "platform/FileIo.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 
@@ -97,7 +97,6 @@ void CProcessMonitor::Start(ChangesCallback onChanges, EndedCallback onEnded)
 {
     if (m_hThread.joinable())
         return;
-    m_bNT = true; // Linux has the privilege model that the kill retry needs
     m_onChanges = std::move(onChanges);
     m_onEnded = std::move(onEnded);
     m_bStop = false;
@@ -599,7 +598,7 @@ std::error_code CProcessMonitor::DisableSelected(int row)
 
 void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
 {
-    if (const Result<> killed = KillProcess(handle, m_bNT); !killed && !m_privilegeFailure)
+    if (const Result<> killed = KillProcess(handle); !killed && !m_privilegeFailure)
         m_privilegeFailure = killed.error();
 }
 

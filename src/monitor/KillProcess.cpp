@@ -1,11 +1,11 @@
-#include "monitor/KillProcess.h"
+#include "KillProcess.h"
 
-Result<> KillProcess(platform::ProcessHandle* handle, bool bNT)
+Result<> KillProcess(platform::ProcessHandle* handle)
 {
     // Silent either way: success shows later as the row's finish time.
     if (!handle || handle->HasEnded())
         return {};
-    if (const Result<bool> sent = handle->Kill(bNT); !sent)
+    if (const Result<bool> sent = handle->Kill(); !sent)
         return sent.error();
     return {};
 }

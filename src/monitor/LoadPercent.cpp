@@ -1,4 +1,4 @@
-#include "monitor/LoadPercent.h"
+#include "LoadPercent.h"
 
 #include <algorithm>
 

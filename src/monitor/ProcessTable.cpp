@@ -4,8 +4,6 @@
 
 namespace {
 
-const std::string kEmpty;
-
 bool IsSpecialName(std::uint32_t name)
 {
     return name == StringPool::kUnknown || name == StringPool::kSystem;
@@ -230,13 +228,6 @@ int ProcessTable::AddImage(std::string iconName)
 }
 
 int ProcessTable::GetImageCount() const { return static_cast<int>(m_images.size()); }
-
-const std::string& ProcessTable::GetImageName(int image) const
-{
-    if (image < 0 || static_cast<std::size_t>(image) >= m_images.size())
-        return kEmpty;
-    return m_images[static_cast<std::size_t>(image)];
-}
 
 void ProcessTable::FreeRecords()
 {

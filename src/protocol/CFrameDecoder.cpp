@@ -1,4 +1,4 @@
-#include "CFrameDecoder.h"
+#include "protocol/CFrameDecoder.h"
 
 namespace watch {
 

@@ -1,4 +1,4 @@
-#include "CWatchClient.h"
+#include "protocol/CWatchClient.h"
 
 #include <cerrno>
 #include <cstdlib>

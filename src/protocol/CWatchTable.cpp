@@ -1,4 +1,4 @@
-#include "CWatchTable.h"
+#include "protocol/CWatchTable.h"
 
 namespace watch {
 

@@ -1,4 +1,4 @@
-#include "MessageCodec.h"
+#include "protocol/MessageCodec.h"
 
 #include <cstring>
 #include <type_traits>

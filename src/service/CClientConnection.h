@@ -6,9 +6,9 @@
 // written from the table as the socket takes it, never copied whole, so a slow client costs
 // its queue's bound and no more.
 
-#include "CFrameDecoder.h"
 #include "CLiveProcesses.h"
 #include "PeerIdentity.h"
+#include "protocol/CFrameDecoder.h"
 
 #include <cstdint>
 #include <string>

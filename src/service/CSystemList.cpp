@@ -1,8 +1,8 @@
 #include "CSystemList.h"
 
+#include "platform/FileDescriptor.h"
+#include "platform/FileIo.h"
 #include "storage/CDisabledList.h"
-#include "storage/FileDescriptor.h"
-#include "storage/FileIo.h"
 
 #include <cerrno>
 #include <climits>

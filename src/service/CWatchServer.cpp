@@ -3,7 +3,7 @@
 #include "KernelClock.h"
 #include "ProcessKill.h"
 #include "ProcReading.h"
-#include "platform/linux/ProcFiles.h"
+#include "platform/ProcFiles.h"
 
 #include <cerrno>
 #include <csignal>

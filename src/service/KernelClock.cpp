@@ -1,7 +1,7 @@
 #include "KernelClock.h"
 
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcFiles.h"
+#include "platform/ProcFiles.h"
 
 #include <ctime>
 

@@ -2,7 +2,7 @@
 // The clocks of kernel events as the rest of the program counts: FileTime values for the wall
 // clock, clock ticks after boot for start times (the unit of /proc/<pid>/stat).
 
-#include "WatchMessages.h"
+#include "protocol/WatchMessages.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 #pragma once
 // One process event as the service's sources hand it on, whichever source it came from.
 
-#include "WatchMessages.h"
+#include "protocol/WatchMessages.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "PeerIdentity.h"
 
-#include "platform/linux/ProcFiles.h"
+#include "platform/ProcFiles.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "ProcReading.h"
 
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcFiles.h"
+#include "platform/ProcFiles.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "ProcessKill.h"
 
-#include "platform/linux/ProcFiles.h"
-#include "storage/FileDescriptor.h"
+#include "platform/FileDescriptor.h"
+#include "platform/ProcFiles.h"
 
 #include <cerrno>
 #include <csignal>

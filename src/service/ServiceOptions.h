@@ -1,8 +1,8 @@
 #pragma once
 // The command line of orvaned.
 
-#include "WatchMessages.h"
 #include "platform/Result.h"
+#include "protocol/WatchMessages.h"
 
 #include <cstddef>
 #include <optional>

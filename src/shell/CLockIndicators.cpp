@@ -1,4 +1,4 @@
-#include "shell/CLockIndicators.h"
+#include "CLockIndicators.h"
 
 #include <QGuiApplication>
 

@@ -1,14 +1,14 @@
-#include "shell/CMainFrame.h"
+#include "CMainFrame.h"
 
+#include "CLockIndicators.h"
+#include "CProcessListWnd.h"
+#include "CTransientOwner.h"
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/Picture.h"
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "shell/CLockIndicators.h"
-#include "shell/CProcessListWnd.h"
-#include "shell/CTransientOwner.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 

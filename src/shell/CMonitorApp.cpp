@@ -1,8 +1,9 @@
 #include "shell/CMonitorApp.h"
 
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
-#include "shell/CSignalBridge.h"
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
+#include "CSignalBridge.h"
+#include "platform/ProcessServices.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
 
@@ -22,6 +23,9 @@ std::string FirstArgument(int argc, char** argv)
 CMonitorApp::CMonitorApp(int& argc, char** argv)
     : CMonitorApp(argc, argv, std::string())
 {
+    // A desktop session starts programs with a soft limit of about a thousand descriptors;
+    // the monitor keeps a few for every process it watches.
+    platform::RaiseFileLimit();
     DirectoryChoice choice = ChooseProgramDirectory(FirstArgument(argc, argv));
     m_programDirectory = std::move(choice.path);
     m_directoryNotCreated = choice.notCreated;

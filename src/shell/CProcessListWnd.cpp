@@ -1,9 +1,9 @@
-#include "shell/CProcessListWnd.h"
+#include "CProcessListWnd.h"
 
+#include "Columns.h"
+#include "ProcessTableModel.h"
 #include "controls/AskYesNo.h"
 #include "dialogs/CDListDlg.h"
-#include "shell/Columns.h"
-#include "shell/ProcessTableModel.h"
 #include "storage/StringTable.h"
 
 #include <QEvent>

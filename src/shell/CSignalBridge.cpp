@@ -1,4 +1,4 @@
-#include "shell/CSignalBridge.h"
+#include "CSignalBridge.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "shell/CTransientOwner.h"
+#include "CTransientOwner.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "shell/ProcessTableModel.h"
+#include "ProcessTableModel.h"
 
-#include "shell/Columns.h"
+#include "Columns.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>

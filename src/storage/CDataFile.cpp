@@ -1,6 +1,6 @@
 #include "storage/CDataFile.h"
 
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,10 @@
 #include "storage/CDisabledList.h"
 
-#include "storage/FileDescriptor.h"
+#include "platform/FileDescriptor.h"
 
+#include "platform/FileIo.h"
 #include "platform/Result.h"
-#include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,16 +75,6 @@ Result<> CDisabledList::Load()
     m_entries = ParseDisabledList(*bytes);
     m_stamp = stamp;
     return {};
-}
-
-bool CDisabledList::Save()
-{
-    if (m_path.empty())
-        return false;
-    if (!ReplaceFileAtomically(m_path, SerializeDisabledList(m_entries)))
-        return false;
-    m_stamp = CurrentStamp().value_or(Stamp{});
-    return true;
 }
 
 Result<CDisabledList::Stamp> CDisabledList::CurrentStamp() const
@@ -166,7 +157,7 @@ Result<> CDisabledList::Add(const std::string& name)
     if (entry.empty())
         return {};
     if (entry.find('|') != std::string::npos || entry.find('\0') != std::string::npos)
-        return FileFault::NameNotStorable;
+        return StorageFault::NameNotStorable;
     return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
 }
 
@@ -196,11 +187,6 @@ bool CDisabledList::Contains(const std::string& name) const
     if (probe.empty())
         return false;
     return std::find(m_entries.begin(), m_entries.end(), probe) != m_entries.end();
-}
-
-void CDisabledList::RemoveAt(std::size_t index)
-{
-    m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void CDisabledList::RemoveAll()

@@ -1,6 +1,7 @@
 #include "storage/CEventLogFile.h"
 
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
+#include "storage/StorageFault.h"
 #include "storage/StringTable.h"
 
 #include <cerrno>
@@ -29,7 +30,7 @@ std::error_code CEventLogFile::Open()
     // The exclusive hold: a second instance of the program finds the log taken and logs
     // nothing, as it would on a file opened without sharing.
     if (!error && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? std::error_code(FileFault::InUse)
+        error = errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
                                      : std::error_code(errno, std::generic_category());
         ::close(fd);
     }

@@ -1,7 +1,8 @@
 #include "storage/CLogWriter.h"
 
+#include "platform/FileIo.h"
 #include "storage/CEventLogFile.h"
-#include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <condition_variable>
 #include <deque>
@@ -282,7 +283,7 @@ Result<> CLogWriter::OpenAndWait(std::chrono::milliseconds limit)
 {
     auto handshake = std::make_shared<Handshake>();
     if (!WaitForTurn(kOpenWaited, handshake, limit))
-        return FileFault::LogBusy;
+        return StorageFault::LogBusy;
     std::lock_guard held(m_state->lock);
     return handshake->result;
 }
@@ -292,7 +293,7 @@ Result<> CLogWriter::RunClosed(const std::function<void(const std::string& path)
 {
     auto handshake = std::make_shared<Handshake>();
     if (!WaitForTurn(kRunClosed, handshake, limit))
-        return FileFault::LogBusy;
+        return StorageFault::LogBusy;
     // The log is opened again also when the operation throws.
     struct Reopen {
         State& state;
@@ -316,7 +317,7 @@ Result<> CLogWriter::Flush(std::chrono::milliseconds limit)
             return {};
     }
     if (!WaitForTurn(kMark, std::make_shared<Handshake>(), limit))
-        return FileFault::LogBusy;
+        return StorageFault::LogBusy;
     return {};
 }
 

@@ -1,4 +1,4 @@
-#include "storage/LogDigest.h"
+#include "LogDigest.h"
 
 #include <algorithm>
 #include <bit>

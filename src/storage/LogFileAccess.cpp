@@ -1,8 +1,9 @@
 #include "storage/LogFileAccess.h"
 
-#include "storage/FileDescriptor.h"
-#include "storage/FileIo.h"
-#include "storage/LogDigest.h"
+#include "LogDigest.h"
+#include "platform/FileDescriptor.h"
+#include "platform/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +26,7 @@ std::error_code LockExclusive(int fd)
     while (rc != 0 && errno == EINTR);
     if (rc == 0)
         return {};
-    return errno == EWOULDBLOCK ? std::error_code(FileFault::InUse)
+    return errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
                                 : std::error_code(errno, std::generic_category());
 }
 

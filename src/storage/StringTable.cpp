@@ -13,7 +13,6 @@ struct StringEntry {
 
 // Kept in ascending order of id for the binary search below.
 constexpr StringEntry kStrings[] = {
-    {IDS_MAINFRAME, "Orvane v 1.1 XP"},
     {IDS_MENU_EXIT, "Exit\tAlt+X"},
     {IDS_MENU_KILL, "Kill process\tDel"},
     {IDS_MENU_SHOW_TOOLBAR, "Show ToolBar"},
@@ -101,12 +100,6 @@ constexpr StringEntry kStrings[] = {
     {IDS_INDICATOR_SCRL, "SCRL"},
     {IDS_CMD_VIEW_TOOLBAR, "Show/Hide ToolBar\nShow/Hide ToolBar"},
     {IDS_CMD_VIEW_STATUSBAR, "Show/Hide StatusBar\nShow/Hide StatusBar"},
-    {IDS_SC_SIZE, "Resize window"},
-    {IDS_SC_MOVE, "Repos. window"},
-    {IDS_SC_MINIMIZE, "Minimize"},
-    {IDS_SC_MAXIMIZE, "Maximize"},
-    {IDS_SC_RESTORE, "Restore"},
-    {IDS_SC_TASKLIST, "Activate Task List"},
 };
 
 constexpr bool IsAscending()

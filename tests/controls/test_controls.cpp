@@ -2,8 +2,8 @@
 // platform. Links are clicked for real; the desktop opener is replaced, per scheme, by a
 // URL handler (Qt's own hook), so no browser or mail program is started by the tests.
 
+#include "BrowserCommand.h"
 #include "controls/AskYesNo.h"
-#include "controls/BrowserCommand.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"

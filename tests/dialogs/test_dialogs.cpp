@@ -1,13 +1,15 @@
 // The disabled-list dialog and the event log dialog, driven like a user would (clicks, keys,
 // answers to the question) on real files in a temporary directory.
 
+#include "CLogEdit.h"
 #include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
-#include "dialogs/CLogEdit.h"
 #include "dialogs/CLogsViewDlg.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
 #include "storage/LogFileAccess.h"
+
+#include "LogRunner.h"
 
 #include <QApplication>
 #include <QDir>
@@ -207,7 +209,7 @@ private:
         WriteBytes(shown->log.m_path, content);
         if (open)
             shown->log.Open();
-        shown->dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(shown->log);
+        shown->dlg.m_runWithLogClosed = RunnerForLog(shown->log);
         shown->dlg.show();
         return shown;
     }
@@ -659,7 +661,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::symlink(real.c_str(), log.m_path.c_str()), 0);
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         dlg.show();
         GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "new");
@@ -681,7 +683,7 @@ private slots:
         const std::string old = SampleLog();
         WriteBytes(log.m_path, old);
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         dlg.show();
         dlg.m_edit->SetBytes(std::string(64 * 1024, 'x'));
 
@@ -720,7 +722,7 @@ private slots:
         log.Open();
         QVERIFY(log.IsOpen());
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         dlg.show();
         QVERIFY(log.IsOpen());
         QCOMPARE(Shown(dlg), SampleLog());
@@ -833,7 +835,7 @@ private slots:
         log.m_path = Path("Logs.log");
         {
             CLogsViewDlg dlg;
-            dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+            dlg.m_runWithLogClosed = RunnerForLog(log);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowActive(&dlg));
             QCOMPARE(Shown(dlg), ""s);
@@ -844,7 +846,7 @@ private slots:
         }
         QVERIFY(QFile::remove(QString::fromStdString(log.m_path)));
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "typed");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -863,7 +865,7 @@ private slots:
         CEventLogFile log;
         log.m_path = path;
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         QCOMPARE(ShowTelling(dlg), "The event log cannot be read:\n" + QString::fromStdString(path) +
                                        ": in use by another running copy of the program");
         QCOMPARE(Shown(dlg), ""s);
@@ -888,7 +890,7 @@ private slots:
         log.m_path = Path("Logs.log");
         QCOMPARE(::mkfifo(log.m_path.c_str(), 0600), 0);
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        dlg.m_runWithLogClosed = RunnerForLog(log);
         // Must not wait for a writer.
         QVERIFY(ShowTelling(dlg).endsWith(": not a regular file"));
         QCOMPARE(Shown(dlg), ""s);
@@ -927,7 +929,7 @@ private slots:
         file.m_path = path;
         CLogsViewDlg dlg;
         dlg.m_path = path;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(file);
+        dlg.m_runWithLogClosed = RunnerForLog(file);
         if (log == "directory") {
             QVERIFY(QDir().mkpath(QString::fromStdString(path)));
         } else if (log == "mode 000") {
@@ -960,7 +962,7 @@ private slots:
         log.Open();
         std::mutex lock;
         CLogsViewDlg dlg;
-        dlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log, &lock);
+        dlg.m_runWithLogClosed = RunnerForLog(log, &lock);
         dlg.show();
         QTest::keyClicks(dlg.m_edit, "x");
 
@@ -1019,7 +1021,7 @@ private slots:
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
         CLogsViewDlg logDlg;
-        logDlg.m_runWithLogClosed = CLogsViewDlg::ForLog(log);
+        logDlg.m_runWithLogClosed = RunnerForLog(log);
         logDlg.show();
         QVERIFY(!logDlg.windowIcon().pixmap(32).isNull());
         const QPixmap logShot = logDlg.grab();

@@ -1,8 +1,9 @@
 // Any bytes in BlackList.log give a list that saves back to a file that loads as the same
 // list, whose entries never hold "|" or a zero byte, and whose lookups normalise the probe.
 
+#include "platform/FileIo.h"
 #include "storage/CDisabledList.h"
-#include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool storable = !normal.empty() && normal.find('|') == std::string::npos &&
                           normal.find('\0') == std::string::npos;
     // Stored, nothing to store, or refused for the name's sake: never a failure of the file.
-    if (added ? false : (storable || normal.empty() || added.error() != FileFault::NameNotStorable))
+    if (added ? false : (storable || normal.empty() || added.error() != StorageFault::NameNotStorable))
         std::abort();
     if (list.GetSize() != (storable ? 1u : 0u))
         std::abort();

@@ -2,9 +2,9 @@
 // never holds more than a frame beyond what it was given, and every message it hands out is
 // written back to the same bytes; the client's table takes any sequence of them.
 
-#include "CFrameDecoder.h"
-#include "CWatchTable.h"
-#include "MessageCodec.h"
+#include "protocol/CFrameDecoder.h"
+#include "protocol/CWatchTable.h"
+#include "protocol/MessageCodec.h"
 
 #include <cstddef>
 #include <cstdint>

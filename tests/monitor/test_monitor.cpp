@@ -1,15 +1,16 @@
 // The monitor cycle against real processes, in a temporary program directory.
 
+#include "LoadPercent.h"
 #include "MonitorTestAccess.h"
+#include "linux/Capabilities.h"
 #include "monitor/CProcessMonitor.h"
 #include "monitor/ExecutableSweep.h"
-#include "monitor/LoadPercent.h"
-#include "platform/linux/Capabilities.h"
 #include "storage/StringTable.h"
 
 #include "ChildProcess.h"
+#include "platform/FileIo.h"
 #include "storage/CDataFile.h"
-#include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include <gtest/gtest.h>
 
@@ -575,7 +576,7 @@ TEST_F(MonitorTest, DisableOfANameTheListCannotHoldSaysWhy)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
 
-    EXPECT_EQ(monitor.DisableSelected(rows[0]), FileFault::NameNotStorable);
+    EXPECT_EQ(monitor.DisableSelected(rows[0]), StorageFault::NameNotStorable);
     EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
     std::erase(m_children, pid);
     EXPECT_FALSE(fs::exists(m_dir / "BlackList.log"));

@@ -1,7 +1,7 @@
 // Icon names from desktop entries written to a temporary directory.
 
+#include "linux/DesktopEntryIndex.h"
 #include "platform/ProcessServices.h"
-#include "platform/linux/DesktopEntryIndex.h"
 
 #include "TempDir.h"
 

@@ -1,6 +1,6 @@
 // What /proc shows of other users' processes, read from mountinfo lines.
 
-#include "platform/linux/ProcMount.h"
+#include "linux/ProcMount.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "platform/ProcessServices.h"
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include <gtest/gtest.h>
 

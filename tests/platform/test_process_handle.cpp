@@ -1,9 +1,9 @@
 // The process services against real processes: children started here, watched and ended.
 
+#include "linux/Capabilities.h"
+#include "linux/KernelThreadRegistry.h"
 #include "platform/ProcessServices.h"
-#include "platform/linux/Capabilities.h"
-#include "platform/linux/KernelThreadRegistry.h"
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include "ChildProcess.h"
 #include "TempDir.h"
@@ -444,22 +444,6 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
 
 // 0: the limit as it is; 64: all of it left to the rest of the program.
 INSTANTIATE_TEST_SUITE_P(KeptAndByPath, HandleKinds, ::testing::Values(rlim_t{0}, rlim_t{64}));
-
-TEST(ProcessServices, EndedHandleHoldsOnlyItsTimes)
-{
-    ProcessTimes final{1, 2, 3, 4};
-    auto handle = ProcessHandle::Ended(77, final);
-    EXPECT_EQ(handle->Pid(), 77u);
-    EXPECT_TRUE(handle->HasEnded());
-    EXPECT_EQ(handle->DescriptorCount(), 0);
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.creation, 1u);
-    EXPECT_EQ(times.exit, 2u);
-    EXPECT_EQ(times.kernel, 3u);
-    EXPECT_EQ(times.user, 4u);
-    EXPECT_FALSE(handle->Kill().value_or(true));
-}
 
 TEST(ProcessServices, SystemTimeAndFileLimit)
 {

@@ -2,10 +2,10 @@
 // faults a receiver must refuse; the client's table through snapshots and resyncs; the
 // client's connection against a service played by the test.
 
-#include "CFrameDecoder.h"
-#include "CWatchClient.h"
-#include "CWatchTable.h"
-#include "MessageCodec.h"
+#include "protocol/CFrameDecoder.h"
+#include "protocol/CWatchClient.h"
+#include "protocol/CWatchTable.h"
+#include "protocol/MessageCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -3,16 +3,16 @@
 // time, the sockets it is given or binds, and its command line.
 
 #include "CClientConnection.h"
+#include "ChildProcess.h"
 #include "CLiveProcesses.h"
 #include "CSystemList.h"
-#include "ChildProcess.h"
 #include "ListeningSocket.h"
 #include "PeerIdentity.h"
 #include "ProcessKill.h"
 #include "ServiceOptions.h"
 
-#include "CFrameDecoder.h"
-#include "platform/linux/ProcFiles.h"
+#include "platform/ProcFiles.h"
+#include "protocol/CFrameDecoder.h"
 
 #include <gtest/gtest.h>
 

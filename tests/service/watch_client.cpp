@@ -11,9 +11,9 @@
 // "proc-check MISSING EXTRA". Without --until the client stops after the first snapshot (or
 // the kill's answer); with it, once FILE exists and nothing has come for half a second.
 
-#include "CWatchClient.h"
-#include "CWatchTable.h"
 #include "ProcReading.h"
+#include "protocol/CWatchClient.h"
+#include "protocol/CWatchTable.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,15 +3,15 @@
 // nothing else on the machine) and the close procedure with the Settings.dat it leaves, all in
 // a temporary program directory.
 
+#include "Children.h"
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
+#include "CSignalBridge.h"
 #include "controls/CAboutBox.h"
 #include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "shell/CMainFrame.h"
 #include "shell/CMonitorApp.h"
-#include "shell/CProcessListWnd.h"
-#include "Children.h"
-#include "shell/CSignalBridge.h"
 #include "storage/CDataFile.h"
 
 #include <QAbstractButton>

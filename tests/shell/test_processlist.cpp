@@ -2,12 +2,12 @@
 // a running monitor in a temporary program directory, killed through the Delete key and the
 // Disable command, with the Yes/No boxes answered from the test.
 
+#include "Children.h"
+#include "CProcessListWnd.h"
+#include "ProcessTableModel.h"
 #include "../monitor/MonitorTestAccess.h"
 #include "controls/CFindBar.h"
 #include "dialogs/CDListDlg.h"
-#include "shell/CProcessListWnd.h"
-#include "Children.h"
-#include "shell/ProcessTableModel.h"
 
 #include <QAbstractButton>
 #include <QApplication>

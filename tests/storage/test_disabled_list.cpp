@@ -1,5 +1,6 @@
+#include "platform/FileIo.h"
 #include "storage/CDisabledList.h"
-#include "storage/FileIo.h"
+#include "storage/StorageFault.h"
 
 #include "TestFiles.h"
 
@@ -146,10 +147,10 @@ TEST(DisabledList, AddIgnoresNamesThatCannotBeStored)
     // Nothing to add is no failure; a name the file cannot hold is refused with the reason.
     EXPECT_TRUE(list.Add(""));
     EXPECT_TRUE(list.Add(" \t\r\n\v\f"));
-    EXPECT_EQ(list.Add("a|b").error(), FileFault::NameNotStorable); // would come back as "a" and lose "b"
-    EXPECT_EQ(list.Add("|").error(), FileFault::NameNotStorable);
-    EXPECT_EQ(list.Add("a\0b"s).error(), FileFault::NameNotStorable); // would end the reading of every entry after it
-    EXPECT_NE(make_error_code(FileFault::NameNotStorable).message().find("\"|\""), std::string::npos);
+    EXPECT_EQ(list.Add("a|b").error(), StorageFault::NameNotStorable); // would come back as "a" and lose "b"
+    EXPECT_EQ(list.Add("|").error(), StorageFault::NameNotStorable);
+    EXPECT_EQ(list.Add("a\0b"s).error(), StorageFault::NameNotStorable); // would end the reading of every entry after it
+    EXPECT_NE(make_error_code(StorageFault::NameNotStorable).message().find("\"|\""), std::string::npos);
 
     EXPECT_EQ(list.GetSize(), 0u);
     EXPECT_FALSE(ReadBytes(list.m_path)) << "nothing added, nothing saved";
@@ -182,14 +183,11 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     ASSERT_TRUE(list.Add("a"));
     ASSERT_TRUE(list.Add("b"));
 
-    list.RemoveAt(0);
-    EXPECT_EQ(ReadBytes(list.m_path), "a|b|") << "RemoveAt does not save";
-    ASSERT_TRUE(list.Save());
+    ASSERT_FALSE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "b|");
-
-    list.RemoveAt(0);
-    ASSERT_TRUE(list.Save());
+    ASSERT_FALSE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "");
+    EXPECT_EQ(list.GetSize(), 0u);
 
     ASSERT_TRUE(list.Add("c"));
     list.RemoveAll();

@@ -2,10 +2,10 @@
 // symbolic links of other users, FIFOs, a full disk, kills during a save and two copies of the
 // program changing the disabled list in one folder.
 
+#include "platform/FileIo.h"
 #include "storage/CDataFile.h"
 #include "storage/CDisabledList.h"
 #include "storage/CEventLogFile.h"
-#include "storage/FileIo.h"
 #include "storage/LogFileAccess.h"
 
 #include "TestFiles.h"

@@ -1,7 +1,7 @@
 // The event log dialog's reading and saving of Logs.log: the file handed on in pieces, and
 // the digest by which Save tells the file that was read from one that changed since.
 
-#include "storage/LogDigest.h"
+#include "LogDigest.h"
 #include "storage/LogFileAccess.h"
 
 #include "TestFiles.h"

@@ -2,9 +2,10 @@
 // its callers wait for the disk. A disk that holds the writer is played by the fault-injection
 // hook, which stops the writer's thread before an entry as a frozen filesystem would.
 
+#include "platform/FileIo.h"
 #include "storage/CLogWriter.h"
-#include "storage/FileIo.h"
 #include "storage/LogFileAccess.h"
+#include "storage/StorageFault.h"
 
 #include "TestFiles.h"
 
@@ -145,10 +146,10 @@ TEST(LogWriter, HeldWriterGivesUpTheWaitAndKeepsTheLog)
     disk.WaitUntilHeld();
 
     bool ran = false;
-    EXPECT_EQ(writer.RunClosed([&](const std::string&) { ran = true; }, 200ms).error(), FileFault::LogBusy);
+    EXPECT_EQ(writer.RunClosed([&](const std::string&) { ran = true; }, 200ms).error(), StorageFault::LogBusy);
     EXPECT_FALSE(ran);
-    EXPECT_EQ(writer.OpenAndWait(200ms).error(), FileFault::LogBusy);
-    EXPECT_EQ(writer.Flush(200ms).error(), FileFault::LogBusy);
+    EXPECT_EQ(writer.OpenAndWait(200ms).error(), StorageFault::LogBusy);
+    EXPECT_EQ(writer.Flush(200ms).error(), StorageFault::LogBusy);
     ASSERT_TRUE(writer.Write("after\r\n"));
 
     disk.Release();
@@ -156,7 +157,7 @@ TEST(LogWriter, HeldWriterGivesUpTheWaitAndKeepsTheLog)
     EXPECT_EQ(ReadBytes(path), "held\r\nafter\r\n");
     LogSnapshot snapshot;
     std::string bytes;
-    EXPECT_EQ(ReadLogFile(path, bytes, snapshot), FileFault::InUse) << "the log is still open";
+    EXPECT_EQ(ReadLogFile(path, bytes, snapshot), StorageFault::InUse) << "the log is still open";
 }
 
 // At the end the queue is written out; a disk that takes nothing makes the end give up after

@@ -1,5 +1,5 @@
+#include "platform/FileIo.h"
 #include "storage/CDataFile.h"
-#include "storage/FileIo.h"
 
 #include "TestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/Capabilities.h"
+#include "linux/Capabilities.h"
 
 #include <atomic>
 #include <cerrno>

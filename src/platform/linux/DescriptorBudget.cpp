@@ -1,4 +1,4 @@
-#include "platform/linux/DescriptorBudget.h"
+#include "linux/DescriptorBudget.h"
 
 #include "platform/ProcessServices.h"
 

@@ -1,7 +1,7 @@
-#include "platform/linux/DesktopEntryIndex.h"
+#include "linux/DesktopEntryIndex.h"
 
+#include "platform/FileIo.h"
 #include "platform/ProcessServices.h"
-#include "storage/FileIo.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,23 +2,14 @@
 // Icon names for executables, from the desktop entries of the installed applications: an
 // entry names its program in TryExec or as the first word of Exec, and its icon in Icon.
 
+#include "platform/DesktopEntry.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace platform {
-
-// The keys of a desktop entry's [Desktop Entry] group that the program uses, with the
-// escapes of string values (\s, \n, \t, \r, \\) resolved.
-struct DesktopEntry {
-    std::string type, icon, tryExec, exec;
-    bool hidden = false;
-};
-
-// Reads the desktop entry file at `path`. False when it cannot be read or is larger than any
-// desktop entry (1 MiB); keys of other groups, comments and malformed lines are skipped.
-bool ReadDesktopEntry(const std::string& path, DesktopEntry& out);
 
 class DesktopEntryIndex {
 public:

@@ -1,7 +1,7 @@
-#include "platform/linux/KernelThreadRegistry.h"
+#include "linux/KernelThreadRegistry.h"
 
-#include "platform/linux/DescriptorBudget.h"
-#include "platform/linux/ProcFiles.h"
+#include "linux/DescriptorBudget.h"
+#include "linux/ProcFiles.h"
 
 #include <algorithm>
 #include <unistd.h>

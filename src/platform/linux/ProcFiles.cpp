@@ -1,6 +1,6 @@
-#include "platform/linux/ProcFiles.h"
+#include "linux/ProcFiles.h"
 
-#include "platform/linux/DescriptorBudget.h"
+#include "linux/DescriptorBudget.h"
 
 #include <cerrno>
 #include <cstdio>

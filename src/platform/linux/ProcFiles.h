@@ -1,44 +1,14 @@
 #pragma once
-// Reading the files of /proc: a stat descriptor read again in place, the clock tick and the
-// boot time that turn kernel tick counts into FileTime values.
+// The /proc reading that only the process services do: a stat descriptor they keep, read
+// again in place. The rest is shared with the watch service (platform/ProcFiles.h).
 
-#include "platform/ProcessServices.h"
-#include "platform/linux/ProcStat.h"
-
-#include <cstddef>
-#include <optional>
-#include <string>
+#include "platform/ProcFiles.h"
 
 namespace platform::procfs {
-
-// Room for a whole stat line (about 300 bytes; command names are at most 64).
-constexpr std::size_t kStatBufferSize = 1024;
 
 // Reads the stat file behind `fd` from its start and parses it. `comm` of the result points
 // into `buffer`. Sets `readFailed` when the read itself failed (for a /proc descriptor: the
 // process is gone), as opposed to a line that did not parse.
 std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed);
-
-// Reads a small file of /proc by path into `buffer` (one read, from its start) and returns the
-// byte count, or -1. Sets `gone` when the file's process no longer exists (no such entry, or
-// the read failed); an open that failed otherwise leaves it clear, and a failure for lack of
-// descriptors is noted as a shortage.
-long ReadSmallFile(const char* path, char* buffer, std::size_t size, bool& gone);
-
-// Reads and parses /proc/<pid>/stat by path; `gone` as for ReadSmallFile. The identifier may
-// name a newer process than the caller meant: callers compare the start time.
-std::optional<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize], bool& gone);
-
-// Clock ticks per second of the tick counts in stat files.
-long ClockTicksPerSecond();
-
-// A count of clock ticks as a duration in 100-ns units.
-FileTime TicksToFileTime(std::uint64_t ticks);
-
-// Boot time as a FileTime (btime of /proc/stat), read once; 0 when it cannot be read.
-FileTime BootTime();
-
-// Reads a whole small file of /proc; false when it cannot be opened or read.
-bool ReadWholeFile(const char* path, std::string& out);
 
 } // namespace platform::procfs

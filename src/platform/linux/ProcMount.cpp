@@ -1,8 +1,8 @@
-#include "platform/linux/ProcMount.h"
+#include "linux/ProcMount.h"
 
+#include "linux/Capabilities.h"
+#include "linux/ProcFiles.h"
 #include "platform/ProcessServices.h"
-#include "platform/linux/Capabilities.h"
-#include "platform/linux/ProcFiles.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "platform/linux/ProcStat.h"
+#include "platform/ProcStat.h"
 
 #include <charconv>
 

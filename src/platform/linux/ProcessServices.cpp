@@ -2,10 +2,10 @@
 
 #include "platform/ProcessServices.h"
 
-#include "platform/linux/Capabilities.h"
-#include "platform/linux/DescriptorBudget.h"
-#include "platform/linux/KernelThreadRegistry.h"
-#include "platform/linux/ProcFiles.h"
+#include "linux/Capabilities.h"
+#include "linux/DescriptorBudget.h"
+#include "linux/KernelThreadRegistry.h"
+#include "linux/ProcFiles.h"
 
 #include <algorithm>
 #include <charconv>
@@ -346,15 +346,6 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     return handle;
 }
 
-std::unique_ptr<ProcessHandle> ProcessHandle::Ended(std::uint32_t pid, const ProcessTimes& times)
-{
-    std::unique_ptr<ProcessHandle> handle(new ProcessHandle);
-    handle->m_pid = pid;
-    handle->m_ended = true;
-    handle->m_times = times;
-    return handle;
-}
-
 ProcessHandle::~ProcessHandle()
 {
     if (const int kept = DescriptorCount()) {
@@ -556,7 +547,7 @@ std::string ProcessHandle::FilePath() const
     return {};
 }
 
-Result<bool> ProcessHandle::Kill(bool privilegedRetry)
+Result<bool> ProcessHandle::Kill()
 {
     if (m_ended)
         return false;
@@ -565,7 +556,7 @@ Result<bool> ProcessHandle::Kill(bool privilegedRetry)
         return false;
     Result<bool> sent = PidfdKill(pidfd);
     const bool refused = !*sent && errno == EPERM;
-    if (refused && privilegedRetry)
+    if (refused)
         sent = caps::WithCapabilityRaised(CAP_KILL, [pidfd] { return PidfdKill(pidfd); });
     if (pidfd != m_pidfd)
         close(pidfd);

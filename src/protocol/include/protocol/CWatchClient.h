@@ -16,8 +16,8 @@
 // - RequestKill never waits for the answer: the KillResult comes through Receive. Without
 //   kMayKill in the Welcome the answer is the quiet refusal (EPERM).
 
-#include "MessageCodec.h"
-#include "CFrameDecoder.h"
+#include "protocol/CFrameDecoder.h"
+#include "protocol/MessageCodec.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,7 @@
 #pragma once
 // Opening, reading and atomic whole-file replacement for the files of the program directory
-// (the settings, the disabled list and the event log).
+// (the settings, the disabled list and the event log, in the storage layer) and of the watch
+// service; ReadFilePrefix reads the system's files (desktop entries).
 //
 // The rules every read and write of these files follows:
 // - A symbolic link is read or written through only when every link on the way and the file it
@@ -23,9 +24,6 @@
 enum class FileFault {
     NotRegularFile = 1, // a directory, FIFO, socket or device stands where a file should be
     ForeignLink,        // a symbolic link that is not the user's, or that leads to another's file
-    InUse,              // locked by another running copy of the program
-    NameNotStorable,    // a name the disabled list's format cannot hold ("|" or a zero byte)
-    LogBusy,            // the log's writer is still held by the disk: earlier entries wait
 };
 const std::error_category& FileFaultCategory();
 std::error_code make_error_code(FileFault fault);
@@ -78,8 +76,6 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
 // link stays and its target is replaced. The new file keeps the old file's permission bits, or
 // gets 0666 less the umask when there was none.
 std::error_code ReplaceFile(const std::string& path, std::string_view bytes);
-// The same, as a yes or no.
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 // Fault injection for tests: the next flush of a folder after a replacement, or the next close
 // of the event log, fails with `error`, as only a failing disk or a network filesystem makes

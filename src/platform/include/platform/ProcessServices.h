@@ -149,16 +149,12 @@ public:
 
     // Terminates the process with SIGKILL through its pidfd (one opened for the moment and
     // checked by the start time, on a handle that keeps none), never by bare identifier. On
-    // EPERM, when `privilegedRetry` is set and CAP_KILL is permitted but not effective, raises
-    // it in the calling thread alone (capabilities are per thread on Linux) for one more
-    // attempt and drops it again at once. The value tells whether the signal was delivered
-    // (the program reports nothing either way); false for an ended handle. Fails only when
-    // CAP_KILL could not be dropped again (see PrivilegeError): that the caller must tell.
-    Result<bool> Kill(bool privilegedRetry = true);
-
-    // A handle that stands for a process already ended with the given final times (holds no
-    // descriptor). For tables restored or built without the process, e.g. benchmarks.
-    static std::unique_ptr<ProcessHandle> Ended(std::uint32_t pid, const ProcessTimes& times);
+    // EPERM, when CAP_KILL is permitted but not effective, raises it in the calling thread
+    // alone (capabilities are per thread on Linux) for one more attempt and drops it again at
+    // once. The value tells whether the signal was delivered (the program reports nothing
+    // either way); false for an ended handle. Fails only when CAP_KILL could not be dropped
+    // again (see PrivilegeError): that the caller must tell.
+    Result<bool> Kill();
 
 private:
     friend class ExitWatch;

@@ -77,8 +77,6 @@ private:
     QColor m_background; // invalid: the parent's background
     bool m_bHot = false;
     bool m_bOpened = false;
-    bool m_bUnderlined = true;
-    bool m_bShrinkToText = true;
     QString m_target;
     bool m_bAttached = false;
     QTimer m_hoverTimer;

@@ -7,6 +7,9 @@
 // and message box lies within the screen's available area, and the event log's find field
 // keeps room to type in.
 
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
+#include "ProcessTableModel.h"
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/CBackdropButton.h"
@@ -15,9 +18,6 @@
 #include "controls/TellFailure.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
-#include "shell/ProcessTableModel.h"
 #include "storage/StringTable.h"
 
 #include <QAbstractButton>

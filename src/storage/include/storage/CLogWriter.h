@@ -64,7 +64,7 @@ public:
 
     // These wait at most `limit` for the writer to reach them behind the entries queued before;
     // when it does not (the disk holds it), they give up, leave the log as it was and return
-    // FileFault::LogBusy.
+    // StorageFault::LogBusy.
     // Open, with the reason the log could not be opened returned here instead of told.
     Result<> OpenAndWait(std::chrono::milliseconds limit);
     // Runs `operation` on the calling thread, given the log's path, with the log closed, after

@@ -22,9 +22,6 @@ enum StringId : unsigned {
     IDS_CMD_ABOUT = 57664, IDS_CMD_EXIT = 57665,
     IDS_CMD_VIEW_TOOLBAR = 59392, IDS_CMD_VIEW_STATUSBAR = 59393,
     IDS_INDICATOR_CAPS = 59137, IDS_INDICATOR_NUM = 59138, IDS_INDICATOR_SCRL = 59139,
-    IDS_SC_SIZE = 61184, IDS_SC_MOVE = 61185, IDS_SC_MINIMIZE = 61186,
-    IDS_SC_MAXIMIZE = 61187, IDS_SC_RESTORE = 61202, IDS_SC_TASKLIST = 61203,
-    IDS_MAINFRAME = 128, // the main frame's title string, the same text as IDS_APP_TITLE
 
     // Texts that the dialogs and the process list carry in their own layouts; numbered here
     // from 20000 so that every visible text is read through LoadString.

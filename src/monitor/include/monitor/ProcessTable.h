@@ -92,7 +92,6 @@ public:
     // The image list: image 0 is the default icon (empty name).
     int AddImage(std::string iconName);
     int GetImageCount() const;
-    const std::string& GetImageName(int image) const;
 
     // Frees every record (closing its handle), from the last row to the first; the rows stay.
     void FreeRecords();

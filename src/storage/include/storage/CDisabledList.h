@@ -25,21 +25,18 @@ std::string NormalizeDisabledName(std::string_view name);
 
 class CDisabledList {
 public:
-    std::string m_path; // full path of BlackList.log; empty: Load and Save do nothing
+    std::string m_path; // full path of BlackList.log; empty: Load does nothing
 
     // Replaces the entries with the file's pieces before each "|" (a zero byte ends the
     // reading). A missing, empty or unreadable file leaves the entries unchanged; only the
     // unreadable one is a failure, whose reason is returned (the file is read under the link
     // rule of FileIo.h).
     Result<> Load();
-    // Writes every entry and its "|" to a temporary file beside m_path and renames it over
-    // the old file; on any failure the old file stays whole. Returns whether it was written.
-    bool Save();
     // Trims C-locale white space at both ends, lower-cases and appends the name to the file:
     // under an exclusive flock on the file, its entries as they are now are read, the name
     // appended and the whole written back; the list in memory becomes the result. An empty
     // result is not added (and is no failure). A name containing "|" or a zero byte is refused
-    // with FileFault::NameNotStorable: the next load would split or cut it, losing the entries
+    // with StorageFault::NameNotStorable: the next load would split or cut it, losing the entries
     // after it. No check for duplicates. On failure the file keeps what it held, the list in
     // memory becomes that (when it can be read), and the reason is returned.
     Result<> Add(const std::string& name);
@@ -57,7 +54,6 @@ public:
     // Trims and lower-cases a copy of `name` and compares it exactly with each entry; an
     // empty probe is never held.
     bool Contains(const std::string& name) const;
-    void RemoveAt(std::size_t index); // caller checks the index; does not save
     void RemoveAll();                 // memory only; does not save
     std::size_t GetSize() const;
     const std::string& GetAt(std::size_t index) const;

@@ -24,7 +24,8 @@ public:
 
     // The program directory comes from argv[0] (ChooseProgramDirectory). A data directory that
     // could not be created is told at start, like a failed signal handler: on stderr, and in
-    // the status bar once the window exists.
+    // the status bar once the window exists. The soft descriptor limit is raised to the hard
+    // one (RaiseFileLimit).
     CMonitorApp(int& argc, char** argv);
     // With an explicit program directory. When a QApplication exists already (tests), it is
     // used, and the end of the frame does not end that application.

@@ -1,13 +1,13 @@
 // Renders the main window (with the processes of this machine, one row selected) and the About
-// box into PNG files for docs/ (tests/e2e/theme-screenshots.sh runs it):
+// box into PNG files for docs/ (docs/theme-screenshots.sh runs it):
 //   theme_screenshots OUTDIR          main-window-<ratio>x.png, about-<ratio>x.png at the
 //                                     device pixel ratio Qt runs at (QT_SCALE_FACTOR)
 //   theme_screenshots --dark OUTDIR   main-window-dark.png with a dark palette (Breeze Dark's
 //                                     colours, Fusion style)
 
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
 #include "controls/CAboutBox.h"
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

@@ -9,7 +9,7 @@
 //
 // Not thread-safe by itself.
 
-#include "WatchMessages.h"
+#include "protocol/WatchMessages.h"
 
 #include <cstdint>
 #include <unordered_map>

@@ -1,8 +1,7 @@
-#include "storage/FileIo.h"
+#include "platform/FileIo.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/Result.h"
-#include "storage/FileDescriptor.h"
-#include "storage/StringTable.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,12 +33,6 @@ public:
             return "not a regular file";
         case FileFault::ForeignLink:
             return "a symbolic link that is not yours, or that leads to another user's file";
-        case FileFault::InUse:
-            return "in use by another running copy of the program";
-        case FileFault::NameNotStorable:
-            return LoadString(IDS_ERR_NAME_NOT_STORABLE);
-        case FileFault::LogBusy:
-            return LoadString(IDS_ERR_LOG_BUSY);
         }
         return "unknown file fault";
     }
@@ -464,11 +457,6 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
         return error;
     }
     return SyncDirectoryOf(target);
-}
-
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes)
-{
-    return !ReplaceFile(path, bytes);
 }
 
 void InjectFaultForTesting(InjectedFault where, int error)

@@ -4,12 +4,12 @@
 // ones whatever the theme. Every window's texts stand out from their backgrounds, and so do
 // the toolbar's and the menus' images, greyed or not, on dark and light palettes alike.
 
+#include "CMainFrame.h"
+#include "CProcessListWnd.h"
 #include "controls/CAboutBox.h"
 #include "controls/CLinkLabel.h"
 #include "dialogs/CDListDlg.h"
 #include "dialogs/CLogsViewDlg.h"
-#include "shell/CMainFrame.h"
-#include "shell/CProcessListWnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

@@ -15,11 +15,9 @@
 #include <QDialog>
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
-class CEventLogFile;
 class CFindBar;
 class CLogEdit;
 class QPushButton;
@@ -35,8 +33,6 @@ public:
     using LogRunner = std::function<Result<>(const std::function<void(const std::string& path)>&)>;
     // Set by the creator before the dialog is shown; unset, the dialog shows nothing.
     LogRunner m_runWithLogClosed;
-    // A runner over a log of one's own, under `lock` when given (neither is owned).
-    static LogRunner ForLog(CEventLogFile& log, std::mutex* lock = nullptr);
     // The log's path, named when an operation fails: set by the creator, and by every
     // operation to the path the runner gave it.
     std::string m_path;

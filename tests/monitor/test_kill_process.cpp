@@ -1,8 +1,8 @@
 // KillProcess against real processes, including one of another user that only CAP_KILL may
 // signal.
 
-#include "monitor/KillProcess.h"
-#include "platform/linux/Capabilities.h"
+#include "KillProcess.h"
+#include "linux/Capabilities.h"
 
 #include "ChildProcess.h"
 
@@ -29,14 +29,14 @@ TEST(KillProcess, KillsThroughTheHandle)
     ASSERT_TRUE(child.Start({kSleep, "1000"}));
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
-    EXPECT_FALSE(KillProcess(handle.get(), true).error());
+    EXPECT_FALSE(KillProcess(handle.get()).error());
     ASSERT_TRUE(child.WaitEnded(5000));
     EXPECT_TRUE(KilledBySigkill(child.Wait()));
 }
 
 TEST(KillProcess, NullOrEndedHandleIsLeftAlone)
 {
-    EXPECT_FALSE(KillProcess(nullptr, true).error());
+    EXPECT_FALSE(KillProcess(nullptr).error());
 
     ChildProcess child;
     ASSERT_TRUE(child.Start({kSleep, "1000"}));
@@ -46,13 +46,7 @@ TEST(KillProcess, NullOrEndedHandleIsLeftAlone)
     platform::ProcessTimes times;
     ASSERT_TRUE(handle->GetTimes(times));
     ASSERT_TRUE(handle->HasEnded());
-    EXPECT_FALSE(KillProcess(handle.get(), true).error()); // nothing to do, nothing reported
-    EXPECT_FALSE(KillProcess(handle.get(), false).error());
-
-    // An ended handle whose process the program never saw end: still nothing.
-    auto ended = ProcessHandle::Ended(static_cast<std::uint32_t>(getpid()), times);
-    EXPECT_FALSE(KillProcess(ended.get(), true).error());
-    SUCCEED(); // this process is still here
+    EXPECT_FALSE(KillProcess(handle.get()).error()); // nothing to do, nothing reported
 }
 
 TEST(KillProcess, ReapedButUnnoticedProcessIsNotRetried)
@@ -63,14 +57,13 @@ TEST(KillProcess, ReapedButUnnoticedProcessIsNotRetried)
     ASSERT_NE(handle, nullptr);
     child.Stop(); // the handle has not read its times since
     EXPECT_FALSE(handle->Kill().value_or(true));
-    EXPECT_FALSE(KillProcess(handle.get(), true).error());
+    EXPECT_FALSE(KillProcess(handle.get()).error());
 }
 
 // A process of another user, signalled from a helper whose CAP_KILL is arranged per case.
 struct OtherUserCase {
     const char* label;
     bool permitted; // CAP_KILL left in the helper's permitted set (never in its effective set)
-    bool bNT;
     bool killed;
 };
 
@@ -95,8 +88,8 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
     })) << "cannot switch a child to uid " << kNobody;
     const auto pid = static_cast<std::uint32_t>(target.Pid());
 
-    // Exit codes: 0 fine, 1 the effective set differs afterwards, 2 the first attempt was
-    // not refused, 3 a privilege failure reported, 10+ set-up failures.
+    // Exit codes: 0 fine, 1 the effective set differs afterwards, 3 a privilege failure
+    // reported, 10+ set-up failures.
     const int helper = ChildProcess::RunInHelper([pid, c] {
         caps::CapabilitySets sets;
         if (!caps::GetCapabilities(sets))
@@ -109,11 +102,9 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
         auto handle = ProcessHandle::Open(pid);
         if (!handle)
             return 12;
-        if (handle->Kill(false).value_or(true))
-            return 2;
         caps::CapabilitySets before, after;
         caps::GetCapabilities(before);
-        if (KillProcess(handle.get(), c.bNT).error())
+        if (KillProcess(handle.get()).error())
             return 3;
         caps::GetCapabilities(after);
         return before.effective == after.effective && before.permitted == after.permitted ? 0 : 1;
@@ -130,9 +121,8 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
 
 INSTANTIATE_TEST_SUITE_P(
     CapKill, KillOtherUser,
-    testing::Values(OtherUserCase{"NotPermitted", false, true, false},
-                    OtherUserCase{"PermittedNotEffective", true, true, true},
-                    OtherUserCase{"PermittedButNotNT", true, false, false}),
+    testing::Values(OtherUserCase{"NotPermitted", false, false},
+                    OtherUserCase{"PermittedNotEffective", true, true}),
     [](const testing::TestParamInfo<OtherUserCase>& c) { return std::string(c.param.label); });
 
 // The privileged retry when CAP_KILL cannot be dropped again afterwards, the capset calls
@@ -187,13 +177,13 @@ TEST_P(RestoreFails, IsReportedAndNoCapabilityIsRaisedAgain)
         int otherThread = 0;
         std::thread other([&] {
             failed.wait();
-            const Result<> again = KillProcess(later.get(), true);
+            const Result<> again = KillProcess(later.get());
             caps::CapabilitySets mine;
             caps::GetCapabilities(mine);
             otherThread = again.error() ? 3 : (mine.permitted | mine.effective) != 0 ? 4 : 0;
         });
         caps::SetCapsetFaultForTesting(c.fault);
-        const Result<> killed = KillProcess(handle.get(), true);
+        const Result<> killed = KillProcess(handle.get());
         caps::SetCapsetFaultForTesting(nullptr);
         caps::CapabilitySets after;
         caps::GetCapabilities(after);

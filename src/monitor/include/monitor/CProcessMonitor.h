@@ -99,13 +99,13 @@ public:
     void SetSettings(const SettingsRecord& settings);
     // The event-log switch (no banner either way), in order with the entries queued before. A
     // log that cannot be opened stays off and the reason is returned; so does a log whose
-    // writer the disk has held for kLogWait (FileFault::LogBusy).
+    // writer the disk has held for kLogWait (StorageFault::LogBusy).
     std::error_code StartEventLog();
     void StopEventLog();
     // Runs `operation` on this thread, on the log's path, with the log closed once the entries
     // queued before are written, and opens it again afterwards if it was open; the entries
     // queued meanwhile wait for it. When the disk holds the writer for kLogWait, `operation`
-    // is not run and FileFault::LogBusy is returned.
+    // is not run and StorageFault::LogBusy is returned.
     Result<> RunWithLogClosed(const std::function<void(const std::string& path)>& operation);
     // How long the window's thread waits for the log's writer.
     static constexpr std::chrono::milliseconds kLogWait{3000};
@@ -197,7 +197,6 @@ private:
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bThreadEnded{false};
     std::thread m_hThread;
-    bool m_bNT = false;
     SettingsRecord m_settings;
     CDisabledList m_disabledList;
     CDataFile m_settingsFile;

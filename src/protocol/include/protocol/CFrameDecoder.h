@@ -4,7 +4,7 @@
 // was last given, and it refuses a frame as soon as its length is read when that length is
 // over the limit, before any of its body arrives.
 
-#include "MessageCodec.h"
+#include "protocol/MessageCodec.h"
 
 #include <optional>
 #include <string>

@@ -17,7 +17,7 @@ foreach(source IN LISTS orvane_manual_sources)
     list(APPEND orvane_manual_outputs ${output})
 endforeach()
 add_custom_target(orvane_manual ALL DEPENDS ${orvane_manual_outputs})
-add_dependencies(orvane_gui orvane_manual)
+add_dependencies(orvane_shell orvane_manual)
 
 # Always share/orvane beside bin: that layout is how the program recognises an installed copy.
 install(FILES ${orvane_manual_sources} DESTINATION share/orvane)

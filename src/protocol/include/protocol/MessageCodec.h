@@ -2,8 +2,8 @@
 // Turning messages into frames and frame bodies back into messages (the wire form is described
 // in WatchMessages.h). Pure functions: no I/O, no state.
 
-#include "WatchMessages.h"
 #include "platform/Result.h"
+#include "protocol/WatchMessages.h"
 
 #include <string>
 #include <string_view>
