@@ -1,9 +1,9 @@
 #include "CProcessListWnd.h"
 
-#include "Columns.h"
 #include "ProcessTableModel.h"
 #include "controls/AskYesNo.h"
 #include "dialogs/CDListDlg.h"
+#include "monitor/RowStore.h"
 #include "storage/StringTable.h"
 
 #include <QEvent>

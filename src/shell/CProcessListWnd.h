@@ -59,8 +59,8 @@ public:
     // Gives a view the list's settings (columns, widths, row height, selection, no sorting);
     // the benchmark measures a view set up exactly like the window's own.
     static void SetUpList(QTableView* list);
-    // Width of a column at start: 130, 40, 120, 120, 60 and 400, widened alike as far as the
-    // font needs for a time text to fit its column; the PID column holds seven digits.
+    // Width of a column at start: the column table's width, widened alike as far as the font
+    // needs for a time text to fit its column; the PID column holds seven digits.
     static int ColumnWidth(int column, const QFontMetrics& metrics);
 
 signals:
