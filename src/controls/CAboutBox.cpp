@@ -1,5 +1,6 @@
 #include "controls/CAboutBox.h"
 
+#include "buildinfo/BuildInfo.h"
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
 #include "controls/DialogUnits.h"
@@ -19,8 +20,6 @@
 namespace {
 
 const char* const kPicturePath = ":/controls/about.svg";
-const char* const kWebPage = "https://orvane.example.org/";
-const char* const kSupportMail = "mailto:support@orvane.example.org";
 
 // The box as laid out in dialog units, for an 8-point dialog font.
 constexpr QSize kBoxUnits(265, 127);
@@ -114,12 +113,12 @@ CAboutBox::CAboutBox(QWidget* parent)
 
     m_pMailLink = new CLinkLabel(Text(IDS_DLG_EMAIL_US), this);
     m_pMailLink->setGeometry(KeepInside(units.Rect(kMailUnits), client));
-    m_pMailLink->SetTarget(QString::fromLatin1(kSupportMail));
+    m_pMailLink->SetTarget(QStringLiteral("mailto:") + QString::fromLatin1(buildinfo::kSupportMail));
     m_pMailLink->Attach();
 
     m_pWebLink = new CLinkLabel(Text(IDS_DLG_VISIT_WEB), this);
     m_pWebLink->setGeometry(KeepInside(units.Rect(kWebUnits), client));
-    m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
+    m_pWebLink->SetTarget(QString::fromLatin1(buildinfo::kWebSite));
     m_pWebLink->Attach();
 
     // The links are read against the picture, not against the theme's window colour.

@@ -3,6 +3,7 @@
 #include "CLockIndicators.h"
 #include "CProcessListWnd.h"
 #include "CTransientOwner.h"
+#include "buildinfo/BuildInfo.h"
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/Picture.h"
@@ -82,7 +83,7 @@ CMainFrame::CMainFrame(const std::string& programDirectory, QWidget* parent)
 {
     m_trayIcon = new QSystemTrayIcon(this);
     m_wndProcessList = new CProcessListWnd(programDirectory, this);
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    m_trayIcon->setIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
     // The tip is cut to what the notification area takes (63 characters).
     m_trayIcon->setToolTip(Text(IDS_APP_TITLE).left(63));
 }
@@ -95,7 +96,7 @@ CMainFrame::~CMainFrame()
 bool CMainFrame::Create()
 {
     setWindowTitle(Text(IDS_APP_TITLE));
-    setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    setWindowIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
 
     // The client: creating it starts the monitor thread. Its end is the second close request.
     setCentralWidget(m_wndProcessList);

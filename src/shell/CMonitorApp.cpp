@@ -3,6 +3,7 @@
 #include "CMainFrame.h"
 #include "CProcessListWnd.h"
 #include "CSignalBridge.h"
+#include "buildinfo/BuildInfo.h"
 #include "platform/ProcessServices.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
@@ -42,10 +43,10 @@ CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
     // The application name is the class half of the X11 window class (WM_CLASS), which task
     // bars match against the menu entry's StartupWMClass; the title stays in the captions.
     QApplication::setApplicationName(QString::fromLatin1(kWindowClass));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    QApplication::setWindowIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
     // Lets the desktop tie the window to the installed menu entry and its icon (the Wayland
     // app id).
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(buildinfo::kAppId));
 }
 
 CMonitorApp::~CMonitorApp()

@@ -229,6 +229,7 @@ private slots:
     void signalBridge();
     void manualPath_data();
     void manualPath();
+    void versionInPictureAndManual();
 };
 
 // Every row of the command table with a menu of the bar is an entry there, in the table's
@@ -1103,6 +1104,20 @@ void TestMainFrame::manualPath()
     if (installed)
         QFile(root + "/share/orvane/OrvaneHelp.html").open(QIODevice::WriteOnly);
     QCOMPARE(CMainFrame::ManualPath(root + "/bin"), root + "/" + expected);
+}
+
+// The project's version as the About box's picture and the manual beside the program show it,
+// written in where the title's is.
+void TestMainFrame::versionInPictureAndManual()
+{
+    QFile picture(QStringLiteral(":/controls/about.svg"));
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    QVERIFY(picture.readAll().contains(">Version 1.1</text>"));
+    QFile manual(QFileInfo(QStringLiteral(ORVANE_BINARY)).dir().filePath("OrvaneHelp.html"));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    const QByteArray text = manual.readAll();
+    QCOMPARE(text.count("Orvane v 1.1 XP"), 3);
+    QVERIFY(!text.contains('@'));
 }
 
 QTEST_MAIN(TestMainFrame)

@@ -19,8 +19,6 @@ class CMonitorApp {
 public:
     // The X11 window class, equal to StartupWMClass in packaging/org.orvane.Orvane.desktop.
     static constexpr const char* kWindowClass = "Orvane";
-    // The desktop entry's name without ".desktop": the Wayland app id.
-    static constexpr const char* kDesktopId = "org.orvane.Orvane";
 
     // The program directory comes from argv[0] (ChooseProgramDirectory). A data directory that
     // could not be created is told at start, like a failed signal handler: on stderr, and in
