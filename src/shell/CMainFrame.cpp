@@ -97,8 +97,20 @@ bool CMainFrame::Create()
 {
     setWindowTitle(Text(IDS_APP_TITLE));
     setWindowIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
+    CreateClient();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    RestoreWindowRect();
+    CreateTrayMenu();
+    StartTimers();
+    UpdateCommandUI();
+    return true;
+}
 
-    // The client: creating it starts the monitor thread. Its end is the second close request.
+void CMainFrame::CreateClient()
+{
+    // Creating it starts the monitor thread. Its end is the second close request.
     setCentralWidget(m_wndProcessList);
     m_wndProcessList->Create();
     connect(m_wndProcessList, &CProcessListWnd::threadEnded, this, &CMainFrame::RequestClose,
@@ -109,19 +121,10 @@ bool CMainFrame::Create()
             &CMainFrame::OnContextMenu);
     connect(m_wndProcessList, &CProcessListWnd::backgroundFailure, this,
             [this](const QString& text) { statusBar()->showMessage(text); });
+}
 
-    CreateMenus();
-    CreateToolBar();
-    CreateStatusBar();
-    RestoreWindowRect();
-    CreateTrayMenu();
-
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    OnTrayOpen();
-            });
-
+void CMainFrame::StartTimers()
+{
     m_trayWatch = new QTimer(this);
     m_trayWatch->setSingleShot(true);
     connect(m_trayWatch, &QTimer::timeout, this, &CMainFrame::OnTrayCheck);
@@ -130,8 +133,6 @@ bool CMainFrame::Create()
     m_idleTimer->setInterval(250);
     connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
     m_idleTimer->start();
-    UpdateCommandUI();
-    return true;
 }
 
 std::span<const CommandFacts> CMainFrame::CommandTable()
@@ -307,6 +308,11 @@ void CMainFrame::CreateTrayMenu()
     });
     m_trayMenu->setDefaultAction(open);
     m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    OnTrayOpen();
+            });
 }
 
 void CMainFrame::RestoreWindowRect()

@@ -106,12 +106,17 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
+    // The steps of Create.
+    void CreateClient();
     void AddCommand(const CommandFacts& facts);
     void CreateMenus();
     void CreateToolBar();
     void AddToolButton(const CommandFacts& facts);
     void CreateStatusBar();
+    // The tray menu, and the icon's clicks.
     void CreateTrayMenu();
+    // The next check of the notification area while in the tray, and the idle updates.
+    void StartTimers();
     void RestoreWindowRect();
     void FitSavedOuterRect();
     void CapturePlacement();

@@ -69,7 +69,13 @@ bool CMonitorApp::InitInstance()
         m_pMainWnd.reset();
         return false;
     }
+    ConnectFrame(frame);
+    ShowFrame(*frame);
+    return true;
+}
 
+void CMonitorApp::ConnectFrame(CMainFrame* frame)
+{
     // What went wrong before the window existed is told now that it can be shown.
     CProcessMonitor& monitor = frame->ProcessList()->Monitor();
     monitor.NoticeFileFailure(CProcessMonitor::NoticeKind::DataFolder, IDS_ERR_DATA_FOLDER,
@@ -86,15 +92,17 @@ bool CMonitorApp::InitInstance()
     // The end of the session is answered at once: the state is saved, nobody is asked.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame,
                      [frame](QSessionManager&) { frame->OnQueryEndSession(); });
+}
 
-    const SettingsRecord s = frame->ProcessList()->Settings();
+void CMonitorApp::ShowFrame(CMainFrame& frame)
+{
+    const SettingsRecord s = frame.ProcessList()->Settings();
     if (s.minimizeAtStart != 0)
-        frame->showMinimized(); // which takes it to the tray
+        frame.showMinimized(); // which takes it to the tray
     else if (s.maximized != 0)
-        frame->showMaximized();
+        frame.showMaximized();
     else
-        frame->show();
-    return true;
+        frame.show();
 }
 
 int CMonitorApp::Run()

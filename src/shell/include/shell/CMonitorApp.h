@@ -41,6 +41,12 @@ public:
     const std::string& ProgramDirectory() const { return m_programDirectory; }
 
 private:
+    // The frame's notices of the start, its end ending the program, and the requests to end
+    // (signals, the session) that go to its close procedure.
+    void ConnectFrame(CMainFrame* frame);
+    // Minimised to the tray, maximised or normal, as the settings say.
+    static void ShowFrame(CMainFrame& frame);
+
     std::unique_ptr<QApplication> m_app; // null when the application was there before us
     std::string m_programDirectory;
     std::error_code m_directoryNotCreated;
