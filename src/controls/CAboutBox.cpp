@@ -111,25 +111,28 @@ CAboutBox::CAboutBox(QWidget* parent)
     m_pCloseButton->SetFaceFont(QStringLiteral("Sans Serif"));
     connect(m_pCloseButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    m_pMailLink = new CLinkLabel(Text(IDS_DLG_EMAIL_US), this);
-    m_pMailLink->setGeometry(KeepInside(units.Rect(kMailUnits), client));
-    m_pMailLink->SetTarget(QStringLiteral("mailto:") + QString::fromLatin1(buildinfo::kSupportMail));
-    m_pMailLink->Attach();
-
-    m_pWebLink = new CLinkLabel(Text(IDS_DLG_VISIT_WEB), this);
-    m_pWebLink->setGeometry(KeepInside(units.Rect(kWebUnits), client));
-    m_pWebLink->SetTarget(QString::fromLatin1(buildinfo::kWebSite));
-    m_pWebLink->Attach();
-
-    // The links are read against the picture, not against the theme's window colour.
-    for (CLinkLabel* link : {m_pMailLink, m_pWebLink})
-        link->SetBackground(MeanColour(m_picture, link->geometry()));
+    m_pMailLink = AddLink(IDS_DLG_EMAIL_US,
+                          QStringLiteral("mailto:") + QString::fromLatin1(buildinfo::kSupportMail),
+                          KeepInside(units.Rect(kMailUnits), client));
+    m_pWebLink = AddLink(IDS_DLG_VISIT_WEB, QString::fromLatin1(buildinfo::kWebSite),
+                         KeepInside(units.Rect(kWebUnits), client));
 
     // The Close button is the first and only stop of the tab chain.
     m_pCloseButton->setFocus();
 }
 
 CAboutBox::~CAboutBox() = default;
+
+CLinkLabel* CAboutBox::AddLink(unsigned textId, const QString& target, const QRect& place)
+{
+    auto* link = new CLinkLabel(Text(textId), this);
+    link->setGeometry(place);
+    link->SetTarget(target);
+    link->Attach();
+    // Read against the picture, not against the theme's window colour.
+    link->SetBackground(MeanColour(m_picture, link->geometry()));
+    return link;
+}
 
 void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {
