@@ -3,8 +3,9 @@
 // list window as its client, the tray icon and its menu, and the one close procedure.
 //
 // Every command is a row of CommandTable() (Commands.h), made into one QAction keyed by its
-// numeric identifier. The update handlers (Kill/Disable enabled only with a selection mark, the four check marks) run when a
-// menu is about to show, when the list's selection mark changes and from an idle timer.
+// numeric identifier. The update handlers (Kill/Disable enabled only with a selection mark,
+// the four check marks) run when a menu is about to show, when the list's selection mark
+// changes and from an idle timer.
 //
 // Closing is a two-phase handshake with the monitor thread: the first close request saves the
 // state and asks the monitor to stop but leaves the window; the list window's threadEnded()
@@ -108,15 +109,15 @@ protected:
 private:
     // The steps of Create.
     void CreateClient();
-    void AddCommand(const CommandFacts& facts);
     void CreateMenus();
     void CreateToolBar();
-    void AddToolButton(const CommandFacts& facts);
     void CreateStatusBar();
     // The tray menu, and the icon's clicks.
     void CreateTrayMenu();
     // The next check of the notification area while in the tray, and the idle updates.
     void StartTimers();
+    void AddCommand(const CommandFacts& facts);
+    void AddToolButton(const CommandFacts& facts);
     void RestoreWindowRect();
     void FitSavedOuterRect();
     void CapturePlacement();
