@@ -288,7 +288,7 @@ void TestMainFrame::trayMenu()
         QCOMPARE(entry->font().bold(), (facts.flags & kTrayDefault) != 0);
         if (facts.flags & kTrayDefault)
             QCOMPARE(menu->defaultAction(), entry);
-        // The same picture as the menu bar's entries of the same picture.
+        // Its picture drawn as the menu bar draws the same one.
         for (const CommandFacts& bar : CMainFrame::CommandTable()) {
             if (facts.menuImage && bar.menu != BarMenu::None && bar.menuImage
                 && qstrcmp(bar.menuImage, facts.menuImage) == 0)
@@ -307,7 +307,8 @@ void TestMainFrame::killAndDisableGreyedWithoutSelection()
     QCOMPARE(frame->ProcessList()->GetSelectionMark(), -1);
     for (const CommandFacts& facts : CMainFrame::CommandTable()) {
         const bool onSelection = facts.id == ID_PROCESS_KILL || facts.id == ID_PROCESS_DISABLE;
-        QVERIFY2(frame->Command(facts.id)->isEnabled() != onSelection, qPrintable(QString::number(facts.id)));
+        QVERIFY2(frame->Command(facts.id)->isEnabled() != onSelection,
+                 qPrintable(QString::number(facts.id)));
         if (QToolButton* button = frame->ToolButton(facts.id))
             QVERIFY(button->isEnabled() != onSelection);
     }
