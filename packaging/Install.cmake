@@ -5,11 +5,11 @@
 # the user's data directory and opens the manual from there. A GNUInstallDirs override of the
 # data directory would break that rule, so the paths are not configurable.
 
-set(ORVANE_APP_ID org.orvane.Orvane)
+# The application id, icon, web site and mail address are the top-level CMakeLists.txt's.
 set(orvane_packaging ${PROJECT_SOURCE_DIR}/packaging)
 
 # The program's own icon (the window and tray show the same drawing).
-set(ORVANE_APP_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/shell/orvane.svg)
+set(ORVANE_APP_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/${ORVANE_APP_ICON})
 
 install(TARGETS orvane RUNTIME DESTINATION bin)
 
@@ -32,7 +32,7 @@ endif()
 # The manual and its pictures go to share/orvane/ with the rules that place them (resources/help.cmake).
 
 install(FILES ${orvane_packaging}/${ORVANE_APP_ID}.desktop DESTINATION share/applications)
-# The release in the metadata is the project's version.
+# The release in the metadata is the project's version; its addresses are the project's.
 configure_file(${orvane_packaging}/${ORVANE_APP_ID}.metainfo.xml.in
                ${CMAKE_BINARY_DIR}/packaging/${ORVANE_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${ORVANE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
@@ -68,8 +68,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Orvane developers")
-set(CPACK_PACKAGE_CONTACT "Orvane developers <support@orvane.example.org>")
-set(CPACK_PACKAGE_HOMEPAGE_URL "https://orvane.example.org/")
+set(CPACK_PACKAGE_CONTACT "Orvane developers <${ORVANE_SUPPORT_MAIL}>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${ORVANE_WEB_SITE}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop process watcher")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Orvane lists every process that has run on the machine since it started,\n"
@@ -81,7 +81,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Orvane developers <support@orvane.example.org>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links (Qt Core, Gui, Widgets and Svg, which also carries the SVG

@@ -9,59 +9,57 @@
 
 namespace {
 
-constexpr QChar kPlaceholders[] = {u'u', u'U', u'f', u'F'};
-
 bool IsPlaceholderLetter(QChar c)
 {
-    for (QChar p : kPlaceholders) {
-        if (c == p)
-            return true;
-    }
-    return false;
+    return c == u'u' || c == u'U' || c == u'f' || c == u'F';
 }
 
-// Position of the first placeholder written inside quotes, the quote included.
-qsizetype FindQuotedPlaceholder(const QString& line)
+// Where the placeholder of `word` starts, -1 when it has none; "%%" is taken as a pair, so
+// "%%u" holds none.
+qsizetype FindPlaceholder(const QString& word)
 {
-    for (qsizetype i = 0; i + 3 < line.size(); ++i) {
-        const QChar quote = line[i];
-        if ((quote == u'"' || quote == u'\'') && line[i + 1] == u'%'
-            && IsPlaceholderLetter(line[i + 2]) && line[i + 3] == quote)
-            return i;
-    }
-    return -1;
-}
-
-// Position of the first bare placeholder; "%%" stands for a percent sign and is skipped
-// as a pair, so "%%u" is not taken for one.
-qsizetype FindBarePlaceholder(const QString& line)
-{
-    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
-        if (line[i] != u'%')
+    for (qsizetype i = 0; i + 1 < word.size(); ++i) {
+        if (word[i] != u'%')
             continue;
-        if (line[i + 1] == u'%') {
+        if (IsPlaceholderLetter(word[i + 1]))
+            return i;
+        if (word[i + 1] == u'%')
             ++i;
-            continue;
-        }
-        if (IsPlaceholderLetter(line[i + 1]))
-            return i;
     }
     return -1;
+}
+
+// The word with each "%%" made a percent sign.
+QString PercentSigns(QString word)
+{
+    return word.replace(QLatin1String("%%"), QLatin1String("%"));
 }
 
 } // namespace
 
-QString BuildBrowserCommand(const QString& execLine, const QString& target, int capacity)
+QStringList BuildBrowserCommand(const QString& execLine, const QString& target, int capacity)
 {
-    if (execLine.trimmed().isEmpty())
+    QStringList command;
+    bool placed = false;
+    for (const std::string& text : platform::SplitExec(execLine.toStdString())) {
+        const QString word = QString::fromStdString(text);
+        qsizetype at = FindPlaceholder(word);
+        if (at < 0) {
+            command << PercentSigns(word);
+            continue;
+        }
+        // Single quotes around the placeholder go with it.
+        if (at > 0 && word[at - 1] == u'\'' && at + 2 < word.size() && word[at + 2] == u'\'')
+            --at;
+        command << PercentSigns(word.left(at)) + target;
+        placed = true;
+        break;
+    }
+    if (command.isEmpty())
         return {};
-    qsizetype cut = FindQuotedPlaceholder(execLine);
-    if (cut < 0)
-        cut = FindBarePlaceholder(execLine);
-    QString command = cut < 0 ? execLine : execLine.left(cut);
-    command += u' ';
-    command += target;
-    if (capacity <= 0 || command.size() > capacity - 1)
+    if (!placed)
+        command << target;
+    if (capacity <= 0 || command.join(u' ').size() > capacity - 1)
         return {};
     return command;
 }

@@ -4,19 +4,22 @@
 // command, and the link takes the place of its file/URL placeholder.
 
 #include <QString>
+#include <QStringList>
 
-// Builds the command that opens `target` from a desktop entry's Exec line: the line is cut
-// at its first quoted placeholder ("%u", "%U", "%f", "%F", in double or single quotes) or,
-// when there is none, at its first bare one (a "%%" is a literal percent sign, not a
-// placeholder); without any placeholder the whole line is kept. One blank and the target
-// follow. The result must fit, with a terminator, in `capacity` characters; a command that
-// would not fit is returned empty, because a truncated command would run the wrong thing;
-// so is the command for an empty Exec line.
+// Builds the command that opens `target` from a desktop entry's Exec line, as the program and
+// its arguments: the line's words (platform::SplitExec) as far as the first one holding a
+// placeholder ("%u", "%U", "%f", "%F"; a word written '%u' in single quotes is one too), whose
+// placeholder and what follows it give way to the target; the words after it are dropped.
+// Without any placeholder the target follows the last word. The target is one argument,
+// whatever it holds. A "%%" is a percent sign, not a placeholder. The command, its words
+// joined by blanks, must fit with a terminator in `capacity` characters; a command that would
+// not fit is returned empty, because a truncated command would run the wrong thing; so is the
+// command for an empty Exec line.
 // The program never starts a browser command longer than 519 characters: a link that makes
 // it longer is refused rather than cut.
 constexpr int kBrowserCommandCapacity = 520;
-QString BuildBrowserCommand(const QString& execLine, const QString& target,
-                            int capacity = kBrowserCommandCapacity);
+QStringList BuildBrowserCommand(const QString& execLine, const QString& target,
+                                int capacity = kBrowserCommandCapacity);
 
 // The Exec value of the [Desktop Entry] group of the desktop entry file at `path`;
 // empty when the file cannot be read or has no such key.

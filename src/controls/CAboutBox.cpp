@@ -1,5 +1,6 @@
 #include "controls/CAboutBox.h"
 
+#include "buildinfo/BuildInfo.h"
 #include "controls/CBackdropButton.h"
 #include "controls/CLinkLabel.h"
 #include "controls/DialogUnits.h"
@@ -19,8 +20,6 @@
 namespace {
 
 const char* const kPicturePath = ":/controls/about.svg";
-const char* const kWebPage = "https://orvane.example.org/";
-const char* const kSupportMail = "mailto:support@orvane.example.org";
 
 // The box as laid out in dialog units, for an 8-point dialog font.
 constexpr QSize kBoxUnits(265, 127);
@@ -112,25 +111,28 @@ CAboutBox::CAboutBox(QWidget* parent)
     m_pCloseButton->SetFaceFont(QStringLiteral("Sans Serif"));
     connect(m_pCloseButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    m_pMailLink = new CLinkLabel(Text(IDS_DLG_EMAIL_US), this);
-    m_pMailLink->setGeometry(KeepInside(units.Rect(kMailUnits), client));
-    m_pMailLink->SetTarget(QString::fromLatin1(kSupportMail));
-    m_pMailLink->Attach();
-
-    m_pWebLink = new CLinkLabel(Text(IDS_DLG_VISIT_WEB), this);
-    m_pWebLink->setGeometry(KeepInside(units.Rect(kWebUnits), client));
-    m_pWebLink->SetTarget(QString::fromLatin1(kWebPage));
-    m_pWebLink->Attach();
-
-    // The links are read against the picture, not against the theme's window colour.
-    for (CLinkLabel* link : {m_pMailLink, m_pWebLink})
-        link->SetBackground(MeanColour(m_picture, link->geometry()));
+    m_pMailLink = AddLink(IDS_DLG_EMAIL_US,
+                          QStringLiteral("mailto:") + QString::fromLatin1(buildinfo::kSupportMail),
+                          KeepInside(units.Rect(kMailUnits), client));
+    m_pWebLink = AddLink(IDS_DLG_VISIT_WEB, QString::fromLatin1(buildinfo::kWebSite),
+                         KeepInside(units.Rect(kWebUnits), client));
 
     // The Close button is the first and only stop of the tab chain.
     m_pCloseButton->setFocus();
 }
 
 CAboutBox::~CAboutBox() = default;
+
+CLinkLabel* CAboutBox::AddLink(unsigned textId, const QString& target, const QRect& place)
+{
+    auto* link = new CLinkLabel(Text(textId), this);
+    link->setGeometry(place);
+    link->SetTarget(target);
+    link->Attach();
+    // Read against the picture, not against the theme's window colour.
+    link->SetBackground(MeanColour(m_picture, link->geometry()));
+    return link;
+}
 
 void CAboutBox::paintEvent(QPaintEvent* /*event*/)
 {

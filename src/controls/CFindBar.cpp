@@ -52,6 +52,18 @@ CFindBar::CFindBar(Finder finder, QWidget* searched, QWidget* parent)
     , m_searched(searched)
 {
     setObjectName(QStringLiteral("findBar"));
+    CreateControls();
+    m_text->installEventFilter(this);
+    connect(m_btnNext, &QPushButton::clicked, this, &CFindBar::FindNext);
+    connect(m_btnPrevious, &QPushButton::clicked, this, &CFindBar::FindPrevious);
+    connect(m_btnClose, &QToolButton::clicked, this, &CFindBar::Close);
+    connect(m_text, &QLineEdit::textChanged, m_status, &QLabel::clear);
+    AddKeys(parent);
+    hide();
+}
+
+void CFindBar::CreateControls()
+{
     auto* label = new QLabel(Text(IDS_FIND_LABEL), this);
     m_text = new QLineEdit(this);
     m_text->setClearButtonEnabled(true);
@@ -79,13 +91,10 @@ CFindBar::CFindBar(Finder finder, QWidget* searched, QWidget* parent)
     layout->addWidget(m_matchCase);
     layout->addWidget(m_status);
     layout->addWidget(m_btnClose);
+}
 
-    m_text->installEventFilter(this);
-    connect(m_btnNext, &QPushButton::clicked, this, &CFindBar::FindNext);
-    connect(m_btnPrevious, &QPushButton::clicked, this, &CFindBar::FindPrevious);
-    connect(m_btnClose, &QToolButton::clicked, this, &CFindBar::Close);
-    connect(m_text, &QLineEdit::textChanged, m_status, &QLabel::clear);
-
+void CFindBar::AddKeys(QWidget* parent)
+{
     // F3 on the parent, which is shown whether the bar is or not; Esc on the bar itself, so
     // that it is there only while the bar shows.
     auto* next = new QShortcut(QKeySequence(Qt::Key_F3), parent);
@@ -96,8 +105,6 @@ CFindBar::CFindBar(Finder finder, QWidget* searched, QWidget* parent)
     connect(next, &QShortcut::activated, this, &CFindBar::FindNext);
     connect(previous, &QShortcut::activated, this, &CFindBar::FindPrevious);
     connect(escape, &QShortcut::activated, this, &CFindBar::Close);
-
-    hide();
 }
 
 void CFindBar::Open()

@@ -170,14 +170,11 @@ bool CLinkLabel::OpenTarget(const QString& target)
     if (QDesktopServices::openUrl(QUrl(target, QUrl::TolerantMode)))
         return true;
 
-    const QString command = BuildBrowserCommand(DefaultBrowserExec(), target);
+    QStringList command = BuildBrowserCommand(DefaultBrowserExec(), target);
     if (command.isEmpty())
         return false;
-    QStringList args = QProcess::splitCommand(command);
-    if (args.isEmpty())
-        return false;
-    const QString program = args.takeFirst();
-    return QProcess::startDetached(program, args);
+    const QString program = command.takeFirst();
+    return QProcess::startDetached(program, command);
 }
 
 void CLinkLabel::paintEvent(QPaintEvent* /*event*/)

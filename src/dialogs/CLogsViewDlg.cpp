@@ -73,6 +73,21 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     m_btnClose = new QPushButton(Text(IDS_DLG_CLOSE), this);
     m_btnClear = new QPushButton(Text(IDS_DLG_CLEAR), this);
     m_btnSave = new QPushButton(Text(IDS_DLG_SAVE), this);
+    CreateEditArea();
+    m_btnClose->setDefault(true);
+    PlaceControls();
+
+    setTabOrder(m_btnClose, m_edit);
+    setTabOrder(m_edit, m_btnClear);
+    setTabOrder(m_btnClear, m_btnSave);
+
+    connect(m_btnClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_btnClear, &QPushButton::clicked, this, &CLogsViewDlg::OnClear);
+    connect(m_btnSave, &QPushButton::clicked, this, &CLogsViewDlg::OnSave);
+}
+
+void CLogsViewDlg::CreateEditArea()
+{
     // The box, with its find bar above it when the bar shows (Ctrl+F).
     m_editArea = new QWidget(this);
     m_edit = new CLogEdit(m_editArea);
@@ -88,9 +103,10 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     editLayout->addWidget(m_edit, 1);
     auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
     connect(find, &QShortcut::activated, m_findBar, &CFindBar::Open);
+}
 
-    m_btnClose->setDefault(true);
-
+void CLogsViewDlg::PlaceControls()
+{
     const DialogUnits du(font());
     m_btnClose->setGeometry(du.Rect(7, 7, 50, 11));
     m_btnClear->setGeometry(du.Rect(57, 7, 50, 11));
@@ -100,14 +116,6 @@ CLogsViewDlg::CLogsViewDlg(QWidget* parent) : QDialog(parent)
     const int margins = du.X(kEditX) + du.X(kDialogWidth) - du.X(kEditX + kEditWidth);
     setMinimumSize(std::max(du.X(164), m_findBar->minimumSizeHint().width() + margins), du.Y(80));
     resize(du.Size(kDialogWidth, kDialogHeight));
-
-    setTabOrder(m_btnClose, m_edit);
-    setTabOrder(m_edit, m_btnClear);
-    setTabOrder(m_btnClear, m_btnSave);
-
-    connect(m_btnClose, &QPushButton::clicked, this, &QDialog::accept);
-    connect(m_btnClear, &QPushButton::clicked, this, &CLogsViewDlg::OnClear);
-    connect(m_btnSave, &QPushButton::clicked, this, &CLogsViewDlg::OnSave);
 }
 
 std::error_code CLogsViewDlg::WithLogClosed(const std::function<std::error_code(const std::string& path)>& operation)

@@ -37,6 +37,64 @@ std::string LoadText(std::int32_t load)
     return std::string(buffer, end);
 }
 
+namespace {
+
+std::string NameText(const RowStore& rows, int row)
+{
+    return std::string(rows.Name(row));
+}
+
+std::string PidText(const RowStore& rows, int row)
+{
+    char buffer[16];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, rows.Row(row).pid).ptr);
+}
+
+std::string StartText(const RowStore& rows, int row)
+{
+    return (rows.Flags(row) & StoredRow::kStartShown) ? FormatFileDateTime(rows.Row(row).creation)
+                                                      : std::string();
+}
+
+std::string FinishText(const RowStore& rows, int row)
+{
+    return (rows.Flags(row) & StoredRow::kEnded)
+        ? FormatFileDateTime(rows.Row(row).finish.load(std::memory_order_acquire))
+        : std::string();
+}
+
+std::string LoadCellText(const RowStore& rows, int row)
+{
+    return (rows.Flags(row) & StoredRow::kLoadShown)
+        ? LoadText(rows.Row(row).load.load(std::memory_order_acquire))
+        : std::string();
+}
+
+std::string PathText(const RowStore& rows, int row)
+{
+    return std::string(rows.Path(row));
+}
+
+} // namespace
+
+constexpr ColumnFacts kColumns[ColumnCount] = {
+    {ColName, IDS_COL_NAME, 130, ColumnAlign::Left, NameText},
+    {ColPid, IDS_COL_PID, 40, ColumnAlign::Right, PidText},
+    {ColStart, IDS_COL_START_TIME, 120, ColumnAlign::Right, StartText},
+    {ColFinish, IDS_COL_FINISH_TIME, 120, ColumnAlign::Right, FinishText},
+    {ColCpu, IDS_COL_CPU, 60, ColumnAlign::Right, LoadCellText},
+    {ColFile, IDS_COL_FILE, 400, ColumnAlign::Left, PathText},
+};
+
+constexpr bool ColumnsInOrder()
+{
+    for (int i = 0; i < ColumnCount; ++i)
+        if (kColumns[i].column != i)
+            return false;
+    return true;
+}
+static_assert(ColumnsInOrder(), "kColumns must list the columns in their order");
+
 std::string_view RowStore::Name(int row) const
 {
     return m_strings.Get(Row(row).name.load(std::memory_order_acquire));
@@ -54,31 +112,9 @@ int RowStore::Image(int row) const
 
 std::string RowStore::CellText(int row, int column) const
 {
-    if (row < 0 || row >= Count())
+    if (row < 0 || row >= Count() || column < 0 || column >= ColumnCount)
         return {};
-    const StoredRow& r = Row(row);
-    switch (column) {
-    case ColName:
-        return std::string(Name(row));
-    case ColPid: {
-        char buffer[16];
-        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, r.pid).ptr);
-    }
-    case ColStart:
-        return (Flags(row) & StoredRow::kStartShown) ? FormatFileDateTime(r.creation) : std::string();
-    case ColFinish:
-        return (Flags(row) & StoredRow::kEnded)
-            ? FormatFileDateTime(r.finish.load(std::memory_order_acquire))
-            : std::string();
-    case ColCpu:
-        return (Flags(row) & StoredRow::kLoadShown)
-            ? LoadText(r.load.load(std::memory_order_acquire))
-            : std::string();
-    case ColFile:
-        return std::string(Path(row));
-    default:
-        return {};
-    }
+    return kColumns[column].text(*this, row);
 }
 
 int RowStore::Append(std::uint32_t pid, platform::FileTime creation, std::string_view name,

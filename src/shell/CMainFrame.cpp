@@ -3,6 +3,7 @@
 #include "CLockIndicators.h"
 #include "CProcessListWnd.h"
 #include "CTransientOwner.h"
+#include "buildinfo/BuildInfo.h"
 #include "controls/AskYesNo.h"
 #include "controls/CAboutBox.h"
 #include "controls/Picture.h"
@@ -82,7 +83,7 @@ CMainFrame::CMainFrame(const std::string& programDirectory, QWidget* parent)
 {
     m_trayIcon = new QSystemTrayIcon(this);
     m_wndProcessList = new CProcessListWnd(programDirectory, this);
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    m_trayIcon->setIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
     // The tip is cut to what the notification area takes (63 characters).
     m_trayIcon->setToolTip(Text(IDS_APP_TITLE).left(63));
 }
@@ -95,9 +96,21 @@ CMainFrame::~CMainFrame()
 bool CMainFrame::Create()
 {
     setWindowTitle(Text(IDS_APP_TITLE));
-    setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    setWindowIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
+    CreateClient();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    RestoreWindowRect();
+    CreateTrayMenu();
+    StartTimers();
+    UpdateCommandUI();
+    return true;
+}
 
-    // The client: creating it starts the monitor thread. Its end is the second close request.
+void CMainFrame::CreateClient()
+{
+    // Creating it starts the monitor thread. Its end is the second close request.
     setCentralWidget(m_wndProcessList);
     m_wndProcessList->Create();
     connect(m_wndProcessList, &CProcessListWnd::threadEnded, this, &CMainFrame::RequestClose,
@@ -108,19 +121,10 @@ bool CMainFrame::Create()
             &CMainFrame::OnContextMenu);
     connect(m_wndProcessList, &CProcessListWnd::backgroundFailure, this,
             [this](const QString& text) { statusBar()->showMessage(text); });
+}
 
-    CreateMenus();
-    CreateToolBar();
-    CreateStatusBar();
-    RestoreWindowRect();
-    CreateTrayMenu();
-
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    OnTrayOpen();
-            });
-
+void CMainFrame::StartTimers()
+{
     m_trayWatch = new QTimer(this);
     m_trayWatch->setSingleShot(true);
     connect(m_trayWatch, &QTimer::timeout, this, &CMainFrame::OnTrayCheck);
@@ -129,20 +133,66 @@ bool CMainFrame::Create()
     m_idleTimer->setInterval(250);
     connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
     m_idleTimer->start();
-    UpdateCommandUI();
-    return true;
 }
 
-QAction* CMainFrame::AddCommand(unsigned id, unsigned textId, const char* image)
+std::span<const CommandFacts> CMainFrame::CommandTable()
 {
-    auto* action = new QAction(Text(textId), this);
-    action->setProperty("commandId", id);
-    action->setStatusTip(PromptOf(id));
-    action->setToolTip(ToolTipOf(id));
-    if (image)
-        action->setIcon(MenuImage(image));
-    m_commands[id] = action;
-    return action;
+    // Each menu, the toolbar and the tray menu list their commands in this order.
+    static constexpr CommandFacts kTable[] = {
+        {ID_APP_EXIT, IDS_MENU_EXIT, Qt::ALT | Qt::Key_X,
+         "menu-exit.svg", "toolbar-exit.svg", BarMenu::File, 0, &CMainFrame::OnAppExit},
+        {ID_PROCESS_KILL, IDS_MENU_KILL, kNoKey,
+         "menu-kill.svg", "toolbar-kill.svg", BarMenu::Process, kGapOnToolBar,
+         &CMainFrame::OnKillProcess},
+        {ID_PROCESS_DISABLE, IDS_MENU_DISABLE, kNoKey,
+         "menu-disable.svg", "toolbar-disable.svg", BarMenu::Process, 0,
+         &CMainFrame::OnDisableProcess},
+        {ID_TRAY_OPEN, IDS_TRAY_OPEN, kNoKey,
+         nullptr, nullptr, BarMenu::None, kInTray | kTrayDefault, &CMainFrame::OnTrayOpen},
+        {ID_PROCESS_DISABLEDLIST, IDS_MENU_DISABLED_LIST, Qt::CTRL | Qt::Key_D,
+         "menu-disabledlist.svg", nullptr, BarMenu::Process, 0, &CMainFrame::OnDisabledList},
+        // The tray's own copy, whose status-bar prompt is none.
+        {ID_TRAY_DISABLEDLIST, IDS_MENU_DISABLED_LIST, kNoKey,
+         "menu-disabledlist.svg", nullptr, BarMenu::None, kInTray, &CMainFrame::OnDisabledList},
+        {ID_PROCESS_EVENTLOG, IDS_MENU_VIEW_EVENTLOG, Qt::CTRL | Qt::Key_L,
+         "menu-eventlog.svg", nullptr, BarMenu::Process, kInTray, &CMainFrame::OnEventLog},
+        {ID_PROCESS_FIND, IDS_MENU_FIND, Qt::CTRL | Qt::Key_F,
+         nullptr, nullptr, BarMenu::Process, kGapInMenu, &CMainFrame::OnFind},
+        {ID_VIEW_TOOLBAR, IDS_MENU_SHOW_TOOLBAR, kNoKey,
+         nullptr, nullptr, BarMenu::View, kCheckable, &CMainFrame::OnViewToolBar},
+        {ID_VIEW_STATUS_BAR, IDS_MENU_SHOW_STATUSBAR, kNoKey,
+         nullptr, nullptr, BarMenu::View, kCheckable, &CMainFrame::OnViewStatusBar},
+        {ID_SETTINGS_EVENTLOG, IDS_MENU_EVENTLOG_SWITCH, kNoKey,
+         nullptr, nullptr, BarMenu::Settings, kCheckable, &CMainFrame::OnToggleEventLog},
+        {ID_SETTINGS_MINIMIZE, IDS_MENU_MINIMIZE_AT_START, kNoKey,
+         nullptr, nullptr, BarMenu::Settings, kCheckable, &CMainFrame::OnToggleMinimizeAtStart},
+        {ID_HELP_MANUAL, IDS_MENU_HELP, QKeyCombination(Qt::Key_F1),
+         "menu-help.svg", nullptr, BarMenu::Help, 0, &CMainFrame::OnHelpManual},
+        {ID_APP_ABOUT, IDS_MENU_ABOUT, kNoKey,
+         "menu-help.svg", "toolbar-about.svg", BarMenu::Help, kGapOnToolBar,
+         &CMainFrame::OnAppAbout},
+        {ID_TRAY_EXIT, IDS_MENU_EXIT, kNoKey,
+         "menu-exit.svg", nullptr, BarMenu::None, kInTray, &CMainFrame::OnTrayExit},
+    };
+    return kTable;
+}
+
+void CMainFrame::AddCommand(const CommandFacts& facts)
+{
+    auto* action = new QAction(Text(facts.text), this);
+    action->setProperty("commandId", facts.id);
+    action->setStatusTip(PromptOf(facts.id));
+    action->setToolTip(ToolTipOf(facts.id));
+    if (facts.menuImage)
+        action->setIcon(MenuImage(facts.menuImage));
+    action->setCheckable((facts.flags & kCheckable) != 0);
+    if (facts.key.toCombined() != 0) {
+        action->setShortcut(facts.key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    connect(action, &QAction::triggered, this, facts.handler);
+    m_commands[facts.id] = action;
 }
 
 QAction* CMainFrame::Command(unsigned id) const
@@ -159,71 +209,23 @@ QToolButton* CMainFrame::ToolButton(unsigned id) const
 
 void CMainFrame::CreateMenus()
 {
-    // The texts keep their "\t" part: menus show it in the shortcut column, which is how
-    // "Del" is named without being an accelerator of the window.
-    QAction* exit = AddCommand(ID_APP_EXIT, IDS_MENU_EXIT, "menu-exit.svg");
-    QAction* kill = AddCommand(ID_PROCESS_KILL, IDS_MENU_KILL, "menu-kill.svg");
-    QAction* disable = AddCommand(ID_PROCESS_DISABLE, IDS_MENU_DISABLE, "menu-disable.svg");
-    QAction* disabledList =
-        AddCommand(ID_PROCESS_DISABLEDLIST, IDS_MENU_DISABLED_LIST, "menu-disabledlist.svg");
-    QAction* eventLog = AddCommand(ID_PROCESS_EVENTLOG, IDS_MENU_VIEW_EVENTLOG, "menu-eventlog.svg");
-    QAction* showToolBar = AddCommand(ID_VIEW_TOOLBAR, IDS_MENU_SHOW_TOOLBAR);
-    QAction* showStatusBar = AddCommand(ID_VIEW_STATUS_BAR, IDS_MENU_SHOW_STATUSBAR);
-    QAction* logSwitch = AddCommand(ID_SETTINGS_EVENTLOG, IDS_MENU_EVENTLOG_SWITCH);
-    QAction* minimize = AddCommand(ID_SETTINGS_MINIMIZE, IDS_MENU_MINIMIZE_AT_START);
-    QAction* help = AddCommand(ID_HELP_MANUAL, IDS_MENU_HELP, "menu-help.svg");
-    QAction* about = AddCommand(ID_APP_ABOUT, IDS_MENU_ABOUT, "menu-help.svg");
-    QAction* find = AddCommand(ID_PROCESS_FIND, IDS_MENU_FIND);
+    for (const CommandFacts& facts : CommandTable())
+        AddCommand(facts);
 
-    for (QAction* action : {showToolBar, showStatusBar, logSwitch, minimize})
-        action->setCheckable(true);
-
-    // The window's accelerators. Window-wide, so they act while the list has the focus.
-    const std::pair<QAction*, QKeySequence> accelerators[] = {
-        {exit, QKeySequence(Qt::ALT | Qt::Key_X)},
-        {disabledList, QKeySequence(Qt::CTRL | Qt::Key_D)},
-        {eventLog, QKeySequence(Qt::CTRL | Qt::Key_L)},
-        {help, QKeySequence(Qt::Key_F1)},
-        {find, QKeySequence(Qt::CTRL | Qt::Key_F)},
-    };
-    for (const auto& [action, key] : accelerators) {
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-    }
-
-    connect(exit, &QAction::triggered, this, [this] { close(); });
-    connect(kill, &QAction::triggered, this, &CMainFrame::OnKillProcess);
-    connect(disable, &QAction::triggered, this, &CMainFrame::OnDisableProcess);
-    connect(disabledList, &QAction::triggered, this, &CMainFrame::OnDisabledList);
-    connect(eventLog, &QAction::triggered, this, &CMainFrame::OnEventLog);
-    connect(showToolBar, &QAction::triggered, this,
-            [this](bool checked) { m_wndToolBar->setVisible(checked); });
-    connect(showStatusBar, &QAction::triggered, this,
-            [this](bool checked) { statusBar()->setVisible(checked); });
-    connect(logSwitch, &QAction::triggered, this, &CMainFrame::OnToggleEventLog);
-    connect(minimize, &QAction::triggered, this, &CMainFrame::OnToggleMinimizeAtStart);
-    connect(help, &QAction::triggered, this, &CMainFrame::OnHelpManual);
-    connect(about, &QAction::triggered, this, &CMainFrame::OnAppAbout);
-    connect(find, &QAction::triggered, this, &CMainFrame::OnFind);
-
-    QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu(Text(IDS_FILE));
-    file->addAction(exit);
-    m_processMenu = bar->addMenu(Text(IDS_PROCESS));
-    m_processMenu->addActions({kill, disable, disabledList, eventLog});
-    m_processMenu->addSeparator();
-    m_processMenu->addAction(find);
-    QMenu* view = bar->addMenu(Text(IDS_VIEW));
-    view->addActions({showToolBar, showStatusBar});
-    QMenu* settings = bar->addMenu(Text(IDS_SETTINGS));
-    settings->addActions({logSwitch, minimize});
-    QMenu* helpMenu = bar->addMenu(Text(IDS_HELP));
-    helpMenu->addActions({help, about});
-
-    for (QMenu* menu : {file, m_processMenu, view, settings, helpMenu}) {
+    for (int index = 0; index < kBarMenuCount; ++index) {
+        const auto place = static_cast<BarMenu>(index);
+        QMenu* menu = menuBar()->addMenu(Text(kBarMenuTitles[index]));
+        for (const CommandFacts& facts : CommandTable()) {
+            if (facts.menu != place)
+                continue;
+            if (facts.flags & kGapInMenu)
+                menu->addSeparator();
+            menu->addAction(Command(facts.id));
+        }
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
         menu->installEventFilter(this);
+        if (place == BarMenu::Process)
+            m_processMenu = menu;
     }
 }
 
@@ -236,38 +238,37 @@ void CMainFrame::CreateToolBar()
     m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
     m_wndToolBar->setIconSize(QSize(16, 15));
     m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-
-    // Buttons rather than the actions themselves: a button shows its own 16 x 15 picture (the
-    // menus show the 12 x 12 ones) and has a tooltip only where one is written down, where an
-    // action's button would fall back to the menu text.
-    const std::pair<unsigned, const char*> buttons[] = {
-        {ID_APP_EXIT, "toolbar-exit.svg"}, {0, nullptr},
-        {ID_PROCESS_KILL, "toolbar-kill.svg"}, {ID_PROCESS_DISABLE, "toolbar-disable.svg"},
-        {0, nullptr}, {ID_APP_ABOUT, "toolbar-about.svg"},
-    };
-    for (const auto& [id, image] : buttons) {
-        if (id == 0) {
-            m_wndToolBar->addSeparator();
+    for (const CommandFacts& facts : CommandTable()) {
+        if (!facts.toolBarImage)
             continue;
-        }
-        QAction* action = Command(id);
-        auto* button = new QToolButton(m_wndToolBar);
-        button->setAutoRaise(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setIcon(QIcon(QStringLiteral(":/shell/%1").arg(QLatin1String(image))));
-        button->setIconSize(QSize(16, 15));
-        button->setStatusTip(action->statusTip());
-        button->setToolTip(ToolTipOf(id));
-        button->setProperty("commandId", id);
-        button->installEventFilter(this);
-        button->setEnabled(action->isEnabled());
-        connect(button, &QToolButton::clicked, action, &QAction::trigger);
-        connect(action, &QAction::changed, button,
-                [button, action] { button->setEnabled(action->isEnabled()); });
-        m_wndToolBar->addWidget(button);
-        m_toolButtons[id] = button;
+        if (facts.flags & kGapOnToolBar)
+            m_wndToolBar->addSeparator();
+        AddToolButton(facts);
     }
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+}
+
+void CMainFrame::AddToolButton(const CommandFacts& facts)
+{
+    // A button rather than the action itself: a button shows its own 16 x 15 picture (the
+    // menus show the 12 x 12 ones) and has a tooltip only where one is written down, where an
+    // action's button would fall back to the menu text.
+    QAction* action = Command(facts.id);
+    auto* button = new QToolButton(m_wndToolBar);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setIcon(QIcon(QStringLiteral(":/shell/%1").arg(QLatin1String(facts.toolBarImage))));
+    button->setIconSize(QSize(16, 15));
+    button->setStatusTip(action->statusTip());
+    button->setToolTip(ToolTipOf(facts.id));
+    button->setProperty("commandId", facts.id);
+    button->installEventFilter(this);
+    button->setEnabled(action->isEnabled());
+    connect(button, &QToolButton::clicked, action, &QAction::trigger);
+    connect(action, &QAction::changed, button,
+            [button, action] { button->setEnabled(action->isEnabled()); });
+    m_wndToolBar->addWidget(button);
+    m_toolButtons[facts.id] = button;
 }
 
 void CMainFrame::CreateStatusBar()
@@ -290,27 +291,31 @@ void CMainFrame::CreateStatusBar()
 
 void CMainFrame::CreateTrayMenu()
 {
-    // The tray's own commands; 32792 is the menu bar's command itself.
-    QAction* open = AddCommand(ID_TRAY_OPEN, IDS_TRAY_OPEN);
-    QAction* disabledList =
-        AddCommand(ID_TRAY_DISABLEDLIST, IDS_MENU_DISABLED_LIST, "menu-disabledlist.svg");
-    QAction* exit = AddCommand(ID_TRAY_EXIT, IDS_MENU_EXIT, "menu-exit.svg");
-    QFont bold = open->font();
-    bold.setBold(true);
-    open->setFont(bold);
-
-    connect(open, &QAction::triggered, this, &CMainFrame::OnTrayOpen);
-    connect(disabledList, &QAction::triggered, this, &CMainFrame::OnDisabledList);
-    connect(exit, &QAction::triggered, this, &CMainFrame::OnTrayExit);
-
     m_trayMenu = new QMenu(this);
-    m_trayMenu->addActions({open, disabledList, Command(ID_PROCESS_EVENTLOG), exit});
+    QAction* open = nullptr;
+    for (const CommandFacts& facts : CommandTable()) {
+        if (!(facts.flags & kInTray))
+            continue;
+        QAction* action = Command(facts.id);
+        m_trayMenu->addAction(action);
+        if (facts.flags & kTrayDefault) {
+            QFont bold = action->font();
+            bold.setBold(true);
+            action->setFont(bold);
+            open = action;
+        }
+    }
     connect(m_trayMenu, &QMenu::aboutToShow, this, [this, open] {
         m_trayMenu->setDefaultAction(open);
         UpdateCommandUI();
     });
     m_trayMenu->setDefaultAction(open);
     m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    OnTrayOpen();
+            });
 }
 
 void CMainFrame::RestoreWindowRect()
@@ -705,6 +710,21 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         // The window stays, fully usable, until the monitor thread has ended.
         event->ignore();
     }
+}
+
+void CMainFrame::OnAppExit()
+{
+    close();
+}
+
+void CMainFrame::OnViewToolBar()
+{
+    m_wndToolBar->setVisible(Command(ID_VIEW_TOOLBAR)->isChecked());
+}
+
+void CMainFrame::OnViewStatusBar()
+{
+    statusBar()->setVisible(Command(ID_VIEW_STATUS_BAR)->isChecked());
 }
 
 void CMainFrame::OnKillProcess()

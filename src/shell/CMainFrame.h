@@ -2,13 +2,16 @@
 // The program's only top-level window: menu bar, dockable toolbar, status bar, the process
 // list window as its client, the tray icon and its menu, and the one close procedure.
 //
-// Every command lives in one table of QActions keyed by its numeric identifier. The update
-// handlers (Kill/Disable enabled only with a selection mark, the four check marks) run when a
-// menu is about to show, when the list's selection mark changes and from an idle timer.
+// Every command is a row of CommandTable() (Commands.h), made into one QAction keyed by its
+// numeric identifier. The update handlers (Kill/Disable enabled only with a selection mark,
+// the four check marks) run when a menu is about to show, when the list's selection mark
+// changes and from an idle timer.
 //
 // Closing is a two-phase handshake with the monitor thread: the first close request saves the
 // state and asks the monitor to stop but leaves the window; the list window's threadEnded()
 // brings the second request, which finds the thread ended and really closes (frameClosed()).
+
+#include "Commands.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -18,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 
 class CProcessListWnd;
@@ -28,25 +32,6 @@ class QSystemTrayIcon;
 class QTimer;
 class QToolBar;
 class QToolButton;
-
-// Command identifiers (the program's own numbers).
-enum CommandId : unsigned {
-    ID_PROCESS_KILL = 32772,
-    ID_PROCESS_DISABLE = 32777,
-    ID_SETTINGS_EVENTLOG = 32778,
-    ID_SETTINGS_MINIMIZE = 32779,
-    ID_PROCESS_DISABLEDLIST = 32781,
-    ID_TRAY_EXIT = 32786,
-    ID_TRAY_OPEN = 32787,
-    ID_TRAY_DISABLEDLIST = 32788,
-    ID_PROCESS_EVENTLOG = 32792,
-    ID_HELP_MANUAL = 32797,
-    ID_APP_ABOUT = 57664,
-    ID_APP_EXIT = 57665,
-    ID_VIEW_TOOLBAR = 59392,
-    ID_VIEW_STATUS_BAR = 59393,
-    ID_PROCESS_FIND = 20401, // its status-bar prompt is string 20401
-};
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -95,6 +80,9 @@ public:
     void AssumeTrayAvailable(std::optional<bool> available) { m_trayOverride = available; }
     bool TrayAvailable() const;
 
+    // Every command of the window, in the order the menus, the toolbar and the tray menu show
+    // them.
+    static std::span<const CommandFacts> CommandTable();
     QAction* Command(unsigned id) const;
     CProcessListWnd* ProcessList() const { return m_wndProcessList; }
     QToolBar* ToolBar() const { return m_wndToolBar; }
@@ -119,11 +107,17 @@ protected:
     QMenu* createPopupMenu() override { return nullptr; }
 
 private:
-    QAction* AddCommand(unsigned id, unsigned textId, const char* image = nullptr);
+    // The steps of Create.
+    void CreateClient();
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    // The tray menu, and the icon's clicks.
     void CreateTrayMenu();
+    // The next check of the notification area while in the tray, and the idle updates.
+    void StartTimers();
+    void AddCommand(const CommandFacts& facts);
+    void AddToolButton(const CommandFacts& facts);
     void RestoreWindowRect();
     void FitSavedOuterRect();
     void CapturePlacement();
@@ -141,6 +135,9 @@ private:
     // The status-bar prompt of a greyed entry of `menu` under the mouse.
     void ShowGreyedPrompt(const QMenu& menu, const QEvent* event);
 
+    void OnAppExit();
+    void OnViewToolBar();
+    void OnViewStatusBar();
     void OnKillProcess();
     void OnDisableProcess();
     void OnToggleEventLog();

@@ -3,6 +3,7 @@
 #include "CMainFrame.h"
 #include "CProcessListWnd.h"
 #include "CSignalBridge.h"
+#include "buildinfo/BuildInfo.h"
 #include "platform/ProcessServices.h"
 #include "storage/ProgramDirectory.h"
 #include "storage/StringTable.h"
@@ -42,10 +43,10 @@ CMonitorApp::CMonitorApp(int& argc, char** argv, std::string programDirectory)
     // The application name is the class half of the X11 window class (WM_CLASS), which task
     // bars match against the menu entry's StartupWMClass; the title stays in the captions.
     QApplication::setApplicationName(QString::fromLatin1(kWindowClass));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/orvane.svg")));
+    QApplication::setWindowIcon(QIcon(QString::fromLatin1(buildinfo::kAppIcon)));
     // Lets the desktop tie the window to the installed menu entry and its icon (the Wayland
     // app id).
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(buildinfo::kAppId));
 }
 
 CMonitorApp::~CMonitorApp()
@@ -68,7 +69,13 @@ bool CMonitorApp::InitInstance()
         m_pMainWnd.reset();
         return false;
     }
+    ConnectFrame(frame);
+    ShowFrame(*frame);
+    return true;
+}
 
+void CMonitorApp::ConnectFrame(CMainFrame* frame)
+{
     // What went wrong before the window existed is told now that it can be shown.
     CProcessMonitor& monitor = frame->ProcessList()->Monitor();
     monitor.NoticeFileFailure(CProcessMonitor::NoticeKind::DataFolder, IDS_ERR_DATA_FOLDER,
@@ -85,15 +92,17 @@ bool CMonitorApp::InitInstance()
     // The end of the session is answered at once: the state is saved, nobody is asked.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, frame,
                      [frame](QSessionManager&) { frame->OnQueryEndSession(); });
+}
 
-    const SettingsRecord s = frame->ProcessList()->Settings();
+void CMonitorApp::ShowFrame(CMainFrame& frame)
+{
+    const SettingsRecord s = frame.ProcessList()->Settings();
     if (s.minimizeAtStart != 0)
-        frame->showMinimized(); // which takes it to the tray
+        frame.showMinimized(); // which takes it to the tray
     else if (s.maximized != 0)
-        frame->showMaximized();
+        frame.showMaximized();
     else
-        frame->show();
-    return true;
+        frame.show();
 }
 
 int CMonitorApp::Run()

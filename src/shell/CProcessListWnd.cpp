@@ -1,9 +1,9 @@
 #include "CProcessListWnd.h"
 
-#include "Columns.h"
 #include "ProcessTableModel.h"
 #include "controls/AskYesNo.h"
 #include "dialogs/CDListDlg.h"
+#include "monitor/RowStore.h"
 #include "storage/StringTable.h"
 
 #include <QEvent>
@@ -61,7 +61,13 @@ void CProcessListWnd::Create()
 {
     if (m_list)
         return;
+    CreateList();
+    WatchList();
+    StartMonitor();
+}
 
+void CProcessListWnd::CreateList()
+{
     m_model = new ProcessTableModel(m_monitor->Rows(), this);
     m_list = new QTableView(this);
     m_list->setObjectName(QStringLiteral("processList"));
@@ -79,7 +85,10 @@ void CProcessListWnd::Create()
     layout->setSpacing(0);
     layout->addWidget(m_findBar);
     layout->addWidget(m_list);
+}
 
+void CProcessListWnd::WatchList()
+{
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] {
                 const QModelIndexList selected = m_list->selectionModel()->selectedRows();
@@ -98,7 +107,10 @@ void CProcessListWnd::Create()
             &CProcessListWnd::UpdateVisibleRows);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &CProcessListWnd::UpdateVisibleRows);
     UpdateVisibleRows();
+}
 
+void CProcessListWnd::StartMonitor()
+{
     // The monitor thread never waits for this thread: each batch and the end of the thread
     // are posted and the call returns at once.
     m_monitor->SetNoticeCallback([this](const std::string& text) {
@@ -329,42 +341,55 @@ bool CProcessListWnd::eventFilter(QObject* watched, QEvent* event)
         UpdateVisibleRows();
     if (m_list && watched == m_list->viewport() && event->type() == QEvent::Resize)
         UpdateVisibleRows();
-    if (m_list && watched == m_list && event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Delete) {
-            // The question comes first: without a selection mark it is asked all the same and
-            // a Yes then does nothing.
-            if (AskYesNo(this, IDS_ASK_KILL))
-                KillSelected();
-            return true;
-        }
-        if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) &&
-            !(key->modifiers() & ~(Qt::ControlModifier | Qt::KeypadModifier))) {
-            // Home and End, with or without Ctrl, go to the first or last row of the list; the
-            // table's own keys would go to the first or last column and scroll the names away.
-            const int rows = m_model->rowCount();
-            if (rows > 0) {
-                const int row = key->key() == Qt::Key_Home ? 0 : rows - 1;
-                const int column = std::max(m_list->currentIndex().column(), 0);
-                const int across = m_list->horizontalScrollBar()->value();
-                const QModelIndex target = m_model->index(row, column);
-                m_list->selectionModel()->setCurrentIndex(
-                    target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-                m_list->scrollTo(target);
-                m_list->horizontalScrollBar()->setValue(across);
-            }
-            return true;
-        }
-    }
-    if (m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::RightButton) {
-            const QModelIndex index = m_list->indexAt(mouse->position().toPoint());
-            if (index.isValid())
-                SetSelectionMark(index.row());
-            if (m_selectionMark != -1)
-                emit contextMenuRequested(mouse->globalPosition().toPoint());
-        }
-    }
+    if (m_list && watched == m_list && event->type() == QEvent::KeyPress
+        && OnListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
+    if (m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease)
+        OnListMouseRelease(*static_cast<QMouseEvent*>(event));
     return QWidget::eventFilter(watched, event);
+}
+
+bool CProcessListWnd::OnListKey(const QKeyEvent& key)
+{
+    if (key.key() == Qt::Key_Delete) {
+        // The question comes first: without a selection mark it is asked all the same and
+        // a Yes then does nothing.
+        if (AskYesNo(this, IDS_ASK_KILL))
+            KillSelected();
+        return true;
+    }
+    if ((key.key() == Qt::Key_Home || key.key() == Qt::Key_End) &&
+        !(key.modifiers() & ~(Qt::ControlModifier | Qt::KeypadModifier))) {
+        GoToEnd(key.key() == Qt::Key_Home);
+        return true;
+    }
+    return false;
+}
+
+void CProcessListWnd::GoToEnd(bool first)
+{
+    // Home and End, with or without Ctrl, go to the first or last row of the list; the
+    // table's own keys would go to the first or last column and scroll the names away.
+    const int rows = m_model->rowCount();
+    if (rows == 0)
+        return;
+    const int row = first ? 0 : rows - 1;
+    const int column = std::max(m_list->currentIndex().column(), 0);
+    const int across = m_list->horizontalScrollBar()->value();
+    const QModelIndex target = m_model->index(row, column);
+    m_list->selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_list->scrollTo(target);
+    m_list->horizontalScrollBar()->setValue(across);
+}
+
+void CProcessListWnd::OnListMouseRelease(const QMouseEvent& mouse)
+{
+    if (mouse.button() != Qt::RightButton)
+        return;
+    const QModelIndex index = m_list->indexAt(mouse.position().toPoint());
+    if (index.isValid())
+        SetSelectionMark(index.row());
+    if (m_selectionMark != -1)
+        emit contextMenuRequested(mouse.globalPosition().toPoint());
 }

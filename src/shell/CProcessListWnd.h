@@ -11,6 +11,8 @@
 #include <system_error>
 
 class QFontMetrics;
+class QKeyEvent;
+class QMouseEvent;
 class QTableView;
 class ProcessTableModel;
 
@@ -59,8 +61,8 @@ public:
     // Gives a view the list's settings (columns, widths, row height, selection, no sorting);
     // the benchmark measures a view set up exactly like the window's own.
     static void SetUpList(QTableView* list);
-    // Width of a column at start: 130, 40, 120, 120, 60 and 400, widened alike as far as the
-    // font needs for a time text to fit its column; the PID column holds seven digits.
+    // Width of a column at start: the column table's width, widened alike as far as the font
+    // needs for a time text to fit its column; the PID column holds seven digits.
     static int ColumnWidth(int column, const QFontMetrics& metrics);
 
 signals:
@@ -79,8 +81,17 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // The steps of Create: the list, its model and the find bar; what the window follows of
+    // the list (the selection, its keys and clicks, the rows on screen); the monitor thread.
+    void CreateList();
+    void WatchList();
+    void StartMonitor();
     // Tells the monitor which rows are on screen: none while hidden or minimised.
     void UpdateVisibleRows();
+    // The list's keys this window answers itself (true when it did), and its right click.
+    bool OnListKey(const QKeyEvent& key);
+    void GoToEnd(bool first);
+    void OnListMouseRelease(const QMouseEvent& mouse);
 
     std::unique_ptr<CProcessMonitor> m_monitor;
     QTableView* m_list = nullptr;

@@ -1,6 +1,6 @@
 #include "ProcessTableModel.h"
 
-#include "Columns.h"
+#include "monitor/RowStore.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>
@@ -45,7 +45,9 @@ Qt::Alignment ProcessTableModel::ColumnAlignment(int column)
 {
     if (column < 0 || column >= ColumnCount)
         return Qt::AlignLeft | Qt::AlignVCenter;
-    return kColumns[column].alignment;
+    const Qt::Alignment side =
+        kColumns[column].align == ColumnAlign::Right ? Qt::AlignRight : Qt::AlignLeft;
+    return side | Qt::AlignVCenter;
 }
 
 QIcon ProcessTableModel::DefaultIcon()

@@ -1,5 +1,7 @@
 #include "storage/StringTable.h"
 
+#include "buildinfo/BuildInfo.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string_view>
@@ -90,7 +92,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_CMD_DISABLED_LIST, "Disabled processes's list"},
     {IDS_CMD_VIEW_EVENTLOG, "Show Event Log"},
     {IDS_CMD_HELP, "Show user's manual"},
-    {IDS_APP_TITLE, "Orvane v 1.1 XP"},
+    {IDS_APP_TITLE, "Orvane v " ORVANE_VERSION_SHORT " XP"},
     {IDS_IDLE_MESSAGE, "Ready"},
     {IDS_CMD_ABOUT, "Display information about program, version number and copyright\n"
                     "About program"},

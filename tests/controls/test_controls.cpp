@@ -141,31 +141,39 @@ void TestControls::cleanup()
 void TestControls::BuildBrowserCommand_data()
 {
     QTest::addColumn<QString>("exec");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QStringList>("expected");
 
-    // The blank before the placeholder stays and one more comes with the target.
     QTest::newRow("double-quoted placeholder")
         << R"("/usr/bin/web-browser" -new-window "%u")"
-        << R"("/usr/bin/web-browser" -new-window  https://x)";
+        << QStringList{"/usr/bin/web-browser", "-new-window", "https://x"};
     QTest::newRow("single-quoted, text after it dropped")
-        << "browser --new '%U' --profile=main" << "browser --new  https://x";
-    QTest::newRow("bare %U") << "/usr/bin/browser %U" << "/usr/bin/browser  https://x";
+        << "browser --new '%U' --profile=main" << QStringList{"browser", "--new", "https://x"};
+    QTest::newRow("bare %U") << "/usr/bin/browser %U" << QStringList{"/usr/bin/browser", "https://x"};
     QTest::newRow("bare %f, text after it dropped")
-        << "viewer %f --fullscreen" << "viewer  https://x";
+        << "viewer %f --fullscreen" << QStringList{"viewer", "https://x"};
+    QTest::newRow("inside a word") << "web --url=%u" << QStringList{"web", "--url=https://x"};
     QTest::newRow("no placeholder") << "/usr/bin/browser --private"
-                                    << "/usr/bin/browser --private https://x";
-    QTest::newRow("escaped percent is no placeholder")
-        << "run --fmt=%%u --open %u" << "run --fmt=%%u --open  https://x";
+                                    << QStringList{"/usr/bin/browser", "--private", "https://x"};
+    QTest::newRow("escaped percent is a percent sign")
+        << "run --fmt=%%u --open %u" << QStringList{"run", "--fmt=%u", "--open", "https://x"};
     QTest::newRow("other field codes are no placeholder")
-        << "browser %i %U" << "browser %i  https://x";
-    QTest::newRow("nothing to run") << "" << "";
+        << "browser %i %U" << QStringList{"browser", "%i", "https://x"};
+    QTest::newRow("quoted words keep blanks and quotes")
+        << R"("/opt/my web/run" "--title=a \"b\"" %u)"
+        << QStringList{"/opt/my web/run", R"(--title=a "b")", "https://x"};
+    QTest::newRow("nothing to run") << "" << QStringList{};
 }
 
 void TestControls::BuildBrowserCommand()
 {
     QFETCH(QString, exec);
-    QFETCH(QString, expected);
+    QFETCH(QStringList, expected);
     QCOMPARE(::BuildBrowserCommand(exec, QStringLiteral("https://x")), expected);
+    // The target is one argument, whatever it holds.
+    const QString odd = QStringLiteral("https://x/a \"b\" 'c'");
+    const QStringList command = ::BuildBrowserCommand(exec, odd);
+    QCOMPARE(command.size(), expected.size());
+    QVERIFY(command.isEmpty() || command.last().endsWith(odd));
 }
 
 void TestControls::BrowserCommandMustFit()
@@ -173,11 +181,11 @@ void TestControls::BrowserCommandMustFit()
     const QString target = QStringLiteral("https://x");
     // 519 characters and the terminator fill the 520 of the command buffer exactly.
     const QString fits = QString(519 - 1 - target.size(), u'b');
-    QCOMPARE(::BuildBrowserCommand(fits, target).size(), 519);
+    QCOMPARE(::BuildBrowserCommand(fits, target).join(u' ').size(), 519);
     QVERIFY(::BuildBrowserCommand(fits + u'b', target).isEmpty());
     // The cut happens before the check: a long tail after the placeholder does not count.
     QCOMPARE(::BuildBrowserCommand(QStringLiteral("b %u ") + QString(600, u'x'), target),
-             QStringLiteral("b  https://x"));
+             (QStringList{"b", target}));
     QVERIFY(::BuildBrowserCommand(QStringLiteral("b %u"), QString(600, u'y')).isEmpty());
 }
 

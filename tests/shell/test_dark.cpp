@@ -330,10 +330,12 @@ void TestDark::imagesStandOut()
         CMainFrame frame(dir.path().toStdString());
         frame.Create();
         QList<std::pair<unsigned, QIcon>> images;
-        for (unsigned id : {ID_APP_EXIT, ID_PROCESS_KILL, ID_PROCESS_DISABLE, ID_APP_ABOUT})
-            images.append({id, frame.ToolButton(id)->icon()});
-        for (unsigned id : {ID_PROCESS_DISABLE, ID_PROCESS_DISABLEDLIST, ID_PROCESS_EVENTLOG, ID_HELP_MANUAL})
-            images.append({id, frame.Command(id)->icon()});
+        for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+            if (facts.toolBarImage)
+                images.append({facts.id, frame.ToolButton(facts.id)->icon()});
+            if (facts.menuImage)
+                images.append({facts.id, frame.Command(facts.id)->icon()});
+        }
         for (const auto& [id, icon] : images) {
             for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
                 const QImage image = icon.pixmap(QSize(16, 16), mode).toImage().convertToFormat(QImage::Format_ARGB32);

@@ -13,6 +13,7 @@
 #include "dialogs/CLogsViewDlg.h"
 #include "shell/CMonitorApp.h"
 #include "storage/CDataFile.h"
+#include "storage/StringTable.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -168,13 +169,31 @@ QString MenuTitle(int index)
                                    : QString();
 }
 
+// The widgets that show the frame's commands, as "text" rows (a separator as "-").
+QStringList Shown(const QList<QAction*>& actions)
+{
+    QStringList shown;
+    for (const QAction* action : actions)
+        shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return shown;
+}
+
+QString PromptOf(unsigned id)
+{
+    return QString::fromStdString(LoadString(id)).section(QLatin1Char('\n'), 0, 0);
+}
+
+QString ToolTipOf(unsigned id)
+{
+    return QString::fromStdString(LoadString(id)).section(QLatin1Char('\n'), 1);
+}
+
 } // namespace
 
 class TestMainFrame : public QObject {
     Q_OBJECT
 
 private slots:
-    void menuBar_data();
     void menuBar();
     void trayMenu();
     void killAndDisableGreyedWithoutSelection();
@@ -210,62 +229,44 @@ private slots:
     void signalBridge();
     void manualPath_data();
     void manualPath();
+    void versionInPictureAndManual();
 };
 
-void TestMainFrame::menuBar_data()
-{
-    QTest::addColumn<int>("menu");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<uint>("command");
-    QTest::addColumn<bool>("image");
-    QTest::addColumn<QKeySequence>("shortcut");
-
-    QTest::newRow("Exit") << 0 << 0 << "Exit\tAlt+X" << uint(ID_APP_EXIT) << true
-                          << QKeySequence(Qt::ALT | Qt::Key_X);
-    QTest::newRow("Kill") << 1 << 0 << "Kill process\tDel" << uint(ID_PROCESS_KILL) << true << QKeySequence();
-    QTest::newRow("Disable") << 1 << 1 << "Disable process" << uint(ID_PROCESS_DISABLE) << true << QKeySequence();
-    QTest::newRow("Disabled list") << 1 << 2 << "Disabled processes\tCtrl+D" << uint(ID_PROCESS_DISABLEDLIST) << true
-                                   << QKeySequence(Qt::CTRL | Qt::Key_D);
-    QTest::newRow("Event log") << 1 << 3 << "View Event Log\tCtrl+L" << uint(ID_PROCESS_EVENTLOG) << true
-                               << QKeySequence(Qt::CTRL | Qt::Key_L);
-    // Find comes after the Process menu's own entries (and a separator, entry 4).
-    QTest::newRow("Find") << 1 << 5 << "Find...\tCtrl+F" << 20401u << false
-                          << QKeySequence(Qt::CTRL | Qt::Key_F);
-    QTest::newRow("ToolBar") << 2 << 0 << "Show ToolBar" << uint(ID_VIEW_TOOLBAR) << false << QKeySequence();
-    QTest::newRow("StatusBar") << 2 << 1 << "Show StatusBar" << uint(ID_VIEW_STATUS_BAR) << false << QKeySequence();
-    QTest::newRow("Write log") << 3 << 0 << "Write Event Log" << uint(ID_SETTINGS_EVENTLOG) << false << QKeySequence();
-    QTest::newRow("Minimize") << 3 << 1 << "Minimize at start" << uint(ID_SETTINGS_MINIMIZE) << false << QKeySequence();
-    QTest::newRow("Help") << 4 << 0 << "Help\tF1" << uint(ID_HELP_MANUAL) << true << QKeySequence(Qt::Key_F1);
-    QTest::newRow("About") << 4 << 1 << "About Orvane..." << uint(ID_APP_ABOUT) << true << QKeySequence();
-}
-
+// Every row of the command table with a menu of the bar is an entry there, in the table's
+// order and after its separator, with its text, picture, accelerator and check mark; the key
+// a text names after its tab is the accelerator that runs it ("Del" belongs to the list).
 void TestMainFrame::menuBar()
 {
-    QFETCH(int, menu);
-    QFETCH(int, position);
-    QFETCH(QString, text);
-    QFETCH(uint, command);
-    QFETCH(bool, image);
-    QFETCH(QKeySequence, shortcut);
-
     Frame frame;
     const QList<QAction*> top = frame->menuBar()->actions();
-    QCOMPARE(top.size(), 5);
-    QCOMPARE(top[menu]->text(), MenuTitle(menu));
-    QVERIFY(top[menu]->menu());
-    const QList<QAction*> entries = top[menu]->menu()->actions();
-    QCOMPARE(entries.size(), menu == 0 ? 1 : menu == 1 ? 6 : 2);
-    QAction* entry = entries[position];
-    QCOMPARE(entry->text(), text);
-    QCOMPARE(entry->property("commandId").toUInt(), command);
-    QCOMPARE(entry, frame->Command(command));
-    QCOMPARE(!entry->icon().isNull(), image);
-    QCOMPARE(entry->shortcut(), shortcut);
-    if (!shortcut.isEmpty())
-        QCOMPARE(entry->shortcutContext(), Qt::WindowShortcut);
-    // Only the View and Settings entries carry check marks.
-    QCOMPARE(entry->isCheckable(), menu == 2 || menu == 3);
+    QCOMPARE(top.size(), kBarMenuCount);
+    for (int index = 0; index < kBarMenuCount; ++index) {
+        QCOMPARE(top[index]->text(), MenuTitle(index));
+        QVERIFY(top[index]->menu());
+        QStringList expected;
+        for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+            if (facts.menu != static_cast<BarMenu>(index))
+                continue;
+            if (facts.flags & kGapInMenu)
+                expected << QStringLiteral("-");
+            expected << QString::fromStdString(LoadString(facts.text));
+            QAction* entry = frame->Command(facts.id);
+            QVERIFY(top[index]->menu()->actions().contains(entry));
+            QCOMPARE(entry->property("commandId").toUInt(), uint(facts.id));
+            QCOMPARE(entry->icon().isNull(), facts.menuImage == nullptr);
+            QCOMPARE(entry->isCheckable(), (facts.flags & kCheckable) != 0);
+            const QKeySequence shortcut = entry->shortcut();
+            QCOMPARE(shortcut, QKeySequence(facts.key));
+            const QString named = entry->text().section(QLatin1Char('\t'), 1);
+            if (!shortcut.isEmpty()) {
+                QCOMPARE(shortcut.toString(QKeySequence::PortableText), named);
+                QCOMPARE(entry->shortcutContext(), Qt::WindowShortcut);
+            } else {
+                QVERIFY2(named.isEmpty() || named == QLatin1String("Del"), qPrintable(named));
+            }
+        }
+        QCOMPARE(Shown(top[index]->menu()->actions()), expected);
+    }
 }
 
 void TestMainFrame::trayMenu()
@@ -275,24 +276,28 @@ void TestMainFrame::trayMenu()
     QCOMPARE(frame->TrayIcon()->contextMenu(), menu);
     QCOMPARE(frame->TrayIcon()->toolTip(), QStringLiteral("Orvane v 1.1 XP"));
     QVERIFY(!frame->TrayIcon()->icon().isNull());
-    const QList<QAction*> entries = menu->actions();
-    QCOMPARE(entries.size(), 4);
-    const QString texts[] = {"Open", "Disabled processes\tCtrl+D", "View Event Log\tCtrl+L",
-                             "Exit\tAlt+X"};
-    const uint commands[] = {ID_TRAY_OPEN, ID_TRAY_DISABLEDLIST, ID_PROCESS_EVENTLOG, ID_TRAY_EXIT};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(entries[i]->text(), texts[i]);
-        QCOMPARE(entries[i]->property("commandId").toUInt(), commands[i]);
-        QCOMPARE(entries[i]->icon().isNull(), i == 0);
-        QVERIFY(entries[i]->isEnabled());
+    QList<QAction*> expected;
+    for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+        if (!(facts.flags & kInTray))
+            continue;
+        QAction* entry = frame->Command(facts.id);
+        expected << entry;
+        QCOMPARE(entry->text(), QString::fromStdString(LoadString(facts.text)));
+        QCOMPARE(entry->icon().isNull(), facts.menuImage == nullptr);
+        QVERIFY(entry->isEnabled());
+        QCOMPARE(entry->font().bold(), (facts.flags & kTrayDefault) != 0);
+        if (facts.flags & kTrayDefault)
+            QCOMPARE(menu->defaultAction(), entry);
+        // Its picture drawn as the menu bar draws the same one.
+        for (const CommandFacts& bar : CMainFrame::CommandTable()) {
+            if (facts.menuImage && bar.menu != BarMenu::None && bar.menuImage
+                && qstrcmp(bar.menuImage, facts.menuImage) == 0)
+                QCOMPARE(entry->icon().pixmap(16).toImage(),
+                         frame->Command(bar.id)->icon().pixmap(16).toImage());
+        }
     }
-    QVERIFY(entries[0]->font().bold());
-    QCOMPARE(menu->defaultAction(), entries[0]);
-    // The same pictures as the menu bar's entries of the same commands.
-    QCOMPARE(entries[3]->icon().pixmap(16).toImage(),
-             frame->Command(ID_APP_EXIT)->icon().pixmap(16).toImage());
-    QCOMPARE(entries[1]->icon().pixmap(16).toImage(),
-             frame->Command(ID_PROCESS_DISABLEDLIST)->icon().pixmap(16).toImage());
+    QCOMPARE(menu->actions(), expected);
+    QVERIFY(menu->defaultAction());
 }
 
 void TestMainFrame::killAndDisableGreyedWithoutSelection()
@@ -300,15 +305,13 @@ void TestMainFrame::killAndDisableGreyedWithoutSelection()
     Frame frame;
     frame->show();
     QCOMPARE(frame->ProcessList()->GetSelectionMark(), -1);
-    for (uint id : {32772u, 32777u}) {
-        QVERIFY(!frame->Command(id)->isEnabled());
-        QVERIFY(!frame->ToolButton(id)->isEnabled());
+    for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+        const bool onSelection = facts.id == ID_PROCESS_KILL || facts.id == ID_PROCESS_DISABLE;
+        QVERIFY2(frame->Command(facts.id)->isEnabled() != onSelection,
+                 qPrintable(QString::number(facts.id)));
+        if (QToolButton* button = frame->ToolButton(facts.id))
+            QVERIFY(button->isEnabled() != onSelection);
     }
-    for (uint id : {57665u, 32781u, 32792u, 59392u, 59393u, 32778u, 32779u, 32797u, 57664u,
-                    32786u, 32787u, 32788u})
-        QVERIFY2(frame->Command(id)->isEnabled(), qPrintable(QString::number(id)));
-    QVERIFY(frame->ToolButton(ID_APP_EXIT)->isEnabled());
-    QVERIFY(frame->ToolButton(ID_APP_ABOUT)->isEnabled());
 
     QTRY_VERIFY_WITH_TIMEOUT(frame->ProcessList()->List()->model()->rowCount() > 0,
                              kWatchTimeoutMs);
@@ -322,29 +325,14 @@ void TestMainFrame::killAndDisableGreyedWithoutSelection()
 void TestMainFrame::statusPrompts_data()
 {
     QTest::addColumn<uint>("command");
-    QTest::addColumn<QString>("prompt");
-    QTest::newRow("Exit") << uint(ID_APP_EXIT) << "Exit Orvane";
-    QTest::newRow("Kill") << uint(ID_PROCESS_KILL) << "Kill process";
-    QTest::newRow("Disable") << uint(ID_PROCESS_DISABLE) << "Disable process";
-    QTest::newRow("Write log") << uint(ID_SETTINGS_EVENTLOG) << "On/Off Event Log";
-    QTest::newRow("Minimize") << uint(ID_SETTINGS_MINIMIZE) << "Minimize to tray at start";
-    QTest::newRow("Disabled list") << uint(ID_PROCESS_DISABLEDLIST) << "Disabled processes's list";
-    QTest::newRow("Event log") << uint(ID_PROCESS_EVENTLOG) << "Show Event Log";
-    QTest::newRow("Find") << 20401u << "Find a process by its name, PID or path";
-    QTest::newRow("Help") << uint(ID_HELP_MANUAL) << "Show user's manual";
-    QTest::newRow("About") << uint(ID_APP_ABOUT)
-                           << "Display information about program, version number and copyright";
-    QTest::newRow("ToolBar") << uint(ID_VIEW_TOOLBAR) << "Show/Hide ToolBar";
-    QTest::newRow("StatusBar") << uint(ID_VIEW_STATUS_BAR) << "Show/Hide StatusBar";
-    QTest::newRow("tray Exit") << uint(ID_TRAY_EXIT) << "";
-    QTest::newRow("tray Open") << uint(ID_TRAY_OPEN) << "";
-    QTest::newRow("tray list") << uint(ID_TRAY_DISABLEDLIST) << "";
+    for (const CommandFacts& facts : CMainFrame::CommandTable())
+        QTest::newRow(qPrintable(QString::number(facts.id))) << uint(facts.id);
 }
 
 void TestMainFrame::statusPrompts()
 {
     QFETCH(uint, command);
-    QFETCH(QString, prompt);
+    const QString prompt = PromptOf(command);
     Frame frame;
     frame->show();
     QCOMPARE(frame->MessagePane()->text(), QStringLiteral("Ready"));
@@ -392,11 +380,12 @@ void TestMainFrame::toolTips()
     QCOMPARE(frame->Command(ID_VIEW_TOOLBAR)->toolTip(), QStringLiteral("Show/Hide ToolBar"));
     QCOMPARE(frame->Command(ID_VIEW_STATUS_BAR)->toolTip(), QStringLiteral("Show/Hide StatusBar"));
 
-    // On the toolbar only About has a tooltip; the others show none at all.
-    const std::pair<uint, QString> buttons[] = {
-        {ID_APP_EXIT, QString()}, {ID_PROCESS_KILL, QString()}, {ID_PROCESS_DISABLE, QString()},
-        {ID_APP_ABOUT, "About program"}};
-    for (const auto& [id, expected] : buttons) {
+    // A toolbar button shows the tooltip written after its prompt, or none at all.
+    for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+        if (!facts.toolBarImage)
+            continue;
+        const unsigned id = facts.id;
+        const QString expected = ToolTipOf(id);
         QToolButton* button = frame->ToolButton(id);
         QVERIFY(button);
         QToolTip::hideText();
@@ -424,7 +413,14 @@ void TestMainFrame::toolBarLayout()
     QCOMPARE(bar->allowedAreas(), Qt::AllToolBarAreas);
     QCOMPARE(bar->iconSize(), QSize(16, 15));
 
-    // Exit, separator, Kill, Disable, separator, About.
+    QStringList expected;
+    for (const CommandFacts& facts : CMainFrame::CommandTable()) {
+        if (!facts.toolBarImage)
+            continue;
+        if (facts.flags & kGapOnToolBar)
+            expected << "|";
+        expected << QString::number(facts.id);
+    }
     QStringList layout;
     for (QAction* action : bar->actions()) {
         if (action->isSeparator()) {
@@ -434,9 +430,7 @@ void TestMainFrame::toolBarLayout()
             QVERIFY(!button->icon().isNull());
         }
     }
-    QCOMPARE(layout.join(' '), QStringLiteral("%1 | %2 %3 | %4")
-                                  .arg(ID_APP_EXIT).arg(ID_PROCESS_KILL).arg(ID_PROCESS_DISABLE)
-                                  .arg(ID_APP_ABOUT));
+    QCOMPARE(layout, expected);
 
     // View's two switches hide and show the bars and carry the check marks.
     frame->show();
@@ -1111,6 +1105,20 @@ void TestMainFrame::manualPath()
     if (installed)
         QFile(root + "/share/orvane/OrvaneHelp.html").open(QIODevice::WriteOnly);
     QCOMPARE(CMainFrame::ManualPath(root + "/bin"), root + "/" + expected);
+}
+
+// The project's version as the About box's picture and the manual beside the program show it,
+// written in where the title's is.
+void TestMainFrame::versionInPictureAndManual()
+{
+    QFile picture(QStringLiteral(":/controls/about.svg"));
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    QVERIFY(picture.readAll().contains(">Version 1.1</text>"));
+    QFile manual(QFileInfo(QStringLiteral(ORVANE_BINARY)).dir().filePath("OrvaneHelp.html"));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    const QByteArray text = manual.readAll();
+    QCOMPARE(text.count("Orvane v 1.1 XP"), 3);
+    QVERIFY(!text.contains('@'));
 }
 
 QTEST_MAIN(TestMainFrame)

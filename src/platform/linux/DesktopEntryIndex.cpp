@@ -70,41 +70,6 @@ std::string Unescape(std::string_view value)
     return out;
 }
 
-// The words of an Exec value: blanks separate, double quotes group, and inside quotes a
-// backslash escapes the next character.
-std::vector<std::string> ExecWords(std::string_view exec, std::size_t maxWords)
-{
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < exec.size() && words.size() < maxWords) {
-        while (i < exec.size() && (exec[i] == ' ' || exec[i] == '\t'))
-            ++i;
-        if (i == exec.size())
-            break;
-        std::string word;
-        bool quoted = false;
-        for (; i < exec.size(); ++i) {
-            char c = exec[i];
-            if (quoted) {
-                if (c == '\\' && i + 1 < exec.size())
-                    word += exec[++i];
-                else if (c == '"')
-                    quoted = false;
-                else
-                    word += c;
-            } else if (c == '"') {
-                quoted = true;
-            } else if (c == ' ' || c == '\t') {
-                break;
-            } else {
-                word += c;
-            }
-        }
-        words.push_back(std::move(word));
-    }
-    return words;
-}
-
 bool IsExecutableFile(const std::string& path)
 {
     struct stat info{};
@@ -152,7 +117,7 @@ std::vector<std::string> DesktopEntryIndex::DefaultSearchPath()
 
 std::string DesktopEntryIndex::ExecProgram(std::string_view exec)
 {
-    std::vector<std::string> words = ExecWords(exec, 16);
+    std::vector<std::string> words = SplitExec(exec);
     std::size_t first = 0;
     if (!words.empty() && (words[0] == "env" || words[0].ends_with("/env"))) {
         first = 1;
@@ -238,6 +203,39 @@ bool ReadDesktopEntry(const std::string& path, DesktopEntry& out)
             out.hidden = value == "true";
     }
     return true;
+}
+
+std::vector<std::string> SplitExec(std::string_view exec)
+{
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < exec.size()) {
+        while (i < exec.size() && (exec[i] == ' ' || exec[i] == '\t'))
+            ++i;
+        if (i == exec.size())
+            break;
+        std::string word;
+        bool quoted = false;
+        for (; i < exec.size(); ++i) {
+            char c = exec[i];
+            if (quoted) {
+                if (c == '\\' && i + 1 < exec.size())
+                    word += exec[++i];
+                else if (c == '"')
+                    quoted = false;
+                else
+                    word += c;
+            } else if (c == '"') {
+                quoted = true;
+            } else if (c == ' ' || c == '\t') {
+                break;
+            } else {
+                word += c;
+            }
+        }
+        words.push_back(std::move(word));
+    }
+    return words;
 }
 
 void DesktopEntryIndex::ReadEntry(const std::string& file)

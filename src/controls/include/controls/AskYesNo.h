@@ -1,5 +1,5 @@
 #pragma once
-// The program's Yes/No question: the question icon, Yes and No, caption "Orvane v 1.1 XP".
+// The program's Yes/No question: the question icon, Yes and No, the program's title as caption.
 
 class QWidget;
 

@@ -37,6 +37,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    CLinkLabel* AddLink(unsigned textId, const QString& target, const QRect& place);
+
     QPixmap m_picture;
     CBackdropButton* m_pCloseButton = nullptr;
     CLinkLabel* m_pMailLink = nullptr;

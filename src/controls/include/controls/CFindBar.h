@@ -54,6 +54,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateControls();
+    // F3 and Shift+F3 in `parent`'s window, Esc in the bar.
+    void AddKeys(QWidget* parent);
     FindOutcome Find(bool forward);
 
     Finder m_finder;

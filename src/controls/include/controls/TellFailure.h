@@ -1,6 +1,7 @@
 #pragma once
 // How a failure of something the user just asked for is told: a message box with the warning
-// icon and the caption "Orvane v 1.1 XP", holding what failed, the file's path and the reason.
+// icon and the program's title as its caption, holding what failed, the file's path and the
+// reason.
 
 #include <string>
 #include <system_error>

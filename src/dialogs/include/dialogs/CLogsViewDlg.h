@@ -56,6 +56,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void CreateEditArea();
+    // The buttons and the box where the dialog's layout puts them, at its size.
+    void PlaceControls();
     void OnInitDialog();
     // Reads the file into the box; the box stays as it was when it cannot be read.
     Result<> ShowFile();

@@ -12,6 +12,7 @@
 // holds its identifier.
 
 #include "platform/ProcessServices.h"
+#include "storage/StringTable.h"
 
 #include <atomic>
 #include <cstddef>
@@ -22,8 +23,28 @@
 #include <string_view>
 #include <unordered_map>
 
-// The columns of a row, in display order (titles, widths and alignment: shell/Columns.h).
+// The columns of a row, in display order.
 enum Column : int { ColName, ColPid, ColStart, ColFinish, ColCpu, ColFile, ColumnCount };
+
+class RowStore;
+
+// Which side of its column a cell's text keeps to.
+enum class ColumnAlign { Left, Right };
+
+// One column: everything the window, its model and the event log know of it.
+struct ColumnFacts {
+    Column column;
+    StringId title;
+    // Width at every start, in the pixels of the 8-point dialog font it was chosen for; what
+    // the user drags is not kept.
+    int width;
+    ColumnAlign align;
+    // The cell's text for a row below the store's count (RowStore::CellText says how it reads).
+    std::string (*text)(const RowStore& rows, int row);
+};
+
+// The six columns, row i describing column i.
+extern const ColumnFacts kColumns[ColumnCount];
 
 // An array that only grows, by one writer, in chunks that never move; readers on other
 // threads read elements below a size they loaded. Holds at most kCapacity elements.

@@ -19,8 +19,6 @@ class CMonitorApp {
 public:
     // The X11 window class, equal to StartupWMClass in packaging/org.orvane.Orvane.desktop.
     static constexpr const char* kWindowClass = "Orvane";
-    // The desktop entry's name without ".desktop": the Wayland app id.
-    static constexpr const char* kDesktopId = "org.orvane.Orvane";
 
     // The program directory comes from argv[0] (ChooseProgramDirectory). A data directory that
     // could not be created is told at start, like a failed signal handler: on stderr, and in
@@ -43,6 +41,12 @@ public:
     const std::string& ProgramDirectory() const { return m_programDirectory; }
 
 private:
+    // The frame's notices of the start, its end ending the program, and the requests to end
+    // (signals, the session) that go to its close procedure.
+    void ConnectFrame(CMainFrame* frame);
+    // Minimised to the tray, maximised or normal, as the settings say.
+    static void ShowFrame(CMainFrame& frame);
+
     std::unique_ptr<QApplication> m_app; // null when the application was there before us
     std::string m_programDirectory;
     std::error_code m_directoryNotCreated;
