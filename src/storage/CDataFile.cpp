@@ -60,7 +60,7 @@ bool CDataFile::WriteAll(const void* data, std::size_t size, std::error_code* er
     if (m_path.empty() || data == nullptr || size == 0)
         return false;
     const std::error_code result =
-        ReplaceFile(m_path, std::string_view(static_cast<const char*>(data), size));
+        ReplaceFile(m_path, std::string_view(static_cast<const char*>(data), size)).error();
     if (error != nullptr)
         *error = result;
     return !result;

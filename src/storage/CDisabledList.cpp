@@ -113,36 +113,36 @@ std::error_code CDisabledList::ChangeOnDisk(Change change)
     // The lock is held on the file itself, which a change replaces: a copy that got the lock
     // on a file that has meanwhile been replaced lets it go and locks the new one.
     for (;;) {
-        int raw = -1;
-        std::error_code opened = OpenForWriting(m_path, O_RDWR | O_CREAT, raw);
-        if (opened == std::errc::permission_denied) {
+        Result<FileDescriptor> opened = OpenForWriting(m_path, O_RDWR | O_CREAT);
+        if (opened.error() == std::errc::permission_denied) {
             // A read-only file can still be replaced. Where there is no file, it was the folder
             // that refused it: that is the reason, not the missing file.
-            const std::error_code readOnly = OpenForWriting(m_path, O_RDONLY, raw);
-            if (readOnly != std::errc::no_such_file_or_directory)
-                opened = readOnly;
+            Result<FileDescriptor> readOnly = OpenForWriting(m_path, O_RDONLY);
+            if (readOnly.error() != std::errc::no_such_file_or_directory)
+                opened = std::move(readOnly);
         }
-        if (opened)
-            return opened;
-        const FileDescriptor fd(raw);
+        if (!opened)
+            return opened.error();
+        const int raw = opened->Get();
         int rc;
         do
             rc = ::flock(raw, LOCK_EX);
         while (rc != 0 && errno == EINTR);
         if (rc != 0)
-            return std::error_code(errno, std::generic_category());
+            return LastError();
         struct stat held {}, now {};
         if (::fstat(raw, &held) != 0)
-            return std::error_code(errno, std::generic_category());
+            return LastError();
         if (::stat(m_path.c_str(), &now) != 0 || now.st_dev != held.st_dev || now.st_ino != held.st_ino)
             continue;
 
-        std::string bytes;
-        if (std::error_code error = ReadWholeDescriptor(raw, bytes))
-            return error;
+        const Result<std::string> read = ReadWholeDescriptor(raw);
+        if (!read)
+            return read.error();
+        const std::string& bytes = *read;
         std::vector<std::string> entries = ParseDisabledList(bytes);
         change(entries);
-        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries));
+        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries)).error();
         // On failure the list is what the file held; should the file have been replaced all
         // the same (its folder could not be flushed after the rename), the next Refresh reads it.
         m_entries = error ? ParseDisabledList(bytes) : std::move(entries);

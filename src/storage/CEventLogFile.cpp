@@ -25,22 +25,19 @@ std::error_code CEventLogFile::Open()
     // truncated or rewritten the file through another descriptor. Only a regular file: a FIFO
     // in the log's place would hold the monitor in its writes (and a reader that goes away
     // would end the program).
-    int fd = -1;
-    std::error_code error = OpenForWriting(m_path, O_WRONLY | O_CREAT | O_APPEND, fd);
+    Result<FileDescriptor> opened = OpenForWriting(m_path, O_WRONLY | O_CREAT | O_APPEND);
+    std::error_code error = opened.error();
     // The exclusive hold: a second instance of the program finds the log taken and logs
     // nothing, as it would on a file opened without sharing.
-    if (!error && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
-                                     : std::error_code(errno, std::generic_category());
-        ::close(fd);
-    }
+    if (!error && ::flock(opened->Get(), LOCK_EX | LOCK_NB) != 0)
+        error = errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse) : LastError();
     m_openError = error;
     if (error) {
         if (!m_failure)
             m_failure = error;
         return error;
     }
-    m_fd = fd;
+    m_fd = opened->Release();
     return {};
 }
 
@@ -54,7 +51,7 @@ std::error_code CEventLogFile::Write(const std::string& text)
     } else {
         struct stat st {};
         if (::fstat(m_fd, &st) != 0) {
-            error = std::error_code(errno, std::generic_category());
+            error = LastError();
         } else {
             const std::string entry = m_bLineBroken ? "\r\n" + text : text;
             // One call for the entry; a short write (a full disk) is continued, and when the

@@ -26,8 +26,7 @@ std::error_code LockExclusive(int fd)
     while (rc != 0 && errno == EINTR);
     if (rc == 0)
         return {};
-    return errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
-                                : std::error_code(errno, std::generic_category());
+    return errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse) : LastError();
 }
 
 LogSnapshot Describe(int fd, std::string_view bytes)
@@ -57,22 +56,22 @@ bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
     std::uint64_t offset = 0;
     while (offset < snapshot.size) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kLogPieceSize, snapshot.size - offset));
-        std::size_t filled = 0;
-        if (ReadAt(fd, offset, buffer.get(), want, filled) || filled < want)
+        const Result<std::size_t> filled = ReadAt(fd, offset, buffer.get(), want);
+        if (!filled || *filled < want)
             return false;
-        digest.Add(std::string_view(buffer.get(), filled));
-        offset += filled;
+        digest.Add(std::string_view(buffer.get(), *filled));
+        offset += *filled;
     }
     if (digest.Value() != snapshot.digest)
         return false;
     try {
         for (;;) {
-            std::size_t filled = 0;
-            if (ReadAt(fd, offset, buffer.get(), kLogPieceSize, filled))
+            const Result<std::size_t> filled = ReadAt(fd, offset, buffer.get(), kLogPieceSize);
+            if (!filled)
                 return false;
-            gained.append(buffer.get(), filled);
-            offset += filled;
-            if (filled < kLogPieceSize)
+            gained.append(buffer.get(), *filled);
+            offset += *filled;
+            if (*filled < kLogPieceSize)
                 break;
         }
     } catch (const std::bad_alloc&) {
@@ -85,10 +84,10 @@ bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
 
 std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot& snapshot)
 {
-    int raw = -1;
-    if (std::error_code error = OpenForReading(path, raw))
-        return error;
-    FileDescriptor fd(raw);
+    const Result<FileDescriptor> opened = OpenForReading(path);
+    if (!opened)
+        return opened.error();
+    const FileDescriptor& fd = *opened;
     if (std::error_code error = LockExclusive(fd.Get()))
         return error;
     struct stat st {};
@@ -105,17 +104,17 @@ std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot&
     LogDigest digest;
     std::uint64_t size = 0;
     for (;;) {
-        std::size_t filled = 0;
-        if (std::error_code error = ReadAt(fd.Get(), size, buffer.get(), kLogPieceSize, filled))
-            return error;
-        if (filled == 0)
+        const Result<std::size_t> filled = ReadAt(fd.Get(), size, buffer.get(), kLogPieceSize);
+        if (!filled)
+            return filled.error();
+        if (*filled == 0)
             break;
-        const std::string_view piece(buffer.get(), filled);
+        const std::string_view piece(buffer.get(), *filled);
         digest.Add(piece);
-        size += filled;
+        size += *filled;
         if (std::error_code error = sink.Take(piece))
             return error;
-        if (filled < kLogPieceSize)
+        if (*filled < kLogPieceSize)
             break;
     }
     snapshot = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), size,
@@ -146,10 +145,10 @@ std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnap
 std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
 {
     // Not opened with O_TRUNC: the lock must be held before anything is cut.
-    int raw = -1;
-    if (std::error_code error = OpenForWriting(path, O_WRONLY | O_CREAT, raw))
-        return error;
-    FileDescriptor fd(raw);
+    const Result<FileDescriptor> opened = OpenForWriting(path, O_WRONLY | O_CREAT);
+    if (!opened)
+        return opened.error();
+    const FileDescriptor& fd = *opened;
     if (std::error_code error = LockExclusive(fd.Get()))
         return error;
     if (::ftruncate(fd.Get(), 0) != 0)
@@ -162,11 +161,11 @@ Result<std::string> ReplaceLogFile(const std::string& path, std::string_view byt
 {
     // The old file stays locked until the new one has taken its place: a log that another
     // instance is writing is left alone.
-    int raw = -1;
-    std::error_code error = OpenForReading(path, raw);
+    Result<FileDescriptor> opened = OpenForReading(path);
+    std::error_code error = opened.error();
     if (error && error != std::errc::no_such_file_or_directory)
         return error;
-    FileDescriptor old(raw);
+    const FileDescriptor old = opened ? std::move(*opened) : FileDescriptor();
     // The box's text is written as it is, without a copy, unless something follows it.
     std::string_view content = bytes;
     std::string joined;
@@ -191,15 +190,10 @@ Result<std::string> ReplaceLogFile(const std::string& path, std::string_view byt
             content = joined;
         }
     }
-    if ((error = ReplaceFile(path, content)))
-        return error;
-    raw = -1;
-    if (!OpenForReading(path, raw)) {
-        FileDescriptor written(raw);
-        snapshot = Describe(written.Get(), content);
-    } else {
-        snapshot = {};
-    }
+    if (const Result<> replaced = ReplaceFile(path, content); !replaced)
+        return replaced.error();
+    const Result<FileDescriptor> written = OpenForReading(path);
+    snapshot = written ? Describe(written->Get(), content) : LogSnapshot{};
     if (joined.empty())
         return std::string();
     joined.erase(0, followed);

@@ -264,14 +264,14 @@ TEST(FileRules, KillDuringSaveLeavesNothingBehind)
         const pid_t child = ::fork();
         if (child == 0) {
             for (;;)
-                ReplaceFile(path, big);
+                (void)ReplaceFile(path, big); // cut short by the kill
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 60));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         // Only a kill in the instant between naming and renaming can leave a name, and the
         // next save removes it.
-        ASSERT_FALSE(ReplaceFile(path, "a|"));
+        ASSERT_TRUE(ReplaceFile(path, "a|"));
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
             EXPECT_EQ(entry.path().filename(), "BlackList.log") << "round " << round;
     }
