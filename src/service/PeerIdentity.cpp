@@ -1,6 +1,6 @@
 #include "PeerIdentity.h"
 
-#include "platform/ProcFiles.h"
+#include "platform/FileIo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -113,10 +113,11 @@ Result<PeerIdentity> IdentifyPeer(int fd, std::optional<gid_t> adminGroup)
     if (peer.uid != 0) {
         char path[48];
         std::snprintf(path, sizeof path, "/proc/%d/mountinfo", static_cast<int>(peer.pid));
-        std::string mountinfo;
         std::optional<ProcMountOptions> options;
-        if (peer.pid > 0 && platform::procfs::ReadWholeFile(path, mountinfo))
-            options = ParseProcMount(mountinfo);
+        if (peer.pid > 0) {
+            if (const Result<std::string> mountinfo = ReadSystemFile(path))
+                options = ParseProcMount(*mountinfo);
+        }
         if (!options) // cannot tell: show the least
             peer.ownProcessesOnly = true;
         else

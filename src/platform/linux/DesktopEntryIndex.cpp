@@ -202,7 +202,7 @@ bool ReadDesktopEntry(const std::string& path, DesktopEntry& out)
 {
     // Read as the program's own files are: a regular file only (a FIFO named like an entry
     // must not hang the caller), and no further than any entry can reach.
-    const Result<std::string> read = ReadFilePrefix(path, kMaxEntrySize + 1);
+    const Result<std::string> read = ReadSystemFile(path, kMaxEntrySize + 1);
     if (!read || read->size() > kMaxEntrySize)
         return false;
     const std::string& text = *read;

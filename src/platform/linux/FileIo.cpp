@@ -369,15 +369,16 @@ namespace {
 
 // At most `limit` bytes from the start of `fd`. The buffer is sized from fstat, one byte over,
 // so that reaching the end of the file needs no second buffer; a file that grew since is read
-// on in steps.
+// on in steps. The files of /proc tell no size: a page holds most of them.
 Result<std::string> ReadFromStart(int fd, std::size_t limit)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return LastError();
+    const std::size_t expected = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
     std::string content;
     try {
-        content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 1));
+        content.resize(std::min(limit, expected));
         std::size_t filled = 0;
         for (;;) {
             if (filled == content.size()) {
@@ -415,7 +416,7 @@ Result<std::string> ReadWholeFile(const std::string& path, std::size_t limit)
     return ReadFromStart(fd->Get(), limit);
 }
 
-Result<std::string> ReadFilePrefix(const std::string& path, std::size_t limit)
+Result<std::string> ReadSystemFile(const std::string& path, std::size_t limit)
 {
     const Result<FileDescriptor> fd = OpenAnyRegular(path);
     if (!fd)

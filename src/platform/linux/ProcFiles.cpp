@@ -1,6 +1,7 @@
 #include "linux/ProcFiles.h"
 
 #include "linux/DescriptorBudget.h"
+#include "platform/FileIo.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -67,35 +68,13 @@ FileTime TicksToFileTime(std::uint64_t ticks)
     return ticks / hz * kPerSecond + ticks % hz * kPerSecond / hz;
 }
 
-bool ReadWholeFile(const char* path, std::string& out)
-{
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char chunk[4096];
-    bool ok = true;
-    for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return ok;
-}
-
 FileTime BootTime()
 {
     static const FileTime boot = [] {
-        std::string text;
-        if (!ReadWholeFile("/proc/stat", text))
+        const Result<std::string> text = ReadSystemFile("/proc/stat");
+        if (!text)
             return FileTime{0};
-        std::string_view view(text);
+        std::string_view view(*text);
         std::size_t at = view.find("\nbtime ");
         if (at == std::string_view::npos)
             return FileTime{0};

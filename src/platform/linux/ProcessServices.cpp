@@ -6,6 +6,7 @@
 #include "linux/DescriptorBudget.h"
 #include "linux/KernelThreadRegistry.h"
 #include "linux/ProcFiles.h"
+#include "platform/FileIo.h"
 
 #include <algorithm>
 #include <charconv>
@@ -106,12 +107,17 @@ Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
     return target;
 }
 
+// The kernel's command name of `pid` (at most 15 bytes and a line break: one small read).
 bool ReadComm(std::uint32_t pid, std::string& name)
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
-    if (!procfs::ReadWholeFile(path, name))
+    char text[64];
+    bool gone = false;
+    const long n = procfs::ReadSmallFile(path, text, sizeof text, gone);
+    if (n <= 0)
         return false;
+    name.assign(text, static_cast<std::size_t>(n));
     if (!name.empty() && name.back() == '\n')
         name.pop_back();
     return !name.empty();
@@ -672,10 +678,10 @@ void RaiseFileLimit()
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
         return;
     // An unlimited hard limit cannot be the soft one: the kernel caps it at fs.nr_open.
-    std::string text;
-    if (!procfs::ReadWholeFile("/proc/sys/fs/nr_open", text))
+    const Result<std::string> text = ReadSystemFile("/proc/sys/fs/nr_open");
+    if (!text)
         return;
-    rlim_t nrOpen = std::strtoull(text.c_str(), nullptr, 10);
+    rlim_t nrOpen = std::strtoull(text->c_str(), nullptr, 10);
     if (nrOpen > limit.rlim_cur) {
         raised.rlim_cur = std::min(nrOpen, limit.rlim_max);
         setrlimit(RLIMIT_NOFILE, &raised);

@@ -1,7 +1,7 @@
 #pragma once
 // Opening, reading and atomic whole-file replacement for the files of the program directory
 // (the settings, the disabled list and the event log, in the storage layer) and of the watch
-// service; ReadFilePrefix reads the system's files (desktop entries).
+// service; ReadSystemFile reads the system's files (/proc, desktop entries).
 //
 // The rules every read and write of these files follows:
 // - A symbolic link is read or written through only when every link on the way and the file it
@@ -55,11 +55,12 @@ Result<std::string> ReadWholeFile(const std::string& path,
 Result<std::size_t> ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size);
 // Every byte from the start of the open descriptor `fd`.
 Result<std::string> ReadWholeDescriptor(int fd);
-// At most `limit` bytes from the start of the regular file `path`: enough to tell a file of a
-// fixed size from any other, whatever the file's real length. For the system's files (desktop
-// entries, /proc): any symbolic link is followed; the program's own files are read with
-// ReadWholeFile.
-Result<std::string> ReadFilePrefix(const std::string& path, std::size_t limit);
+// The bytes of the regular file `path` from its start, at most `limit` of them (a limit tells a
+// file of a fixed size from any other, whatever the file's real length). For the system's
+// files (/proc, desktop entries): any symbolic link is followed; the program's own files are
+// read with ReadWholeFile.
+Result<std::string> ReadSystemFile(const std::string& path,
+                                   std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // Replaces `path` with exactly `bytes`: a new file in the same directory is written, flushed
 // to the disk and put in the old one's place, so a reader sees either the old file or the new

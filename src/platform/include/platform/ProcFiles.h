@@ -1,7 +1,8 @@
 #pragma once
-// Reading the files of /proc (Linux only): a process's stat line by path, small and whole files,
-// and the clock tick and the boot time that turn kernel tick counts into FileTime values. The
-// watch service reads them the same way as the process services do.
+// Reading the files of /proc (Linux only): a process's stat line by path, small files, and the
+// clock tick and the boot time that turn kernel tick counts into FileTime values. The watch
+// service reads them the same way as the process services do; whole files are read with
+// ReadSystemFile (platform/FileIo.h).
 
 #include "platform/ProcessServices.h"
 #include "platform/ProcStat.h"
@@ -33,8 +34,5 @@ FileTime TicksToFileTime(std::uint64_t ticks);
 
 // Boot time as a FileTime (btime of /proc/stat), read once; 0 when it cannot be read.
 FileTime BootTime();
-
-// Reads a whole small file of /proc; false when it cannot be opened or read.
-bool ReadWholeFile(const char* path, std::string& out);
 
 } // namespace platform::procfs
