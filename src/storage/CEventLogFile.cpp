@@ -4,6 +4,7 @@
 #include "storage/StorageFault.h"
 #include "storage/StringTable.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -11,6 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+
+namespace {
+
+std::atomic<int> g_closeFault{0}; // InjectCloseFaultForTesting
+
+} // namespace
 
 CEventLogFile::~CEventLogFile()
 {
@@ -85,11 +92,16 @@ void CEventLogFile::Close()
     // Releases the flock as well. A network filesystem may say only here that entries written
     // before did not reach the disk; the descriptor is gone either way (EINTR included).
     int error = ::close(m_fd) == 0 || errno == EINTR ? 0 : errno;
-    if (const int injected = TakeInjectedFault(InjectedFault::LogClose))
+    if (const int injected = g_closeFault.exchange(0))
         error = injected;
     if (error != 0 && !m_failure)
         m_failure = std::error_code(error, std::generic_category());
     m_fd = -1;
+}
+
+void CEventLogFile::InjectCloseFaultForTesting(int error)
+{
+    g_closeFault = error;
 }
 
 bool CEventLogFile::IsOpen() const

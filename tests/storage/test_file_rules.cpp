@@ -185,7 +185,7 @@ TEST(FileRules, FolderFlushAndLogCloseFailuresReachTheirCallers)
     TempDir dir;
     CDisabledList list;
     list.m_path = dir.File("BlackList.log");
-    InjectFaultForTesting(InjectedFault::DirectorySync, EIO);
+    InjectDirectorySyncFaultForTesting(EIO);
     EXPECT_EQ(list.Add("new").error(), std::errc::io_error);
     EXPECT_TRUE(list.Refresh());
     EXPECT_TRUE(list.Contains("new"));
@@ -193,14 +193,14 @@ TEST(FileRules, FolderFlushAndLogCloseFailuresReachTheirCallers)
     CDataFile file;
     file.m_path = dir.File("Settings.dat");
     std::error_code saved;
-    InjectFaultForTesting(InjectedFault::DirectorySync, EIO);
+    InjectDirectorySyncFaultForTesting(EIO);
     EXPECT_FALSE(SaveSettings(SettingsRecord{}, file, &saved));
     EXPECT_EQ(saved, std::errc::io_error);
 
     CEventLogFile log;
     log.m_path = dir.File("Logs.log");
     ASSERT_FALSE(log.Open());
-    InjectFaultForTesting(InjectedFault::LogClose, EIO);
+    CEventLogFile::InjectCloseFaultForTesting(EIO);
     log.Close();
     EXPECT_FALSE(log.IsOpen());
     EXPECT_EQ(log.TakeFailure(), std::errc::io_error);

@@ -242,7 +242,7 @@ Result<> WriteNewFile(const std::string& target, std::string_view bytes, mode_t 
     return error;
 }
 
-std::atomic<int> g_injectedFaults[static_cast<int>(InjectedFault::Count)];
+std::atomic<int> g_directorySyncFault{0}; // InjectDirectorySyncFaultForTesting
 
 // Makes the rename in the folder of `path` durable. A folder that cannot be opened for reading
 // (write and search permission only) cannot be flushed, and a filesystem without a flush for
@@ -252,7 +252,7 @@ Result<> SyncDirectoryOf(const std::string& path)
     FileDescriptor fd(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Get() < 0)
         return {};
-    if (const int injected = TakeInjectedFault(InjectedFault::DirectorySync))
+    if (const int injected = g_directorySyncFault.exchange(0))
         return std::error_code(injected, std::generic_category());
     if (::fsync(fd.Get()) != 0 && errno != EINVAL)
         return LastError();
@@ -453,14 +453,9 @@ Result<> ReplaceFile(const std::string& path, std::string_view bytes)
     return SyncDirectoryOf(target);
 }
 
-void InjectFaultForTesting(InjectedFault where, int error)
+void InjectDirectorySyncFaultForTesting(int error)
 {
-    g_injectedFaults[static_cast<int>(where)] = error;
-}
-
-int TakeInjectedFault(InjectedFault where)
-{
-    return g_injectedFaults[static_cast<int>(where)].exchange(0);
+    g_directorySyncFault = error;
 }
 
 std::string DescribeFileError(const std::string& path, std::error_code error)

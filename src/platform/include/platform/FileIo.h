@@ -75,13 +75,10 @@ Result<std::string> ReadSystemFile(const std::string& path,
 // gets 0666 less the umask when there was none.
 Result<> ReplaceFile(const std::string& path, std::string_view bytes);
 
-// Fault injection for tests: the next flush of a folder after a replacement, or the next close
-// of the event log, fails with `error`, as only a failing disk or a network filesystem makes
-// them fail. Never used by the program.
-enum class InjectedFault { DirectorySync, LogClose, Count };
-void InjectFaultForTesting(InjectedFault where, int error);
-// The error injected at `where`, taken (0 when none).
-int TakeInjectedFault(InjectedFault where);
+// Fault injection for tests: the next flush of a folder after a replacement fails with
+// `error`, as only a failing disk or a network filesystem makes it fail. Never used by the
+// program.
+void InjectDirectorySyncFaultForTesting(int error);
 
 // "<path>: <reason>", the form in which a failure on a file is shown.
 std::string DescribeFileError(const std::string& path, std::error_code error);

@@ -31,6 +31,10 @@ public:
     // The first failure of Open, Write or Close since the last call (empty when there was none).
     std::error_code TakeFailure();
 
+    // Fault injection for tests: the next close of any log fails with `error`, as only a
+    // failing disk or a network filesystem makes it fail. Never used by the program.
+    static void InjectCloseFaultForTesting(int error);
+
 private:
     int m_fd = -1;
     std::error_code m_openError;   // why the last Open failed
