@@ -502,10 +502,8 @@ void CProcessMonitor::PrepareClose()
             }
             m_bLogFinished = true;
         }
-        std::error_code saveFailure;
-        if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure))
-            NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
-                              saveFailure);
+        NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
+                          SaveSettings(GetSettings(), m_settingsFile).error());
         {
             std::lock_guard pause(m_pauseLock);
             m_bStop = true;

@@ -39,7 +39,7 @@ bool WriteSettings(const std::string& path)
 {
     CDataFile file;
     file.m_path = path;
-    return SaveSettings(SettingsRecord{}, file);
+    return SaveSettings(SettingsRecord{}, file).has_value();
 }
 bool WriteList(const std::string& path)
 {
@@ -192,10 +192,8 @@ TEST(FileRules, FolderFlushAndLogCloseFailuresReachTheirCallers)
 
     CDataFile file;
     file.m_path = dir.File("Settings.dat");
-    std::error_code saved;
     InjectDirectorySyncFaultForTesting(EIO);
-    EXPECT_FALSE(SaveSettings(SettingsRecord{}, file, &saved));
-    EXPECT_EQ(saved, std::errc::io_error);
+    EXPECT_EQ(SaveSettings(SettingsRecord{}, file).error(), std::errc::io_error);
 
     CEventLogFile log;
     log.m_path = dir.File("Logs.log");
