@@ -483,10 +483,11 @@ void CProcessMonitor::WriteLines()
     const RowStore& rows = m_table.Rows();
     for (const Line& line : m_lines) {
         const std::string name(rows.Name(line.row));
+        // A line the full queue drops is counted, and the count told, by the writer.
         if (line.kind == LineKind::Started)
-            m_logWriter.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
+            (void)m_logWriter.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
         else
-            m_logWriter.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
+            (void)m_logWriter.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
     }
 }
 

@@ -21,10 +21,10 @@ std::atomic<int> g_closeFault{0}; // InjectCloseFaultForTesting
 
 CEventLogFile::~CEventLogFile()
 {
-    Close();
+    (void)Close(); // kept for TakeFailure, which nobody asks of a log that goes
 }
 
-std::error_code CEventLogFile::Open()
+Result<> CEventLogFile::Open()
 {
     if (m_path.empty() || m_fd >= 0)
         return {};
@@ -48,7 +48,7 @@ std::error_code CEventLogFile::Open()
     return {};
 }
 
-std::error_code CEventLogFile::Write(const std::string& text)
+Result<> CEventLogFile::Write(const std::string& text)
 {
     if (text.empty())
         return {};
@@ -85,18 +85,22 @@ std::error_code CEventLogFile::Write(const std::string& text)
     return error;
 }
 
-void CEventLogFile::Close()
+Result<> CEventLogFile::Close()
 {
     if (m_fd < 0)
-        return;
+        return {};
     // Releases the flock as well. A network filesystem may say only here that entries written
     // before did not reach the disk; the descriptor is gone either way (EINTR included).
     int error = ::close(m_fd) == 0 || errno == EINTR ? 0 : errno;
     if (const int injected = g_closeFault.exchange(0))
         error = injected;
-    if (error != 0 && !m_failure)
-        m_failure = std::error_code(error, std::generic_category());
     m_fd = -1;
+    if (error == 0)
+        return {};
+    const std::error_code failure(error, std::generic_category());
+    if (!m_failure)
+        m_failure = failure;
+    return failure;
 }
 
 void CEventLogFile::InjectCloseFaultForTesting(int error)
@@ -109,7 +113,7 @@ bool CEventLogFile::IsOpen() const
     return m_fd >= 0;
 }
 
-std::error_code CEventLogFile::TakeFailure()
+Result<> CEventLogFile::TakeFailure()
 {
     return std::exchange(m_failure, std::error_code());
 }

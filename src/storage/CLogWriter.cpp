@@ -71,12 +71,12 @@ struct CLogWriter::State {
 
 void CLogWriter::State::TellFailure()
 {
-    const std::error_code failure = log.TakeFailure();
-    if (!failure)
+    const Result<> failure = log.TakeFailure();
+    if (failure)
         return;
     std::lock_guard held(callbackLock);
     if (callbacks.failure)
-        callbacks.failure(failure);
+        callbacks.failure(failure.error());
 }
 
 void CLogWriter::State::Run()
@@ -125,7 +125,8 @@ void CLogWriter::State::Run()
         }
     }
     held.unlock();
-    log.Close();
+    // A log left open by an owner that never closed it: nobody waits to be told any more.
+    (void)log.Close();
 }
 
 void CLogWriter::State::Carry(const Command& command, const std::function<void()>& hook)
@@ -139,12 +140,12 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
         TellFailure();
         break;
     case kOpen:
-        (void)log.Open();
+        (void)log.Open(); // a failure is kept by the log and told below
         TellFailure();
         break;
     case kOpenWaited: {
         const bool wasOpen = log.IsOpen();
-        const std::error_code error = log.Open();
+        const std::error_code error = log.Open().error();
         (void)log.TakeFailure(); // the caller tells it
         bool givenUp = false;
         {
@@ -157,18 +158,18 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
         }
         // The caller has already said that the log stays as it was.
         if (givenUp && !wasOpen) {
-            log.Close();
+            (void)log.Close(); // a failure is kept by the log and told below
             TellFailure();
         }
         break;
     }
     case kClose:
-        log.Close();
+        (void)log.Close(); // a failure is kept by the log and told below
         TellFailure();
         break;
     case kRunClosed: {
         const bool wasOpen = log.IsOpen();
-        log.Close();
+        (void)log.Close(); // a failure is kept by the log and told below
         TellFailure();
         {
             std::unique_lock held(lock);
@@ -179,7 +180,7 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
             });
         }
         if (wasOpen) {
-            (void)log.Open();
+            (void)log.Open(); // a failure is kept by the log and told below
             TellFailure();
         }
         break;
@@ -224,20 +225,20 @@ void CLogWriter::Enqueue(int kind, std::string text, std::shared_ptr<Handshake> 
     m_state->wake.notify_one();
 }
 
-bool CLogWriter::Write(std::string entry)
+Result<> CLogWriter::Write(std::string entry)
 {
     if (entry.empty())
-        return true;
+        return {};
     std::lock_guard held(m_state->lock);
     if (m_state->ending)
-        return false;
+        return std::errc::operation_canceled;
     if (m_state->queuedEntries >= m_state->limits.entries ||
         m_state->queuedBytes + entry.size() > m_state->limits.bytes) {
         ++m_state->dropped;
-        return false;
+        return std::errc::no_buffer_space;
     }
     Enqueue(kEntry, std::move(entry), nullptr);
-    return true;
+    return {};
 }
 
 void CLogWriter::WriteBanner(std::string entry)

@@ -51,7 +51,7 @@ bool WriteLog(const std::string& path)
 {
     CEventLogFile log;
     log.m_path = path;
-    return !log.Open() && !log.Write("new\r\n");
+    return log.Open() && log.Write("new\r\n");
 }
 
 struct LinkCase {
@@ -170,9 +170,9 @@ TEST(FileRules, LogIsOpenedOnlyWhenItIsARegularFile)
     for (const std::string& path : {fifo, dir.Path()}) {
         CEventLogFile log;
         log.m_path = path;
-        EXPECT_EQ(log.Open(), FileFault::NotRegularFile) << path;
+        EXPECT_EQ(log.Open().error(), FileFault::NotRegularFile) << path;
         EXPECT_FALSE(log.IsOpen());
-        EXPECT_EQ(log.Write("entry\r\n"), FileFault::NotRegularFile);
+        EXPECT_EQ(log.Write("entry\r\n").error(), FileFault::NotRegularFile);
     }
     ::close(reader);
 }
@@ -197,11 +197,11 @@ TEST(FileRules, FolderFlushAndLogCloseFailuresReachTheirCallers)
 
     CEventLogFile log;
     log.m_path = dir.File("Logs.log");
-    ASSERT_FALSE(log.Open());
+    ASSERT_TRUE(log.Open());
     CEventLogFile::InjectCloseFaultForTesting(EIO);
-    log.Close();
+    EXPECT_EQ(log.Close().error(), std::errc::io_error);
     EXPECT_FALSE(log.IsOpen());
-    EXPECT_EQ(log.TakeFailure(), std::errc::io_error);
+    EXPECT_EQ(log.TakeFailure().error(), std::errc::io_error);
 }
 
 // A full disk, by a file-size limit in a child (any user) or a small tmpfs (root): every line
@@ -212,11 +212,11 @@ TEST(FileRules, FullDiskLeavesOnlyWholeEntries)
     const auto fill = [&line](const std::string& path) {
         CEventLogFile log;
         log.m_path = path;
-        if (log.Open())
+        if (!log.Open())
             return false;
         int failures = 0;
         for (int i = 0; i < 200 && failures < 3; ++i)
-            failures += log.Write(line) ? 1 : 0;
+            failures += log.Write(line) ? 0 : 1;
         return failures > 0;
     };
     const auto expectWholeLines = [&line](const std::string& path) {
@@ -245,9 +245,9 @@ TEST(FileRules, FullDiskLeavesOnlyWholeEntries)
     std::filesystem::remove(filler);
     CEventLogFile log;
     log.m_path = onTmpfs;
-    EXPECT_FALSE(log.Open());
-    EXPECT_FALSE(log.Write(line));
-    log.Close();
+    EXPECT_TRUE(log.Open());
+    EXPECT_TRUE(log.Write(line));
+    EXPECT_TRUE(log.Close());
     expectWholeLines(onTmpfs);
     ::umount(mountPoint.c_str());
 }

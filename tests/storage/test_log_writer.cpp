@@ -87,7 +87,7 @@ TEST_P(LogWriterBound, FullQueueDropsLaterEntriesAndTellsHowMany)
 
     std::vector<bool> taken;
     for (int i = 1; i <= 6; ++i)
-        taken.push_back(writer.Write("e" + std::to_string(i) + "\r\n"));
+        taken.push_back(writer.Write("e" + std::to_string(i) + "\r\n").has_value());
     writer.WriteBanner("banner\r\n");
     EXPECT_EQ(taken, (std::vector<bool>{true, true, true, true, false, false}));
 
