@@ -103,6 +103,25 @@ Result<> CEventLogFile::Close()
     return failure;
 }
 
+Result<> CEventLogFile::RunClosed(const std::function<void(const std::string& path)>& operation)
+{
+    const bool wasOpen = IsOpen();
+    const Result<> closed = Close();
+    // Opened again also when the operation throws; that failure is kept for TakeFailure.
+    struct Reopen {
+        CEventLogFile* log; // null once opened again
+        ~Reopen()
+        {
+            if (log != nullptr)
+                (void)log->Open();
+        }
+    } reopen{wasOpen ? this : nullptr};
+    operation(m_path);
+    reopen.log = nullptr;
+    const Result<> reopened = wasOpen ? Open() : Result<>();
+    return closed ? reopened : closed;
+}
+
 void CEventLogFile::InjectCloseFaultForTesting(int error)
 {
     g_closeFault = error;

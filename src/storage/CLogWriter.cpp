@@ -167,24 +167,21 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
         (void)log.Close(); // a failure is kept by the log and told below
         TellFailure();
         break;
-    case kRunClosed: {
-        const bool wasOpen = log.IsOpen();
-        (void)log.Close(); // a failure is kept by the log and told below
-        TellFailure();
-        {
+    case kRunClosed:
+        // The operation is the caller's, on its own thread: the log stays closed until the
+        // caller is done with it (or gave up before it began). The failures of the close and of
+        // the open again are kept by the log and told each after its step.
+        (void)log.RunClosed([&](const std::string&) {
+            TellFailure();
             std::unique_lock held(lock);
             command.handshake->closed = true;
             answer.notify_all();
             answer.wait(held, [&] {
                 return command.handshake->callerDone || command.handshake->stage == Handshake::GivenUp;
             });
-        }
-        if (wasOpen) {
-            (void)log.Open(); // a failure is kept by the log and told below
-            TellFailure();
-        }
+        });
+        TellFailure();
         break;
-    }
     case kMark:
         break;
     }
@@ -295,17 +292,17 @@ Result<> CLogWriter::RunClosed(const std::function<void(const std::string& path)
     auto handshake = std::make_shared<Handshake>();
     if (!WaitForTurn(kRunClosed, handshake, limit))
         return StorageFault::LogBusy;
-    // The log is opened again also when the operation throws.
-    struct Reopen {
+    // The writer goes on (and opens the log again) also when the operation throws.
+    struct CallerDone {
         State& state;
         Handshake& handshake;
-        ~Reopen()
+        ~CallerDone()
         {
             std::lock_guard held(state.lock);
             handshake.callerDone = true;
             state.answer.notify_all();
         }
-    } reopen{*m_state, *handshake};
+    } done{*m_state, *handshake};
     operation(m_path);
     return {};
 }

@@ -5,6 +5,7 @@
 #include "platform/Result.h"
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -31,6 +32,10 @@ public:
     // Closes the log (nothing when it is closed); the descriptor is gone even when it fails.
     Result<> Close();
     bool IsOpen() const;
+    // Runs `operation` on m_path with the log closed, and opens the log again afterwards if it
+    // was open, also when the operation throws. Fails with the first failure of the close or
+    // of the open again (kept for TakeFailure as well).
+    Result<> RunClosed(const std::function<void(const std::string& path)>& operation);
     // The first failure of Open, Write or Close since the last call: each is kept here as well
     // as returned, for an owner that tells failures in one place.
     Result<> TakeFailure();
