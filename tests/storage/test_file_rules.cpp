@@ -121,11 +121,9 @@ std::error_code ReadList(const std::string& path, bool& taken)
 }
 std::error_code ReadLog(const std::string& path, bool& taken)
 {
-    std::string bytes;
-    LogSnapshot snapshot;
-    const std::error_code error = ReadLogFile(path, bytes, snapshot);
-    taken = !bytes.empty();
-    return error;
+    const Result<LogContent> content = ReadLogFile(path);
+    taken = content && !content->bytes.empty();
+    return content.error();
 }
 
 } // namespace

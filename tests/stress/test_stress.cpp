@@ -166,8 +166,10 @@ TEST(Stress, LogReadWhileThePassesWrite)
             std::string bytes;
             std::error_code read;
             ASSERT_TRUE(monitor.RunWithLogClosed([&](const std::string& path) {
-                LogSnapshot snapshot;
-                read = ReadLogFile(path, bytes, snapshot);
+                Result<LogContent> content = ReadLogFile(path);
+                read = content.error();
+                if (content)
+                    bytes = std::move(content->bytes);
             }));
             ASSERT_FALSE(read) << read.message();
             ASSERT_TRUE(bytes.empty() || bytes.back() == '\n') << "a part of an entry";
