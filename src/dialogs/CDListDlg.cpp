@@ -172,9 +172,9 @@ void CDListDlg::OnDelete()
     if (selected.isEmpty() || !m_removeAt)
         return;
     const auto i = static_cast<std::size_t>(selected.first().row());
-    const std::error_code error = m_removeAt(i, m_model->At(i));
+    const Result<> removed = m_removeAt(i, m_model->At(i));
     // The lines show the list as the file holds it now; no selection is left behind, so
     // Delete needs a new choice.
     ShowEntries();
-    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_path, error);
+    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_path, removed.error());
 }

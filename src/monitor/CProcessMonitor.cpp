@@ -626,7 +626,7 @@ std::vector<std::string> CProcessMonitor::DisabledEntries()
     return entries;
 }
 
-std::error_code CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
+Result<> CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
 {
     std::lock_guard lock(m_lock);
     return m_disabledList.Remove(index, name);

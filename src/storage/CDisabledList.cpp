@@ -106,10 +106,10 @@ Result<> CDisabledList::Refresh()
 }
 
 template <class Change>
-std::error_code CDisabledList::ChangeOnDisk(Change change)
+Result<> CDisabledList::ChangeOnDisk(Change change)
 {
     if (m_path.empty())
-        return std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::errc::no_such_file_or_directory;
     // The lock is held on the file itself, which a change replaces: a copy that got the lock
     // on a file that has meanwhile been replaced lets it go and locks the new one.
     for (;;) {
@@ -161,14 +161,14 @@ Result<> CDisabledList::Add(const std::string& name)
     return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
 }
 
-std::error_code CDisabledList::Remove(std::size_t index)
+Result<> CDisabledList::Remove(std::size_t index)
 {
     if (index >= m_entries.size())
         return {};
     return Remove(index, std::string(m_entries[index]));
 }
 
-std::error_code CDisabledList::Remove(std::size_t index, const std::string& name)
+Result<> CDisabledList::Remove(std::size_t index, const std::string& name)
 {
     return ChangeOnDisk([&](std::vector<std::string>& entries) {
         if (index < entries.size() && entries[index] == name) {

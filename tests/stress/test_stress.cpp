@@ -83,7 +83,7 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
             else
                 monitor.StopEventLog();
             if (const auto entries = monitor.DisabledEntries(); !entries.empty())
-                monitor.RemoveDisabledAt(0, entries.front());
+                EXPECT_TRUE(monitor.RemoveDisabledAt(0, entries.front()));
             TableChanges changes = monitor.TakeChanges();
             for (int row = 0; row < changes.rowCount; ++row)
                 for (int column = 0; column < ColumnCount; ++column)

@@ -121,7 +121,7 @@ public:
     // changed the file; the dialog's Delete: the entry `name` shown at `index` removed from the
     // list on disk under its lock (CDisabledList::Remove), under m_lock; the list's path.
     std::vector<std::string> DisabledEntries();
-    std::error_code RemoveDisabledAt(std::size_t index, const std::string& name);
+    Result<> RemoveDisabledAt(std::size_t index, const std::string& name);
     std::string DisabledListPath() const;
     // The event log's path (for telling why it could not be opened).
     std::string EventLogPath() const;

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 // The entries of a BlackList.log content: every piece before a "|", in order, taken as it
@@ -43,9 +42,9 @@ public:
     // Removes entry `index` of the list in memory from the file, the same way: the entry at that
     // place on disk when it is still the same name, else the first entry of that name, else
     // nothing (another copy removed it already). The list in memory then follows the file.
-    std::error_code Remove(std::size_t index);
+    Result<> Remove(std::size_t index);
     // The same for the entry `name` shown at `index` in a copy of the list (a dialog's lines).
-    std::error_code Remove(std::size_t index, const std::string& name);
+    Result<> Remove(std::size_t index, const std::string& name);
     // Reads the file again when it has changed since this object last read or wrote it (a
     // change made by another copy of the program); an empty file is an empty list here. A file
     // that cannot be read leaves the entries as they are and returns why (a missing file is no
@@ -66,7 +65,7 @@ private:
     // The file's stamp now; ENOENT for a missing file.
     Result<Stamp> CurrentStamp() const;
     template <class Change>
-    std::error_code ChangeOnDisk(Change change);
+    Result<> ChangeOnDisk(Change change);
 
     std::vector<std::string> m_entries;
     Stamp m_stamp; // of the file as last read or written
