@@ -545,13 +545,12 @@ void CProcessMonitor::SetVisibleRows(int first, int last)
     m_visible.store(PackRange(first, last));
 }
 
-std::error_code CProcessMonitor::StartEventLog()
+Result<> CProcessMonitor::StartEventLog()
 {
     // A log that cannot be opened is not switched on: the caller tells the user why. The wait
     // is for the writer alone, never under m_lock.
-    const Result<> opened = m_logWriter.OpenAndWait(kLogWait);
-    if (!opened)
-        return opened.error();
+    if (const Result<> opened = m_logWriter.OpenAndWait(kLogWait); !opened)
+        return opened;
     std::lock_guard lock(m_lock);
     m_settings.eventLogOn = 1;
     return {};
@@ -578,7 +577,7 @@ void CProcessMonitor::KillSelected(int row)
     TellPrivilegeFailure(privilege);
 }
 
-std::error_code CProcessMonitor::DisableSelected(int row)
+Result<> CProcessMonitor::DisableSelected(int row)
 {
     Result<> added;
     std::error_code privilege;
@@ -592,7 +591,7 @@ std::error_code CProcessMonitor::DisableSelected(int row)
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
-    return added.error();
+    return added;
 }
 
 void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)

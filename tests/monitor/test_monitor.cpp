@@ -525,7 +525,7 @@ TEST_F(MonitorTest, SwitchingTheLogOffAndOnWritesNoBanner)
 {
     WriteSettings(0);
     CProcessMonitor monitor(m_dir.string());
-    monitor.StartEventLog();
+    ASSERT_TRUE(monitor.StartEventLog());
     pid_t pid = Spawn(SleepCopy("switch-sleep"));
     monitor.ScanProcesses();
     monitor.StopEventLog();
@@ -555,7 +555,7 @@ TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
     std::erase(m_children, killed);
     EXPECT_TRUE(WIFSIGNALED(status));
 
-    monitor.DisableSelected(disableRows[0]);
+    EXPECT_TRUE(monitor.DisableSelected(disableRows[0]));
     ASSERT_EQ(waitpid(disabled, &status, 0), disabled);
     std::erase(m_children, disabled);
     EXPECT_TRUE(WIFSIGNALED(status));
@@ -576,7 +576,7 @@ TEST_F(MonitorTest, DisableOfANameTheListCannotHoldSaysWhy)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
 
-    EXPECT_EQ(monitor.DisableSelected(rows[0]), StorageFault::NameNotStorable);
+    EXPECT_EQ(monitor.DisableSelected(rows[0]).error(), StorageFault::NameNotStorable);
     EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
     std::erase(m_children, pid);
     EXPECT_FALSE(fs::exists(m_dir / "BlackList.log"));

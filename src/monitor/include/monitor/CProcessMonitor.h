@@ -98,9 +98,9 @@ public:
     SettingsRecord GetSettings() const;
     void SetSettings(const SettingsRecord& settings);
     // The event-log switch (no banner either way), in order with the entries queued before. A
-    // log that cannot be opened stays off and the reason is returned; so does a log whose
-    // writer the disk has held for kLogWait (StorageFault::LogBusy).
-    std::error_code StartEventLog();
+    // log that cannot be opened stays off and fails with the reason; so does a log whose writer
+    // the disk has held for kLogWait (StorageFault::LogBusy).
+    Result<> StartEventLog();
     void StopEventLog();
     // Runs `operation` on this thread, on the log's path, with the log closed once the entries
     // queued before are written, and opens it again afterwards if it was open; the entries
@@ -113,9 +113,9 @@ public:
     // The commands on a row of the table (the window's selection mark), under m_lock; a
     // negative or unknown row does nothing, and so does the kill of an ended row.
     void KillSelected(int row);
-    // DisableSelected returns why the name could not be added to the list on disk (the process
-    // is killed all the same).
-    std::error_code DisableSelected(int row);
+    // DisableSelected fails with the reason the name could not be added to the list on disk
+    // (the process is killed all the same).
+    Result<> DisableSelected(int row);
 
     // The disabled list's entries in order, read again first when another copy of the program
     // changed the file; the dialog's Delete: the entry `name` shown at `index` removed from the
