@@ -152,8 +152,13 @@ void CProcessMonitor::MonitorThreadProc()
 
 void CProcessMonitor::ScanProcesses()
 {
-    if (!m_listing.Update())
+    // A /proc that cannot be listed now (descriptors short, say) makes no pass; the next one
+    // lists it again. A shortage is told as any other is.
+    if (!m_listing.Update()) {
+        if (platform::DescriptorsRanShort())
+            NoticeDescriptorsShort();
         return;
+    }
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
     TableChanges changes;
@@ -297,9 +302,10 @@ void CProcessMonitor::FollowExec(int row)
     // stays.
     if (path == m_table.Rows().Path(row))
         return;
-    platform::ProcessTimes times;
-    if (!record->hProcess->GetTimes(times) || times.exit != 0)
-        return; // ended meanwhile: the exit watch finishes the row
+    // Ended meanwhile (or its times cannot be read now): the exit watch finishes the row.
+    const Result<platform::ProcessTimes> times = record->hProcess->GetTimes();
+    if (!times || times->exit != 0)
+        return;
 
     // The row's program ended when the change was seen; its handle passes to the new program.
     // The Finished line is written with the pass's other lines, in row order: before the new
@@ -398,19 +404,21 @@ void CProcessMonitor::EndRows()
     }
 }
 
-bool CProcessMonitor::SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times)
+std::optional<platform::ProcessTimes> CProcessMonitor::SampleTimes(int row, ProcessRecord& record)
 {
     ++m_timeReads;
-    if (!record.hProcess->GetTimes(times))
-        return false;
+    // Times that cannot be read now give no sample this pass (a process on its way out).
+    const Result<platform::ProcessTimes> times = record.hProcess->GetTimes();
+    if (!times)
+        return std::nullopt;
     if (record.hProcess->HasEnded()) {
         // Seen here before the exit watch told of it.
-        m_table.EndRow(row, times.exit);
+        m_table.EndRow(row, times->exit);
         if (!m_table.Has(row, StoredRow::kUnnamed))
             m_lines.push_back({row, LineKind::Finished});
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return *times;
 }
 
 void CProcessMonitor::SampleShownRows()
@@ -425,15 +433,15 @@ void CProcessMonitor::SampleShownRows()
     // A row not sampled in the previous pass (new, or just come into view) is sampled first,
     // with one short pause for all of them, so that its load covers this pass only.
     bool sampled = false;
-    platform::ProcessTimes times;
     for (int row = first; row <= last; ++row) {
         ProcessRecord* record = m_table.GetRecord(row);
         if (!record || record->samplePass + 1 == m_pass)
             continue;
-        if (!SampleTimes(row, *record, times))
+        const std::optional<platform::ProcessTimes> times = SampleTimes(row, *record);
+        if (!times)
             continue;
-        record->kernelTime = times.kernel;
-        record->userTime = times.user;
+        record->kernelTime = times->kernel;
+        record->userTime = times->user;
         record->sampleTime = MonotonicNow();
         record->samplePass = m_pass - 1;
         sampled = true;
@@ -447,18 +455,19 @@ void CProcessMonitor::SampleShownRows()
         ProcessRecord* record = m_table.GetRecord(row);
         if (!record || record->samplePass + 1 != m_pass)
             continue;
-        if (!SampleTimes(row, *record, times))
+        const std::optional<platform::ProcessTimes> times = SampleTimes(row, *record);
+        if (!times)
             continue;
         const std::uint64_t now = MonotonicNow();
         record->samplePass = m_pass;
-        const std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
-            + static_cast<std::int64_t>(times.user - record->userTime);
+        const std::int64_t busy = static_cast<std::int64_t>(times->kernel - record->kernelTime)
+            + static_cast<std::int64_t>(times->user - record->userTime);
         const std::optional<std::int32_t> load =
             LoadPercent(busy, record->sampleTime, now, platform::ProcessorCount());
         if (!load)
             continue;
-        record->kernelTime = times.kernel;
-        record->userTime = times.user;
+        record->kernelTime = times->kernel;
+        record->userTime = times->user;
         record->sampleTime = now;
         m_table.SetLoad(row, *load);
     }

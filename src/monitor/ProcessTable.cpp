@@ -31,7 +31,8 @@ void EraseFrom(std::unordered_map<std::uint32_t, std::vector<int>>& index, std::
 } // namespace
 
 ProcessTable::ProcessTable()
-    : m_exits(platform::ExitWatch::Create())
+    // Without an epoll set every live handle is asked for its exit instead (m_polled).
+    : m_exits(platform::ExitWatch::Create().value_or(nullptr))
 {
     m_images.emplace_back(); // image 0: the default process icon
 }
@@ -183,9 +184,9 @@ void ProcessTable::TakeEnded(std::vector<int>& rows)
             rows.push_back(static_cast<int>(key));
     }
     for (int row : m_polled) {
+        // A handle whose times cannot be read now is asked again at the next pass.
         ProcessRecord* record = GetRecord(row);
-        platform::ProcessTimes times;
-        if (record && record->hProcess->GetTimes(times) && record->hProcess->HasEnded())
+        if (record && record->hProcess->GetTimes() && record->hProcess->HasEnded())
             rows.push_back(row);
     }
     std::sort(rows.begin(), rows.end());

@@ -70,8 +70,7 @@ std::unique_ptr<ProcessHandle> EndedHandle()
         for (pid_t child : children)
             waitpid(child, nullptr, 0);
         std::erase_if(ready, [](const std::unique_ptr<ProcessHandle>& handle) {
-            platform::ProcessTimes times;
-            return !(handle->GetTimes(times) && handle->HasEnded());
+            return !(handle->GetTimes() && handle->HasEnded());
         });
         if (ready.empty())
             return nullptr;

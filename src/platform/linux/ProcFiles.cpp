@@ -11,45 +11,59 @@
 
 namespace platform::procfs {
 
-std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed)
-{
-    ssize_t n;
-    do {
-        n = pread(fd, buffer, sizeof buffer, 0);
-    } while (n < 0 && errno == EINTR);
-    readFailed = n <= 0;
-    if (readFailed)
-        return std::nullopt;
-    return ParseProcStat(std::string_view(buffer, static_cast<std::size_t>(n)));
-}
+namespace {
 
-long ReadSmallFile(const char* path, char* buffer, std::size_t size, bool& gone)
+// One read from the start of `fd`; ESRCH when it fails or finds nothing.
+Result<std::size_t> ReadFromStart(int fd, char* buffer, std::size_t size)
 {
-    gone = false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        gone = errno == ENOENT || errno == ESRCH;
-        if (errno == EMFILE || errno == ENFILE)
-            NoteDescriptorShortage();
-        return -1;
-    }
     ssize_t n;
     do {
         n = pread(fd, buffer, size, 0);
     } while (n < 0 && errno == EINTR);
-    close(fd);
-    gone = n <= 0;
-    return n;
+    if (n <= 0)
+        return std::errc::no_such_process;
+    return static_cast<std::size_t>(n);
 }
 
-std::optional<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize], bool& gone)
+Result<ProcStat> ParsedStat(const Result<std::size_t>& read, const char* buffer)
+{
+    if (!read)
+        return read.error();
+    if (std::optional<ProcStat> stat = ParseProcStat(std::string_view(buffer, *read)))
+        return *stat;
+    return std::errc::bad_message;
+}
+
+} // namespace
+
+bool IsGone(std::error_code error)
+{
+    return error == std::errc::no_such_file_or_directory || error == std::errc::no_such_process;
+}
+
+Result<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize])
+{
+    return ParsedStat(ReadFromStart(fd, buffer, sizeof buffer), buffer);
+}
+
+Result<std::size_t> ReadSmallFile(const char* path, char* buffer, std::size_t size)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE)
+            NoteDescriptorShortage();
+        return LastError();
+    }
+    const Result<std::size_t> read = ReadFromStart(fd, buffer, size);
+    close(fd);
+    return read;
+}
+
+Result<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize])
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-    long n = ReadSmallFile(path, buffer, sizeof buffer, gone);
-    if (n <= 0)
-        return std::nullopt;
-    return ParseProcStat(std::string_view(buffer, static_cast<std::size_t>(n)));
+    return ParsedStat(ReadSmallFile(path, buffer, sizeof buffer), buffer);
 }
 
 long ClockTicksPerSecond()

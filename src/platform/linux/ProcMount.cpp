@@ -87,8 +87,8 @@ Result<bool> ProcHidesOtherUsers()
         return false;
     // Whoever may trace every process sees them all (root does); so do the members of the
     // group that the gid= option names.
-    caps::CapabilitySets sets;
-    if (caps::GetCapabilities(sets) && (sets.effective & caps::Bit(CAP_SYS_PTRACE)))
+    if (const Result<caps::CapabilitySets> sets = caps::GetCapabilities();
+        sets && (sets->effective & caps::Bit(CAP_SYS_PTRACE)))
         return false;
     if (options->gid) {
         if (getegid() == *options->gid)

@@ -113,11 +113,10 @@ bool ReadComm(std::uint32_t pid, std::string& name)
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
     char text[64];
-    bool gone = false;
-    const long n = procfs::ReadSmallFile(path, text, sizeof text, gone);
-    if (n <= 0)
+    const Result<std::size_t> n = procfs::ReadSmallFile(path, text, sizeof text);
+    if (!n)
         return false;
-    name.assign(text, static_cast<std::size_t>(n));
+    name.assign(text, *n);
     if (!name.empty() && name.back() == '\n')
         name.pop_back();
     return !name.empty();
@@ -128,9 +127,11 @@ int PidfdOpen(std::uint32_t pid)
     return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u));
 }
 
-bool PidfdKill(int pidfd)
+Result<> PidfdKill(int pidfd)
 {
-    return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u) == 0;
+    if (syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u) != 0)
+        return LastError();
+    return {};
 }
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
@@ -143,28 +144,30 @@ void CloseIfOpen(int fd)
 
 // The stat of the process that a handle names: through its descriptor where it keeps one,
 // otherwise by path, where the identifier may have passed to a newer process (a different
-// start time), which means that the handle's process has gone.
-std::optional<procfs::ProcStat> ReadOwnStat(std::uint32_t pid, int statfd, std::uint64_t startTicks,
-                                            char (&buffer)[kStatBufferSize], bool& gone)
+// start time), which means that the handle's process has gone (ESRCH).
+Result<procfs::ProcStat> ReadOwnStat(std::uint32_t pid, int statfd, std::uint64_t startTicks,
+                                     char (&buffer)[kStatBufferSize])
 {
     if (statfd >= 0)
-        return procfs::ReadStat(statfd, buffer, gone);
-    auto stat = procfs::ReadStatByPath(pid, buffer, gone);
-    if (stat && stat->starttime != startTicks) {
-        gone = true;
-        return std::nullopt;
-    }
+        return procfs::ReadStat(statfd, buffer);
+    Result<procfs::ProcStat> stat = procfs::ReadStatByPath(pid, buffer);
+    if (stat && stat->starttime != startTicks)
+        return std::errc::no_such_process;
     return stat;
 }
 
 } // namespace
 
-bool EnumProcesses(std::vector<std::uint32_t>& pids)
+Result<std::vector<std::uint32_t>> EnumProcesses()
 {
-    pids.clear();
+    std::vector<std::uint32_t> pids;
     DIR* dir = opendir("/proc");
-    if (!dir)
-        return false;
+    if (!dir) {
+        const std::error_code error = LastError();
+        if (OutOfDescriptors(error.value()))
+            procfs::NoteDescriptorShortage();
+        return error;
+    }
     const std::vector<std::uint32_t> folded =
         KernelThreadRegistry::Instance().RegisteredForEnumeration();
     while (const dirent* entry = readdir(dir)) {
@@ -181,7 +184,7 @@ bool EnumProcesses(std::vector<std::uint32_t>& pids)
         pids.push_back(pid);
     }
     closedir(dir);
-    return true;
+    return pids;
 }
 
 std::optional<TaskMark> ParseTaskMark(std::string_view loadavg)
@@ -224,16 +227,15 @@ std::optional<TaskMark> ReadTaskMark()
     if (!ProcCountsLikeThisProgram())
         return std::nullopt;
     char text[128];
-    bool gone = false;
-    const long n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text, gone);
-    if (n <= 0)
-        return std::nullopt;
-    return ParseTaskMark({text, static_cast<std::size_t>(n)});
+    const Result<std::size_t> n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text);
+    if (!n)
+        return std::nullopt; // every update lists then
+    return ParseTaskMark({text, *n});
 }
 
 } // namespace
 
-bool ProcessListing::Update()
+Result<> ProcessListing::Update()
 {
     // Read before the list, so that a task made while the list is read changes the next mark.
     const std::optional<TaskMark> mark = ReadTaskMark();
@@ -243,15 +245,19 @@ bool ProcessListing::Update()
         std::erase_if(m_pids, [&](std::uint32_t pid) {
             return std::binary_search(folded.begin(), folded.end(), pid);
         });
-        return true;
+        return {};
     }
     m_listed.reset();
     m_kept = 0;
     ++m_listings;
-    if (!EnumProcesses(m_pids))
-        return false;
+    Result<std::vector<std::uint32_t>> listed = EnumProcesses();
+    if (!listed) {
+        m_pids.clear();
+        return listed.error();
+    }
+    m_pids = std::move(*listed);
     m_listed = mark;
-    return true;
+    return {};
 }
 
 std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
@@ -266,8 +272,7 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     }
 
     char buffer[kStatBufferSize];
-    bool readFailed = false;
-    auto before = procfs::ReadStat(statfd, buffer, readFailed);
+    const Result<procfs::ProcStat> before = procfs::ReadStat(statfd, buffer);
     if (!before || before->pid != pid) {
         close(statfd);
         return nullptr;
@@ -306,7 +311,7 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     if (pidfd < 0)
         openError = errno;
     const bool pidGone = pidfd < 0 && openError == ESRCH;
-    auto after = procfs::ReadStat(statfd, buffer, readFailed);
+    const Result<procfs::ProcStat> after = procfs::ReadStat(statfd, buffer);
     // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
     // back as a new process once its row has been given a finish time. Without a pidfd to
     // ask, it is taken for ended and met again on a later pass.
@@ -422,27 +427,22 @@ int ProcessHandle::OpenPidfdForMoment() const
     return pidfd;
 }
 
-bool ProcessHandle::GetTimes(ProcessTimes& out)
+Result<ProcessTimes> ProcessHandle::GetTimes()
 {
-    if (m_ended) {
-        out = m_times;
-        return true;
-    }
+    if (m_ended)
+        return m_times;
     char buffer[kStatBufferSize];
-    bool gone = false;
-    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
+    const Result<procfs::ProcStat> stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer);
     if (!stat) {
         // A failed read means the process has been reaped; a kept pidfd confirms it.
-        if (!gone || (m_pidfd >= 0 && !PidfdReadable(m_pidfd)))
-            return false;
+        if (!procfs::IsGone(stat.error()) || (m_pidfd >= 0 && !PidfdReadable(m_pidfd)))
+            return stat.error();
         MarkEnded();
-        out = m_times;
-        return true;
+        return m_times;
     }
     if (stat->starttime != m_startTicks) { // cannot happen for a /proc descriptor
         MarkEnded();
-        out = m_times;
-        return true;
+        return m_times;
     }
 
     std::uint64_t utime = stat->utime;
@@ -460,8 +460,7 @@ bool ProcessHandle::GetTimes(ProcessTimes& out)
     // pidfd tells whether the whole process has ended.
     if (IsExited(stat->state) && Exited())
         MarkEnded();
-    out = m_times;
-    return true;
+    return m_times;
 }
 
 bool ProcessHandle::StillSameProcess() const
@@ -469,8 +468,7 @@ bool ProcessHandle::StillSameProcess() const
     if (m_ended)
         return false;
     char buffer[kStatBufferSize];
-    bool gone = false;
-    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
+    const Result<procfs::ProcStat> stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer);
     return stat && stat->starttime == m_startTicks;
 }
 
@@ -487,8 +485,7 @@ bool ProcessHandle::CommandNameChanged()
     } else {
         char path[32];
         std::snprintf(path, sizeof path, "/proc/%u/comm", m_pid);
-        bool gone = false;
-        n = procfs::ReadSmallFile(path, text, sizeof text, gone);
+        n = static_cast<long>(procfs::ReadSmallFile(path, text, sizeof text).value_or(0));
     }
     if (n <= 0)
         return false;
@@ -553,16 +550,15 @@ std::string ProcessHandle::FilePath() const
     return {};
 }
 
-Result<bool> ProcessHandle::Kill()
+Result<> ProcessHandle::Kill()
 {
     if (m_ended)
-        return false;
+        return std::errc::no_such_process;
     const int pidfd = m_pidfd >= 0 ? m_pidfd : OpenPidfdForMoment();
     if (pidfd < 0)
-        return false;
-    Result<bool> sent = PidfdKill(pidfd);
-    const bool refused = !*sent && errno == EPERM;
-    if (refused)
+        return std::errc::no_such_process;
+    Result<> sent = PidfdKill(pidfd);
+    if (sent.error() == std::errc::operation_not_permitted)
         sent = caps::WithCapabilityRaised(CAP_KILL, [pidfd] { return PidfdKill(pidfd); });
     if (pidfd != m_pidfd)
         close(pidfd);
@@ -592,11 +588,11 @@ std::error_code make_error_code(PrivilegeError error)
     return {static_cast<int>(error), PrivilegeCategory()};
 }
 
-std::unique_ptr<ExitWatch> ExitWatch::Create()
+Result<std::unique_ptr<ExitWatch>> ExitWatch::Create()
 {
     const int fd = epoll_create1(EPOLL_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return LastError();
     std::unique_ptr<ExitWatch> watch(new ExitWatch);
     watch->m_epoll = fd;
     return watch;
@@ -608,17 +604,19 @@ ExitWatch::~ExitWatch()
         close(m_epoll);
 }
 
-bool ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
+Result<> ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
 {
-    if (handle.m_ended || handle.m_pidfd < 0)
-        return false;
+    if (handle.m_ended)
+        return std::errc::no_such_process;
+    if (handle.m_pidfd < 0)
+        return std::errc::bad_file_descriptor;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = key;
     if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, handle.m_pidfd, &event) != 0)
-        return false;
+        return LastError();
     ++m_watched;
-    return true;
+    return {};
 }
 
 void ExitWatch::Remove(const ProcessHandle& handle)
@@ -668,24 +666,28 @@ std::uint64_t FileLimit()
     return limit.rlim_cur;
 }
 
-void RaiseFileLimit()
+Result<> RaiseFileLimit()
 {
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max)
-        return;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return LastError();
+    if (limit.rlim_cur == limit.rlim_max)
+        return {};
     rlimit raised = limit;
     raised.rlim_cur = limit.rlim_max;
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-        return;
+        return {};
     // An unlimited hard limit cannot be the soft one: the kernel caps it at fs.nr_open.
     const Result<std::string> text = ReadSystemFile("/proc/sys/fs/nr_open");
     if (!text)
-        return;
+        return text.error();
     rlim_t nrOpen = std::strtoull(text->c_str(), nullptr, 10);
-    if (nrOpen > limit.rlim_cur) {
-        raised.rlim_cur = std::min(nrOpen, limit.rlim_max);
-        setrlimit(RLIMIT_NOFILE, &raised);
-    }
+    if (nrOpen <= limit.rlim_cur) // as high as the kernel lets it be already
+        return {};
+    raised.rlim_cur = std::min(nrOpen, limit.rlim_max);
+    if (setrlimit(RLIMIT_NOFILE, &raised) != 0)
+        return LastError();
+    return {};
 }
 
 } // namespace platform

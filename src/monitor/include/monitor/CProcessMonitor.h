@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -189,7 +190,9 @@ private:
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
-    bool SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times);
+    // The times of a live row's process; nothing when they cannot be read now, or when the
+    // process has ended (the row is ended here).
+    std::optional<platform::ProcessTimes> SampleTimes(int row, ProcessRecord& record);
     void WriteLines();
     int ImageFor(const std::string& path);
 

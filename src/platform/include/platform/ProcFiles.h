@@ -6,6 +6,7 @@
 
 #include "platform/ProcessServices.h"
 #include "platform/ProcStat.h"
+#include "platform/Result.h"
 
 #include <cstddef>
 #include <optional>
@@ -16,15 +17,20 @@ namespace platform::procfs {
 // Room for a whole stat line (about 300 bytes; command names are at most 64).
 constexpr std::size_t kStatBufferSize = 1024;
 
-// Reads a small file of /proc by path into `buffer` (one read, from its start) and returns the
-// byte count, or -1. Sets `gone` when the file's process no longer exists (no such entry, or
-// the read failed); an open that failed otherwise leaves it clear, and a failure for lack of
-// descriptors is noted as a shortage.
-long ReadSmallFile(const char* path, char* buffer, std::size_t size, bool& gone);
+// Whether a failure to read a process's file of /proc says that the process has gone (ENOENT,
+// ESRCH): the normal, silent path, not an error to tell.
+bool IsGone(std::error_code error);
 
-// Reads and parses /proc/<pid>/stat by path; `gone` as for ReadSmallFile. The identifier may
-// name a newer process than the caller meant: callers compare the start time.
-std::optional<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize], bool& gone);
+// Reads a small file of /proc by path into `buffer` (one read, from its start): the byte count,
+// never 0. Fails with ESRCH when the read fails or finds nothing (the file's process has gone),
+// and with the reason of an open that failed (ENOENT when there is no such process); a failure
+// for lack of descriptors is noted as a shortage.
+Result<std::size_t> ReadSmallFile(const char* path, char* buffer, std::size_t size);
+
+// Reads and parses /proc/<pid>/stat by path: fails as ReadSmallFile does, and with EBADMSG for
+// a line that does not parse. The identifier may name a newer process than the caller meant:
+// callers compare the start time.
+Result<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize]);
 
 // Clock ticks per second of the tick counts in stat files.
 long ClockTicksPerSecond();
