@@ -15,8 +15,6 @@ namespace {
 
 constexpr auto kPause = std::chrono::milliseconds(500);
 constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
-constexpr const char* kUnknown = "unknown";
-constexpr const char* kSystem = "System";
 // A pass made by a caller of its own waits this long at most for its entries to be written.
 constexpr auto kPassFlushWait = std::chrono::seconds(30);
 // Whether this thread is a monitor's own: its passes do not wait for the log.
@@ -41,7 +39,7 @@ std::string TextWithNumber(unsigned stringId, std::uint64_t number)
 // clock (by hand, or a time service stepping it) must not stretch or shrink an interval.
 std::uint64_t MonotonicNow()
 {
-    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, 10'000'000>>;
+    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, platform::kFileTimePerSecond>>;
     return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
@@ -259,8 +257,7 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     for (int row : m_visit) {
         if (m_bStop)
             return;
-        const std::string_view current = m_table.Name(row);
-        const bool named = current != kUnknown && current != kSystem;
+        const bool named = !m_table.Has(row, StoredRow::kStandInName);
         if (!named) {
             std::string name, path;
             ReadNameAndPath(handle.get(), name, path);
@@ -268,8 +265,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
                 KillChecked(handle.get());
                 return;
             }
-            if (name == kUnknown)
-                name = kSystem;
+            if (name == platform::kUnknownName)
+                name = platform::kSystemName;
             int image = ImageFor(path);
             m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
             // A row shows its start time from the pass it has a name.
@@ -360,7 +357,7 @@ void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handl
     auto record = std::make_unique<ProcessRecord>();
     record->hProcess = std::move(handle);
     m_table.SetRecord(row, std::move(record));
-    if (name != kUnknown) {
+    if (!m_table.Has(row, StoredRow::kUnnamed)) {
         m_table.ShowStart(row);
         m_lines.push_back({row, LineKind::Started});
     }

@@ -9,6 +9,14 @@ bool IsSpecialName(std::uint32_t name)
     return name == StringPool::kUnknown || name == StringPool::kSystem;
 }
 
+// The flags that a row's name decides.
+constexpr std::uint32_t kNameFlags = StoredRow::kUnnamed | StoredRow::kStandInName;
+std::uint32_t NameFlags(std::uint32_t name)
+{
+    return (name == StringPool::kUnknown ? StoredRow::kUnnamed : 0u)
+        | (IsSpecialName(name) ? StoredRow::kStandInName : 0u);
+}
+
 void InsertSorted(std::vector<int>& rows, int row)
 {
     rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
@@ -54,8 +62,7 @@ void ProcessTable::SetFlags(int row, std::uint32_t set, std::uint32_t clear)
 int ProcessTable::AppendRow(std::uint32_t pid, platform::FileTime creation, int image,
                             std::string_view name, std::string_view path)
 {
-    const std::uint32_t flags = name == "unknown" ? StoredRow::kUnnamed : 0u;
-    const int row = m_store.Append(pid, creation, name, path, image, flags);
+    const int row = m_store.Append(pid, creation, name, path, image, NameFlags(m_store.Intern(name)));
     if (row < 0)
         return -1;
     m_isDirty.push_back(false);
@@ -98,10 +105,7 @@ void ProcessTable::Rename(int row, int image, std::string_view name, std::string
     r.name.store(nameId, std::memory_order_release);
     r.path.store(pathId, std::memory_order_release);
     r.image.store(static_cast<std::uint32_t>(image), std::memory_order_release);
-    if (nameId == StringPool::kUnknown)
-        SetFlags(row, StoredRow::kUnnamed, 0);
-    else
-        SetFlags(row, 0, StoredRow::kUnnamed);
+    SetFlags(row, NameFlags(nameId), kNameFlags & ~NameFlags(nameId));
     if (IsSpecialName(nameId))
         InsertSorted(m_special[r.pid], row);
     MarkDirty(row);

@@ -37,7 +37,7 @@ void Tell(const std::string& line)
 
 FileTime SecondsFromNow(int seconds)
 {
-    return WallClockNow() + static_cast<FileTime>(seconds) * 10'000'000ULL;
+    return WallClockNow() + static_cast<FileTime>(seconds) * platform::kFileTimePerSecond;
 }
 
 } // namespace

@@ -237,6 +237,30 @@ TEST(ProcessTable, ReusedPidGetsItsOwnRowAfterTheFinish)
     EXPECT_EQ(table.FindLiveRow(2), -1);
 }
 
+// A row's name decides its flags: "unknown" and "System" stand in for a name not read (read
+// again at every pass), "unknown" alone leaves the row unnamed; a rename sets them anew.
+TEST(ProcessTable, NameFlagsFollowTheName)
+{
+    struct Case {
+        const char* name;
+        bool unnamed, standIn;
+    };
+    const Case cases[] = {{"unknown", true, true}, {"System", false, true}, {"sleep", false, false}};
+    ProcessTable table;
+    auto expect = [&](int row, const Case& c, const char* from) {
+        EXPECT_EQ(table.Has(row, StoredRow::kUnnamed), c.unnamed) << from << " -> " << c.name;
+        EXPECT_EQ(table.Has(row, StoredRow::kStandInName), c.standIn) << from << " -> " << c.name;
+    };
+    for (const Case& appended : cases) {
+        const int row = table.AppendRow(100, 0, 0, appended.name, "");
+        expect(row, appended, "");
+        for (const Case& c : cases) {
+            table.Rename(row, 0, c.name, "/bin/x");
+            expect(row, c, appended.name);
+        }
+    }
+}
+
 // The six texts follow the row's state: start shown once named, load once measured, finish
 // and "0 %" once ended; a creation time of 0 shows as one blank.
 TEST(ProcessTable, TextsFollowTheRowsState)

@@ -20,7 +20,7 @@ long CurrentUtcOffset()
 
 Result<LocalTime> FileTimeToLocal(FileTime t)
 {
-    constexpr std::int64_t kPerSecond = 10'000'000;
+    constexpr auto kPerSecond = static_cast<std::int64_t>(kFileTimePerSecond);
     if (t > static_cast<FileTime>(std::numeric_limits<std::int64_t>::max()))
         return std::errc::result_out_of_range;
     const std::int64_t local = static_cast<std::int64_t>(t) + CurrentUtcOffset() * kPerSecond;

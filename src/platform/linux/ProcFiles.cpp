@@ -77,9 +77,8 @@ long ClockTicksPerSecond()
 
 FileTime TicksToFileTime(std::uint64_t ticks)
 {
-    constexpr FileTime kPerSecond = 10'000'000;
     const auto hz = static_cast<std::uint64_t>(ClockTicksPerSecond());
-    return ticks / hz * kPerSecond + ticks % hz * kPerSecond / hz;
+    return ticks / hz * kFileTimePerSecond + ticks % hz * kFileTimePerSecond / hz;
 }
 
 FileTime BootTime()
@@ -99,7 +98,7 @@ FileTime BootTime()
                 break;
             seconds = seconds * 10 + static_cast<unsigned>(c - '0');
         }
-        return seconds ? kUnixEpochAsFileTime + seconds * 10'000'000 : FileTime{0};
+        return seconds ? kUnixEpochAsFileTime + seconds * kFileTimePerSecond : FileTime{0};
     }();
     return boot;
 }

@@ -46,18 +46,6 @@ bool PidfdReadable(int pidfd)
     return n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR));
 }
 
-// Bytes below 0x20 and 0x7F become '?': a crafted file name must not be able to break a line
-// of the event log or of the window.
-std::string WithoutControlBytes(std::string text)
-{
-    for (char& c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '?';
-    }
-    return text;
-}
-
 // The target of an exe link of /proc (`path` relative to `dir`; an empty path reads the link
 // that `dir` is), without a trailing " (deleted)".
 Result<std::string> ReadExeTarget(int dir, const char* path)
@@ -524,7 +512,7 @@ std::string ProcessHandle::BaseName() const
     if (m_ended)
         return {};
     if (m_kthreadd)
-        return "unknown";
+        return std::string(kUnknownName);
     // Both files are read by identifier; a read of the handle's own descriptor afterwards
     // proves that the identifier still belonged to this process while they were read.
     if (Result<std::string> exe = ReadExeLink(m_pid); exe && StillSameProcess()) {
@@ -538,7 +526,7 @@ std::string ProcessHandle::BaseName() const
     std::string text;
     if (ReadComm(m_pid, text) && StillSameProcess())
         return WithoutControlBytes(std::move(text));
-    return "unknown";
+    return std::string(kUnknownName);
 }
 
 std::string ProcessHandle::FilePath() const
@@ -641,11 +629,21 @@ void ExitWatch::TakeEnded(std::vector<std::uint64_t>& keys)
         keys.push_back(m_events[static_cast<std::size_t>(i)].data.u64);
 }
 
+std::string WithoutControlBytes(std::string text)
+{
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 FileTime GetSystemTimeAsFileTime()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    return kUnixEpochAsFileTime + static_cast<FileTime>(now.tv_sec) * 10'000'000 +
+    return kUnixEpochAsFileTime + static_cast<FileTime>(now.tv_sec) * kFileTimePerSecond +
            static_cast<FileTime>(now.tv_nsec) / 100;
 }
 

@@ -22,8 +22,15 @@ namespace platform {
 
 using FileTime = std::uint64_t;
 
+// FileTime units in a second.
+constexpr FileTime kFileTimePerSecond = 10'000'000;
 // Difference between 1601-01-01 and 1970-01-01 in 100-ns units.
 constexpr FileTime kUnixEpochAsFileTime = 116444736000000000ULL;
+
+// The name of a process that could not be named, and the name a row takes when its process
+// still cannot be named at a later pass (a kernel process, say).
+constexpr std::string_view kUnknownName = "unknown";
+constexpr std::string_view kSystemName = "System";
 
 struct ProcessTimes {
     FileTime creation = 0; // 0 when not known
@@ -231,6 +238,10 @@ Result<LocalTime> FileTimeToLocal(FileTime t);
 
 // Offset from UTC in force now, in seconds (tm_gmtoff of localtime_r of the current time).
 long CurrentUtcOffset();
+
+// `text` with its control bytes (below 0x20, and 0x7F) turned into '?': a name from a file or
+// from another process, however crafted, must stay on one line of a log, a list or the window.
+std::string WithoutControlBytes(std::string text);
 
 // Icon name for an executable, from the desktop entries (/usr/share/applications,
 // ~/.local/share/applications, $XDG_DATA_DIRS): the entry whose TryExec or Exec program is
