@@ -1,6 +1,7 @@
 #include "PeerIdentity.h"
 
 #include "platform/FileIo.h"
+#include "platform/ProcFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -111,11 +112,11 @@ Result<PeerIdentity> IdentifyPeer(int fd, std::optional<gid_t> adminGroup)
     peer.admin = peer.uid == 0 || (adminGroup && peer.InGroup(*adminGroup));
 
     if (peer.uid != 0) {
-        char path[48];
-        std::snprintf(path, sizeof path, "/proc/%d/mountinfo", static_cast<int>(peer.pid));
         std::optional<ProcMountOptions> options;
         if (peer.pid > 0) {
-            if (const Result<std::string> mountinfo = ReadSystemFile(path))
+            const platform::procfs::ProcessFilePath path(static_cast<std::uint32_t>(peer.pid),
+                                                         "mountinfo");
+            if (const Result<std::string> mountinfo = ReadSystemFile(path.c_str()))
                 options = ParseProcMount(*mountinfo);
         }
         if (!options) // cannot tell: show the least

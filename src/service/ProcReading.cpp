@@ -33,10 +33,9 @@ std::uint32_t ThreadCount(std::string_view status)
 // "Uid:\t<real>\t<effective>\t<saved>\t<fs>" of /proc/<pid>/status, and its thread count.
 bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid, std::uint32_t& threads)
 {
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%u/status", pid);
+    const platform::procfs::ProcessFilePath path(pid, "status");
     char text[4096];
-    const Result<std::size_t> n = platform::procfs::ReadSmallFile(path, text, sizeof text);
+    const Result<std::size_t> n = platform::procfs::ReadSmallFile(path.c_str(), text, sizeof text);
     if (!n)
         return false;
     std::string_view view(text, *n);
@@ -61,10 +60,9 @@ bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid,
 
 bool ReadExe(std::uint32_t pid, std::string& target)
 {
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
+    const platform::procfs::ProcessFilePath path(pid, "exe");
     char buffer[4097];
-    const ssize_t n = readlink(path, buffer, sizeof buffer);
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
         return false;
     target.assign(buffer, static_cast<std::size_t>(n));

@@ -25,6 +25,15 @@ Result<std::size_t> ReadFromStart(int fd, char* buffer, std::size_t size)
     return static_cast<std::size_t>(n);
 }
 
+// The reason of a failed open, a shortage of descriptors noted.
+std::error_code OpenFailure()
+{
+    const std::error_code error = LastError();
+    if (error == std::errc::too_many_files_open || error == std::errc::too_many_files_open_in_system)
+        NoteDescriptorShortage();
+    return error;
+}
+
 Result<ProcStat> ParsedStat(const Result<std::size_t>& read, const char* buffer)
 {
     if (!read)
@@ -46,24 +55,48 @@ Result<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize])
     return ParsedStat(ReadFromStart(fd, buffer, sizeof buffer), buffer);
 }
 
+ProcessFilePath::ProcessFilePath(std::uint32_t pid, const char* name)
+{
+    std::snprintf(text, sizeof text, "/proc/%u/%s", pid, name);
+}
+
+Result<ProcessDir> ProcessDir::Open(std::uint32_t pid)
+{
+    char path[24];
+    std::snprintf(path, sizeof path, "/proc/%u", pid);
+    FileDescriptor fd(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid())
+        return OpenFailure();
+    return ProcessDir(std::move(fd));
+}
+
+Result<FileDescriptor> ProcessDir::OpenFile(const char* name, int flags) const
+{
+    FileDescriptor fd(openat(m_fd.Get(), name, flags | O_CLOEXEC));
+    if (!fd.Valid())
+        return OpenFailure();
+    return fd;
+}
+
+Result<std::size_t> ProcessDir::ReadFile(const char* name, char* buffer, std::size_t size) const
+{
+    const Result<FileDescriptor> fd = OpenFile(name);
+    if (!fd)
+        return fd.error();
+    return ReadFromStart(fd->Get(), buffer, size);
+}
+
 Result<std::size_t> ReadSmallFile(const char* path, char* buffer, std::size_t size)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EMFILE || errno == ENFILE)
-            NoteDescriptorShortage();
-        return LastError();
-    }
-    const Result<std::size_t> read = ReadFromStart(fd, buffer, size);
-    close(fd);
-    return read;
+    const FileDescriptor fd(open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid())
+        return OpenFailure();
+    return ReadFromStart(fd.Get(), buffer, size);
 }
 
 Result<ProcStat> ReadStatByPath(std::uint32_t pid, char (&buffer)[kStatBufferSize])
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-    return ParsedStat(ReadSmallFile(path, buffer, sizeof buffer), buffer);
+    return ParsedStat(ReadSmallFile(ProcessFilePath(pid, "stat").c_str(), buffer, sizeof buffer), buffer);
 }
 
 long ClockTicksPerSecond()

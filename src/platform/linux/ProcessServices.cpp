@@ -70,23 +70,27 @@ Result<std::string> ReadExeTarget(int dir, const char* path)
 // link may be a newer process's if this one has gone: callers prove the identity.
 Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
 {
-    char path[64] = "";
-    if (exefd < 0)
-        std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
-    Result<std::string> target = ReadExeTarget(exefd >= 0 ? exefd : AT_FDCWD, path);
+    Result<std::string> target = exefd >= 0
+        ? ReadExeTarget(exefd, "")
+        : ReadExeTarget(AT_FDCWD, procfs::ProcessFilePath(pid, "exe").c_str());
     if (target || target.error() != std::errc::no_such_file_or_directory)
         return target;
-    std::snprintf(path, sizeof path, "/proc/%u/task", pid);
-    DIR* tasks = opendir(path);
+    const Result<procfs::ProcessDir> dir = procfs::ProcessDir::Open(pid);
+    if (!dir)
+        return target;
+    Result<FileDescriptor> taskFd = dir->OpenFile("task", O_RDONLY | O_DIRECTORY);
+    DIR* tasks = taskFd ? fdopendir(taskFd->Get()) : nullptr;
     if (!tasks)
         return target;
+    taskFd->Release(); // closedir closes it
     while (const dirent* entry = readdir(tasks)) {
         char* end = nullptr;
         const unsigned long tid = std::strtoul(entry->d_name, &end, 10);
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || *end != '\0' || tid == pid)
             continue;
-        std::snprintf(path, sizeof path, "/proc/%u/task/%lu/exe", pid, tid);
-        if (Result<std::string> thread = ReadExeTarget(AT_FDCWD, path)) {
+        char path[48];
+        std::snprintf(path, sizeof path, "task/%lu/exe", tid);
+        if (Result<std::string> thread = ReadExeTarget(dir->Fd(), path)) {
             closedir(tasks);
             return thread;
         }
@@ -98,10 +102,9 @@ Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
 // The kernel's command name of `pid` (at most 15 bytes and a line break: one small read).
 bool ReadComm(std::uint32_t pid, std::string& name)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
     char text[64];
-    const Result<std::size_t> n = procfs::ReadSmallFile(path, text, sizeof text);
+    const Result<std::size_t> n =
+        procfs::ReadSmallFile(procfs::ProcessFilePath(pid, "comm").c_str(), text, sizeof text);
     if (!n)
         return false;
     name.assign(text, *n);
@@ -124,10 +127,96 @@ Result<> PidfdKill(int pidfd)
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
+// Opens file `name` of process `pid` by path; -1 with errno set on failure, a shortage of
+// descriptors noted.
+int OpenProcessFile(std::uint32_t pid, const char* name, int flags)
+{
+    const int fd = open(procfs::ProcessFilePath(pid, name).c_str(), flags | O_CLOEXEC);
+    if (fd < 0 && OutOfDescriptors(errno)) {
+        const int error = errno;
+        procfs::NoteDescriptorShortage();
+        errno = error;
+    }
+    return fd;
+}
+
 void CloseIfOpen(int fd)
 {
     if (fd >= 0)
         close(fd);
+}
+
+// The descriptors that ProcessHandle::Open gathers, -1 where none is open; closed by Close
+// unless the handle takes them.
+struct OpenedFiles {
+    int stat = -1, comm = -1, exe = -1, pid = -1;
+    int error = 0; // errno of the last open that failed
+
+    // Every descriptor a handle of its kind keeps.
+    bool Complete(bool kernelThread) const
+    {
+        return pid >= 0 && (kernelThread || (comm >= 0 && exe >= 0));
+    }
+    void Close()
+    {
+        for (int* fd : {&pid, &comm, &exe, &stat}) {
+            CloseIfOpen(*fd);
+            *fd = -1;
+        }
+    }
+};
+
+// Opens the stat file of `pid` into `files` and reads it. Each file of a handle is opened by
+// path, one open apiece: the proof after the pidfd makes them one process's files, so opening
+// the process's folder first would only add an open.
+Result<procfs::ProcStat> OpenStat(std::uint32_t pid, OpenedFiles& files, char (&buffer)[kStatBufferSize])
+{
+    files.stat = OpenProcessFile(pid, "stat", O_RDONLY);
+    if (files.stat < 0)
+        return LastError();
+    Result<procfs::ProcStat> stat = procfs::ReadStat(files.stat, buffer);
+    if (stat && stat->pid != pid)
+        stat = std::errc::no_such_process;
+    if (!stat)
+        files.Close();
+    return stat;
+}
+
+// The descriptors of the command name and of the exe link.
+void OpenNameFiles(std::uint32_t pid, OpenedFiles& files)
+{
+    files.comm = OpenProcessFile(pid, "comm", O_RDONLY);
+    files.error = files.comm < 0 ? errno : 0;
+    // The link itself, not its target: read again, it names the executable of the moment,
+    // without a walk through /proc (measured at about 0.6 of the cost of a read by path),
+    // and it reads as nothing once the process is gone, whatever took its identifier since.
+    files.exe = OpenProcessFile(pid, "exe", O_PATH | O_NOFOLLOW);
+    if (files.exe < 0)
+        files.error = errno;
+}
+
+// Opens the pidfd and reads the stat descriptor again: the stat of a process that has held
+// `pid` since it started at `startTicks`, or ESRCH.
+//
+// The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
+// process it was opened on and fails once that one has been reaped; so a read through it
+// after pidfd_open that still shows the same start time proves that the process held the
+// identifier throughout, and every descriptor opened meanwhile names it.
+Result<procfs::ProcStat> ReadAgainWithPidfd(std::uint32_t pid, std::uint64_t startTicks,
+                                            OpenedFiles& files, char (&buffer)[kStatBufferSize])
+{
+    files.pid = PidfdOpen(pid);
+    if (files.pid < 0)
+        files.error = errno;
+    const bool pidGone = files.pid < 0 && files.error == ESRCH;
+    Result<procfs::ProcStat> after = procfs::ReadStat(files.stat, buffer);
+    // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
+    // back as a new process once its row has been given a finish time. Without a pidfd to
+    // ask, it is taken for ended and met again on a later pass.
+    if (!after || after->starttime != startTicks || pidGone
+        || (IsExited(after->state) && (files.pid < 0 || PidfdReadable(files.pid))))
+        return std::errc::no_such_process;
+    return after;
 }
 
 // The stat of the process that a handle names: through its descriptor where it keeps one,
@@ -250,24 +339,14 @@ Result<> ProcessListing::Update()
 
 std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-    int statfd = open(path, O_RDONLY | O_CLOEXEC);
-    if (statfd < 0) {
-        if (OutOfDescriptors(errno))
-            procfs::NoteDescriptorShortage();
-        return nullptr;
-    }
-
+    OpenedFiles files;
     char buffer[kStatBufferSize];
-    const Result<procfs::ProcStat> before = procfs::ReadStat(statfd, buffer);
-    if (!before || before->pid != pid) {
-        close(statfd);
+    const Result<procfs::ProcStat> before = OpenStat(pid, files, buffer);
+    if (!before)
         return nullptr;
-    }
     const bool kernelThread = (before->flags & procfs::kPfKthread) != 0;
     if (kernelThread && pid != kKthreaddPid) {
-        KernelThreadRegistry::Instance().Add(pid, statfd, before->starttime, before->utime,
+        KernelThreadRegistry::Instance().Add(pid, files.stat, before->starttime, before->utime,
                                              before->stime);
         return nullptr;
     }
@@ -276,45 +355,17 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     // descriptor nor the one of its exe link.
     const int wanted = kernelThread ? 2 : 4;
     bool keep = procfs::TryHoldDescriptors(wanted);
-    int commfd = -1;
-    int exefd = -1;
-    int openError = 0;
-    if (keep && !kernelThread) {
-        std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
-        commfd = open(path, O_RDONLY | O_CLOEXEC);
-        openError = commfd < 0 ? errno : 0;
-        // The link itself, not its target: read again, it names the executable of the moment,
-        // without a walk through /proc (measured at about 0.6 of the cost of a read by path),
-        // and it reads as nothing once the process is gone, whatever took its identifier since.
-        std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
-        exefd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (exefd < 0)
-            openError = errno;
-    }
-    // The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
-    // process it was opened on and fails once that one has been reaped; so a read through it
-    // after pidfd_open that still shows the same start time proves that the process held the
-    // identifier throughout, and every descriptor opened meanwhile names it.
-    int pidfd = PidfdOpen(pid);
-    if (pidfd < 0)
-        openError = errno;
-    const bool pidGone = pidfd < 0 && openError == ESRCH;
-    const Result<procfs::ProcStat> after = procfs::ReadStat(statfd, buffer);
-    // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
-    // back as a new process once its row has been given a finish time. Without a pidfd to
-    // ask, it is taken for ended and met again on a later pass.
-    if (!after || after->starttime != before->starttime || pidGone
-        || (IsExited(after->state) && (pidfd < 0 || PidfdReadable(pidfd)))) {
-        CloseIfOpen(pidfd);
-        CloseIfOpen(commfd);
-        CloseIfOpen(exefd);
-        close(statfd);
+    if (keep && !kernelThread)
+        OpenNameFiles(pid, files);
+    const Result<procfs::ProcStat> after = ReadAgainWithPidfd(pid, before->starttime, files, buffer);
+    if (!after) {
+        files.Close();
         if (keep)
             procfs::ReleaseDescriptors(wanted);
         return nullptr;
     }
-    if (keep && (pidfd < 0 || (!kernelThread && (commfd < 0 || exefd < 0)))) {
-        if (OutOfDescriptors(openError)) // the limit is shared with the rest of the program
+    if (keep && !files.Complete(kernelThread)) {
+        if (OutOfDescriptors(files.error)) // the limit is shared with the rest of the program
             procfs::NoteDescriptorShortage();
         procfs::ReleaseDescriptors(wanted);
         keep = false;
@@ -322,27 +373,32 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
 
     std::unique_ptr<ProcessHandle> handle(new ProcessHandle);
     handle->m_pid = pid;
-    if (keep) {
-        handle->m_pidfd = pidfd;
-        handle->m_statfd = statfd;
-        handle->m_commfd = commfd;
-        handle->m_exefd = exefd;
-    } else {
-        // Kept none: every later read goes by path and is proven by the start time.
-        CloseIfOpen(pidfd);
-        CloseIfOpen(commfd);
-        CloseIfOpen(exefd);
-        close(statfd);
-    }
-    handle->m_kthreadd = kernelThread;
-    handle->m_startTicks = after->starttime;
-    const std::size_t commLength = std::min(after->comm.size(), sizeof handle->m_comm - 1);
-    std::memcpy(handle->m_comm, after->comm.data(), commLength);
-    const FileTime boot = procfs::BootTime();
-    handle->m_times.creation = boot ? boot + procfs::TicksToFileTime(after->starttime) : 0;
-    handle->m_times.kernel = procfs::TicksToFileTime(after->stime);
-    handle->m_times.user = procfs::TicksToFileTime(after->utime);
+    if (keep)
+        handle->KeepDescriptors(files.pid, files.stat, files.comm, files.exe);
+    else // kept none: every later read goes by path and is proven by the start time
+        files.Close();
+    handle->SetFirstStat(kernelThread, *after);
     return handle;
+}
+
+void ProcessHandle::KeepDescriptors(int pidfd, int statfd, int commfd, int exefd)
+{
+    m_pidfd = pidfd;
+    m_statfd = statfd;
+    m_commfd = commfd;
+    m_exefd = exefd;
+}
+
+void ProcessHandle::SetFirstStat(bool kernelThread, const procfs::ProcStat& stat)
+{
+    m_kthreadd = kernelThread;
+    m_startTicks = stat.starttime;
+    const std::size_t commLength = std::min(stat.comm.size(), sizeof m_comm - 1);
+    std::memcpy(m_comm, stat.comm.data(), commLength);
+    const FileTime boot = procfs::BootTime();
+    m_times.creation = boot ? boot + procfs::TicksToFileTime(stat.starttime) : 0;
+    m_times.kernel = procfs::TicksToFileTime(stat.stime);
+    m_times.user = procfs::TicksToFileTime(stat.utime);
 }
 
 ProcessHandle::~ProcessHandle()
@@ -471,9 +527,8 @@ bool ProcessHandle::CommandNameChanged()
             n = pread(m_commfd, text, sizeof text, 0);
         } while (n < 0 && errno == EINTR);
     } else {
-        char path[32];
-        std::snprintf(path, sizeof path, "/proc/%u/comm", m_pid);
-        n = static_cast<long>(procfs::ReadSmallFile(path, text, sizeof text).value_or(0));
+        const procfs::ProcessFilePath path(m_pid, "comm");
+        n = static_cast<long>(procfs::ReadSmallFile(path.c_str(), text, sizeof text).value_or(0));
     }
     if (n <= 0)
         return false;

@@ -4,6 +4,7 @@
 // service reads them the same way as the process services do; whole files are read with
 // ReadSystemFile (platform/FileIo.h).
 
+#include "platform/FileDescriptor.h"
 #include "platform/ProcessServices.h"
 #include "platform/ProcStat.h"
 #include "platform/Result.h"
@@ -11,6 +12,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include <fcntl.h>
 
 namespace platform::procfs {
 
@@ -20,6 +23,33 @@ constexpr std::size_t kStatBufferSize = 1024;
 // Whether a failure to read a process's file of /proc says that the process has gone (ENOENT,
 // ESRCH): the normal, silent path, not an error to tell.
 bool IsGone(std::error_code error);
+
+// The path of file `name` of process `pid` ("/proc/<pid>/<name>"): the one place where such a
+// path is made. For a file read alone; where several files of one process are read, ProcessDir
+// opens the folder once.
+struct ProcessFilePath {
+    ProcessFilePath(std::uint32_t pid, const char* name);
+    const char* c_str() const { return text; }
+    char text[96];
+};
+
+// The folder of one process in /proc, opened once (O_PATH): the process's files are opened
+// relative to it, every one of them the file of the process the folder was opened on.
+class ProcessDir {
+public:
+    // Fails with the reason of the open (ENOENT when there is no such process); a failure for
+    // lack of descriptors is noted as a shortage.
+    static Result<ProcessDir> Open(std::uint32_t pid);
+    int Fd() const { return m_fd.Get(); }
+    // Opens file `name` of the process ("stat", "task/12/exe"), close-on-exec; fails as Open.
+    Result<FileDescriptor> OpenFile(const char* name, int flags = O_RDONLY) const;
+    // One read of file `name` from its start, as ReadSmallFile reads by path.
+    Result<std::size_t> ReadFile(const char* name, char* buffer, std::size_t size) const;
+
+private:
+    explicit ProcessDir(FileDescriptor fd) : m_fd(std::move(fd)) {}
+    FileDescriptor m_fd;
+};
 
 // Reads a small file of /proc by path into `buffer` (one read, from its start): the byte count,
 // never 0. Fails with ESRCH when the read fails or finds nothing (the file's process has gone),

@@ -19,6 +19,9 @@
 struct epoll_event;
 
 namespace platform {
+namespace procfs {
+struct ProcStat;
+}
 
 using FileTime = std::uint64_t;
 
@@ -167,6 +170,9 @@ public:
 private:
     friend class ExitWatch;
     ProcessHandle() = default;
+    // The steps of Open: the descriptors it kept, and what the stat read at open tells.
+    void KeepDescriptors(int pidfd, int statfd, int commfd, int exefd);
+    void SetFirstStat(bool kernelThread, const procfs::ProcStat& stat);
     void MarkEnded();
     bool StillSameProcess() const;
     bool Exited() const; // the whole thread group has exited (asked when stat shows a zombie)
