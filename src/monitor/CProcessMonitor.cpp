@@ -258,23 +258,8 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
         if (m_bStop)
             return;
         const bool named = !m_table.Has(row, StoredRow::kStandInName);
-        if (!named) {
-            std::string name, path;
-            ReadNameAndPath(handle.get(), name, path);
-            if (m_disabledList.Contains(name)) {
-                KillChecked(handle.get());
-                return;
-            }
-            if (name == platform::kUnknownName)
-                name = platform::kSystemName;
-            int image = ImageFor(path);
-            m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
-            // A row shows its start time from the pass it has a name.
-            if (!m_table.Has(row, StoredRow::kStartShown)) {
-                m_table.ShowStart(row);
-                m_lines.push_back({row, LineKind::Started});
-            }
-        }
+        if (!named && !NameRow(row, *handle))
+            return;
         if (m_table.FindLiveRow(pid) == row) {
             if (named)
                 FollowExec(row);
@@ -285,6 +270,26 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     std::string name, path;
     ReadNameAndPath(handle.get(), name, path);
     MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+bool CProcessMonitor::NameRow(int row, platform::ProcessHandle& handle)
+{
+    std::string name, path;
+    ReadNameAndPath(&handle, name, path);
+    if (m_disabledList.Contains(name)) {
+        KillChecked(&handle);
+        return false;
+    }
+    if (name == platform::kUnknownName)
+        name = platform::kSystemName;
+    const int image = ImageFor(path);
+    m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
+    // A row shows its start time from the pass it has a name.
+    if (!m_table.Has(row, StoredRow::kStartShown)) {
+        m_table.ShowStart(row);
+        m_lines.push_back({row, LineKind::Started});
+    }
+    return true;
 }
 
 void CProcessMonitor::FollowExec(int row)
@@ -429,6 +434,19 @@ void CProcessMonitor::SampleShownRows()
 
     // A row not sampled in the previous pass (new, or just come into view) is sampled first,
     // with one short pause for all of them, so that its load covers this pass only.
+    if (SampleUnsampledRows(first, last))
+        std::this_thread::sleep_for(kFirstSamplePause);
+    for (int row = first; row <= last; ++row) {
+        if (m_bStop)
+            return;
+        ProcessRecord* record = m_table.GetRecord(row);
+        if (record && record->samplePass + 1 == m_pass)
+            MeasureLoad(row, *record);
+    }
+}
+
+bool CProcessMonitor::SampleUnsampledRows(int first, int last)
+{
     bool sampled = false;
     for (int row = first; row <= last; ++row) {
         ProcessRecord* record = m_table.GetRecord(row);
@@ -443,31 +461,26 @@ void CProcessMonitor::SampleShownRows()
         record->samplePass = m_pass - 1;
         sampled = true;
     }
-    if (sampled)
-        std::this_thread::sleep_for(kFirstSamplePause);
+    return sampled;
+}
 
-    for (int row = first; row <= last; ++row) {
-        if (m_bStop)
-            return;
-        ProcessRecord* record = m_table.GetRecord(row);
-        if (!record || record->samplePass + 1 != m_pass)
-            continue;
-        const std::optional<platform::ProcessTimes> times = SampleTimes(row, *record);
-        if (!times)
-            continue;
-        const std::uint64_t now = MonotonicNow();
-        record->samplePass = m_pass;
-        const std::int64_t busy = static_cast<std::int64_t>(times->kernel - record->kernelTime)
-            + static_cast<std::int64_t>(times->user - record->userTime);
-        const std::optional<std::int32_t> load =
-            LoadPercent(busy, record->sampleTime, now, platform::ProcessorCount());
-        if (!load)
-            continue;
-        record->kernelTime = times->kernel;
-        record->userTime = times->user;
-        record->sampleTime = now;
-        m_table.SetLoad(row, *load);
-    }
+void CProcessMonitor::MeasureLoad(int row, ProcessRecord& record)
+{
+    const std::optional<platform::ProcessTimes> times = SampleTimes(row, record);
+    if (!times)
+        return;
+    const std::uint64_t now = MonotonicNow();
+    record.samplePass = m_pass;
+    const std::int64_t busy = static_cast<std::int64_t>(times->kernel - record.kernelTime)
+        + static_cast<std::int64_t>(times->user - record.userTime);
+    const std::optional<std::int32_t> load =
+        LoadPercent(busy, record.sampleTime, now, platform::ProcessorCount());
+    if (!load)
+        return;
+    record.kernelTime = times->kernel;
+    record.userTime = times->user;
+    record.sampleTime = now;
+    m_table.SetLoad(row, *load);
 }
 
 void CProcessMonitor::WriteLines()

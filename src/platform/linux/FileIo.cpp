@@ -190,6 +190,58 @@ void RemoveStrayTemporaries(const DirectoryLock& lock, const std::string& target
     ::closedir(dir);
 }
 
+// A new file in `dir`, the folder of `target`: unnamed where the filesystem has them (`temp`
+// stays empty), otherwise a named temporary made under the directory lock (named in `temp`).
+Result<FileDescriptor> CreateNewFile(const std::string& dir, const std::string& target, mode_t mode,
+                                     std::string& temp, std::optional<DirectoryLock>& lock)
+{
+    temp.clear();
+    const int unnamed = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (unnamed >= 0)
+        return FileDescriptor(unnamed);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return LastError();
+    lock.emplace(dir);
+    RemoveStrayTemporaries(*lock, target);
+    temp = target + ".tmp-XXXXXX";
+    const int named = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (named < 0) {
+        temp.clear();
+        return LastError();
+    }
+    return FileDescriptor(named);
+}
+
+// The bytes and the mode of a new file, on disk.
+Result<> FillFile(int fd, std::string_view bytes, mode_t mode)
+{
+    if (!WriteAllBytes(fd, bytes) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+        return LastError();
+    return {};
+}
+
+// Gives the unnamed file `fd` a temporary name beside `target` (in `temp`), under the directory
+// lock: a kill between naming and renaming would leave the name behind, and the next writer
+// of this directory removes it.
+Result<> NameUnnamedFile(int fd, const std::string& dir, const std::string& target,
+                         std::string& temp, std::optional<DirectoryLock>& lock)
+{
+    lock.emplace(dir);
+    RemoveStrayTemporaries(*lock, target);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = TemporaryName(target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return {};
+        error = LastError();
+        temp.clear();
+        if (error != std::errc::file_exists)
+            break;
+    }
+    return error;
+}
+
 // Writes `bytes` into a new file beside `target` and gives it a name there, in `temp`, under
 // the directory lock that `lock` then holds: an unnamed file that is named only once it is
 // complete, or where the filesystem has no unnamed files, a named temporary from the start.
@@ -197,43 +249,14 @@ Result<> WriteNewFile(const std::string& target, std::string_view bytes, mode_t 
                              std::string& temp, std::optional<DirectoryLock>& lock)
 {
     const std::string dir = DirectoryOf(target);
-    int raw = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    const bool unnamed = raw >= 0;
-    if (!unnamed) {
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return LastError();
-        lock.emplace(dir);
-        RemoveStrayTemporaries(*lock, target);
-        temp = target + ".tmp-XXXXXX";
-        raw = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (raw < 0) {
-            temp.clear();
-            return LastError();
-        }
-    }
-    FileDescriptor fd(raw);
-    std::error_code error;
-    if (!WriteAllBytes(fd.Get(), bytes) || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
-        error = LastError();
-    if (!error && unnamed) {
-        // A kill between naming and renaming would leave the name behind: the next writer of
-        // this directory removes it.
-        lock.emplace(dir);
-        RemoveStrayTemporaries(*lock, target);
-        const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            temp = TemporaryName(target);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                break;
-            error = LastError();
-            temp.clear();
-            if (errno != EEXIST)
-                break;
-        }
-        if (!temp.empty())
-            error.clear();
-    }
-    if (::close(fd.Release()) != 0 && !error)
+    Result<FileDescriptor> fd = CreateNewFile(dir, target, mode, temp, lock);
+    if (!fd)
+        return fd.error();
+    const bool unnamed = temp.empty();
+    std::error_code error = FillFile(fd->Get(), bytes, mode).error();
+    if (!error && unnamed)
+        error = NameUnnamedFile(fd->Get(), dir, target, temp, lock).error();
+    if (::close(fd->Release()) != 0 && !error)
         error = LastError();
     if (error && !temp.empty()) {
         ::unlink(temp.c_str());

@@ -169,6 +169,10 @@ private:
     // A live row whose process runs another executable than the row names (exec keeps the
     // identifier) is finished, and the new program is met as at first sight.
     void FollowExec(int row);
+    // Reads the name of a row that has only a stand-in for one (its process met before it
+    // could be named), and shows its start; false when the process was killed instead, its
+    // name being on the disabled list.
+    bool NameRow(int row, platform::ProcessHandle& handle);
     // Whether the row's process may have begun another program since the last pass: its
     // command name changed, or, when the sweep's share of the row is due, its executable.
     bool ExecutableChanged(int row, platform::ProcessHandle& handle);
@@ -190,6 +194,11 @@ private:
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
+    // Samples the times of the rows in [first, last] not sampled in the previous pass, the
+    // start of their first interval; true when any was.
+    bool SampleUnsampledRows(int first, int last);
+    // The load of a row sampled in the previous pass, over the interval since.
+    void MeasureLoad(int row, ProcessRecord& record);
     // The times of a live row's process; nothing when they cannot be read now, or when the
     // process has ended (the row is ended here).
     std::optional<platform::ProcessTimes> SampleTimes(int row, ProcessRecord& record);
