@@ -598,19 +598,24 @@ void CProcessMonitor::KillSelected(int row)
 
 Result<> CProcessMonitor::DisableSelected(int row)
 {
-    Result<> added;
+    // The file is written without m_lock, so that a slow or frozen disk never holds up the
+    // passes; the name is held in memory meanwhile, so that a new start is killed at once.
+    std::string name;
     std::error_code privilege;
     {
         std::lock_guard lock(m_lock);
         if (row < 0 || row >= m_table.GetRowCount())
             return {};
-        added = m_disabledList.Add(std::string(m_table.Name(row)));
+        name = m_table.Name(row);
+        m_disabledList.Hold(name);
         if (ProcessRecord* record = m_table.GetRecord(row))
             KillChecked(record->hProcess.get());
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
-    return added;
+    CDisabledList::FileChange written = m_disabledList.AddOnDisk(name);
+    std::lock_guard lock(m_lock);
+    return m_disabledList.Adopt(std::move(written));
 }
 
 void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
@@ -646,8 +651,10 @@ std::vector<std::string> CProcessMonitor::DisabledEntries()
 
 Result<> CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
 {
+    // As for DisableSelected: the file's I/O without m_lock.
+    CDisabledList::FileChange written = m_disabledList.RemoveOnDisk(index, name);
     std::lock_guard lock(m_lock);
-    return m_disabledList.Remove(index, name);
+    return m_disabledList.Adopt(std::move(written));
 }
 
 std::string CProcessMonitor::DisabledListPath() const
