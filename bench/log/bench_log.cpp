@@ -111,9 +111,8 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     {
-        std::string bytes;
-        LogSnapshot snapshot;
-        if (ReadLogFile(log.m_path, bytes, snapshot) || bytes.size() != size)
+        const Result<LogContent> content = ReadLogFile(log.m_path);
+        if (!content || content->bytes.size() != size)
             return std::fprintf(stderr, "cannot read %s\n", log.m_path.c_str()), 1;
     }
     const double readSeconds = timer.nsecsElapsed() / 1e9;
@@ -157,9 +156,8 @@ int main(int argc, char** argv)
     timer.restart();
     dlg.m_btnSave->click();
     const double saveSeconds = timer.nsecsElapsed() / 1e9;
-    std::string saved;
-    LogSnapshot savedSnapshot;
-    if (ReadLogFile(log.m_path, saved, savedSnapshot) || saved.size() != size)
+    const Result<LogContent> saved = ReadLogFile(log.m_path);
+    if (!saved || saved->bytes.size() != size)
         return std::fprintf(stderr, "Save changed the file's size\n"), 1;
 
     const char* scale = megabytes == 100 ? "100mb" : "";

@@ -66,10 +66,9 @@ std::uint64_t NaiveSweep(const std::vector<std::uint32_t>& pids)
 std::uint64_t HandleSweep(const std::vector<std::unique_ptr<platform::ProcessHandle>>& handles)
 {
     std::uint64_t sum = 0;
-    platform::ProcessTimes times;
     for (const auto& handle : handles)
-        if (handle->GetTimes(times))
-            sum += times.user + times.kernel;
+        if (const Result<platform::ProcessTimes> times = handle->GetTimes())
+            sum += times->user + times->kernel;
     return sum;
 }
 
@@ -94,7 +93,7 @@ double Median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     const int extra = argc > 1 ? std::atoi(argv[1]) : 500;
-    platform::RaiseFileLimit();
+    (void)platform::RaiseFileLimit(); // below the hard limit, fewer handles keep descriptors
 
     std::vector<pid_t> children;
     for (int i = 0; i < extra; ++i) {
@@ -110,8 +109,7 @@ int main(int argc, char** argv)
 
     // Open a handle on every process; kernel threads are folded into kthreadd's handle, so
     // both sweeps read the same stat files.
-    std::vector<std::uint32_t> pids;
-    platform::EnumProcesses(pids);
+    const std::vector<std::uint32_t> pids = platform::EnumProcesses().value_or({});
     std::vector<std::unique_ptr<platform::ProcessHandle>> handles;
     for (std::uint32_t pid : pids)
         if (auto handle = platform::ProcessHandle::Open(pid))

@@ -5,6 +5,7 @@
 #include "controls/TellFailure.h"
 #include "controls/Texts.h"
 #include "dialogs/LogText.h"
+#include "platform/ProcessServices.h"
 #include "storage/CDisabledList.h"
 #include "storage/StringTable.h"
 
@@ -34,12 +35,8 @@ constexpr int kFramedAfterMs = 100;
 // (a CR LF between two names, say) shown as "?" so that each entry stays on its own line.
 QString EntryText(const std::string& entry)
 {
-    QString text = DecodeUtf8OrLatin1(entry);
-    for (QChar& c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = u'?';
-    }
-    return text;
+    // Control bytes are single bytes in either encoding: replaced first, they decode as '?'.
+    return DecodeUtf8OrLatin1(platform::WithoutControlBytes(entry));
 }
 
 } // namespace
@@ -172,9 +169,9 @@ void CDListDlg::OnDelete()
     if (selected.isEmpty() || !m_removeAt)
         return;
     const auto i = static_cast<std::size_t>(selected.first().row());
-    const std::error_code error = m_removeAt(i, m_model->At(i));
+    const Result<> removed = m_removeAt(i, m_model->At(i));
     // The lines show the list as the file holds it now; no selection is left behind, so
     // Delete needs a new choice.
     ShowEntries();
-    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_path, error);
+    TellFileFailure(this, IDS_ERR_LIST_DELETE, m_path, removed.error());
 }

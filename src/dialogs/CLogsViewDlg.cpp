@@ -38,11 +38,11 @@ class LoadIntoEdit final : public LogSink {
 public:
     explicit LoadIntoEdit(CLogEdit& edit) : m_edit(edit) {}
 
-    std::error_code Expect(std::uint64_t size) override
+    Result<> Expect(std::uint64_t size) override
     {
         return MemoryFailureAsError([&] { m_loading.emplace(m_edit, static_cast<std::size_t>(size)); });
     }
-    std::error_code Take(std::string_view piece) override
+    Result<> Take(std::string_view piece) override
     {
         return MemoryFailureAsError([&] { m_loading->Add(piece); });
     }
@@ -170,8 +170,12 @@ Result<> CLogsViewDlg::ShowFile()
     // takes less time than reading the whole file into memory first would. The box shows it
     // only when all of it has come, so a read that fails part way leaves the box as it was.
     LoadIntoEdit loading(*m_edit);
-    if (const std::error_code error =
-            WithLogClosed([&](const std::string& path) { return ReadLogFile(path, loading, m_snapshot); })) {
+    if (const std::error_code error = WithLogClosed([&](const std::string& path) {
+            const Result<LogSnapshot> read = ReadLogFile(path, loading);
+            if (read)
+                m_snapshot = *read;
+            return read.error();
+        })) {
         m_snapshot = {};
         return error;
     }
@@ -196,8 +200,12 @@ void CLogsViewDlg::OnClear()
     m_edit->Clear();
     if (!m_runWithLogClosed)
         return;
-    const std::error_code error =
-        WithLogClosed([this](const std::string& path) { return TruncateLogFile(path, m_snapshot); });
+    const std::error_code error = WithLogClosed([this](const std::string& path) {
+        const Result<LogSnapshot> emptied = TruncateLogFile(path);
+        if (emptied)
+            m_snapshot = *emptied;
+        return emptied.error();
+    });
     if (error) {
         TellFileFailure(this, IDS_ERR_LOG_CLEAR, m_path, error);
         // What the file still holds, when it can be read; the failure has been told.

@@ -15,8 +15,6 @@ namespace {
 
 constexpr auto kPause = std::chrono::milliseconds(500);
 constexpr auto kFirstSamplePause = std::chrono::milliseconds(1);
-constexpr const char* kUnknown = "unknown";
-constexpr const char* kSystem = "System";
 // A pass made by a caller of its own waits this long at most for its entries to be written.
 constexpr auto kPassFlushWait = std::chrono::seconds(30);
 // Whether this thread is a monitor's own: its passes do not wait for the log.
@@ -41,7 +39,7 @@ std::string TextWithNumber(unsigned stringId, std::uint64_t number)
 // clock (by hand, or a time service stepping it) must not stretch or shrink an interval.
 std::uint64_t MonotonicNow()
 {
-    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, 10'000'000>>;
+    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, platform::kFileTimePerSecond>>;
     return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
@@ -152,8 +150,13 @@ void CProcessMonitor::MonitorThreadProc()
 
 void CProcessMonitor::ScanProcesses()
 {
-    if (!m_listing.Update())
+    // A /proc that cannot be listed now (descriptors short, say) makes no pass; the next one
+    // lists it again. A shortage is told as any other is.
+    if (!m_listing.Update()) {
+        if (platform::DescriptorsRanShort())
+            NoticeDescriptorsShort();
         return;
+    }
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
     TableChanges changes;
@@ -254,25 +257,9 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     for (int row : m_visit) {
         if (m_bStop)
             return;
-        const std::string_view current = m_table.Name(row);
-        const bool named = current != kUnknown && current != kSystem;
-        if (!named) {
-            std::string name, path;
-            ReadNameAndPath(handle.get(), name, path);
-            if (m_disabledList.Contains(name)) {
-                KillChecked(handle.get());
-                return;
-            }
-            if (name == kUnknown)
-                name = kSystem;
-            int image = ImageFor(path);
-            m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
-            // A row shows its start time from the pass it has a name.
-            if (!m_table.Has(row, StoredRow::kStartShown)) {
-                m_table.ShowStart(row);
-                m_lines.push_back({row, LineKind::Started});
-            }
-        }
+        const bool named = !m_table.Has(row, StoredRow::kStandInName);
+        if (!named && !NameRow(row, *handle))
+            return;
         if (m_table.FindLiveRow(pid) == row) {
             if (named)
                 FollowExec(row);
@@ -283,6 +270,26 @@ void CProcessMonitor::TrackProcess(std::uint32_t pid)
     std::string name, path;
     ReadNameAndPath(handle.get(), name, path);
     MeetProgram(std::move(handle), std::move(name), std::move(path));
+}
+
+bool CProcessMonitor::NameRow(int row, platform::ProcessHandle& handle)
+{
+    std::string name, path;
+    ReadNameAndPath(&handle, name, path);
+    if (m_disabledList.Contains(name)) {
+        KillChecked(&handle);
+        return false;
+    }
+    if (name == platform::kUnknownName)
+        name = platform::kSystemName;
+    const int image = ImageFor(path);
+    m_table.Rename(row, image != 0 ? image : m_table.Rows().Image(row), name, path);
+    // A row shows its start time from the pass it has a name.
+    if (!m_table.Has(row, StoredRow::kStartShown)) {
+        m_table.ShowStart(row);
+        m_lines.push_back({row, LineKind::Started});
+    }
+    return true;
 }
 
 void CProcessMonitor::FollowExec(int row)
@@ -297,9 +304,10 @@ void CProcessMonitor::FollowExec(int row)
     // stays.
     if (path == m_table.Rows().Path(row))
         return;
-    platform::ProcessTimes times;
-    if (!record->hProcess->GetTimes(times) || times.exit != 0)
-        return; // ended meanwhile: the exit watch finishes the row
+    // Ended meanwhile (or its times cannot be read now): the exit watch finishes the row.
+    const Result<platform::ProcessTimes> times = record->hProcess->GetTimes();
+    if (!times || times->exit != 0)
+        return;
 
     // The row's program ended when the change was seen; its handle passes to the new program.
     // The Finished line is written with the pass's other lines, in row order: before the new
@@ -354,7 +362,7 @@ void CProcessMonitor::MeetProgram(std::unique_ptr<platform::ProcessHandle> handl
     auto record = std::make_unique<ProcessRecord>();
     record->hProcess = std::move(handle);
     m_table.SetRecord(row, std::move(record));
-    if (name != kUnknown) {
+    if (!m_table.Has(row, StoredRow::kUnnamed)) {
         m_table.ShowStart(row);
         m_lines.push_back({row, LineKind::Started});
     }
@@ -398,19 +406,21 @@ void CProcessMonitor::EndRows()
     }
 }
 
-bool CProcessMonitor::SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times)
+std::optional<platform::ProcessTimes> CProcessMonitor::SampleTimes(int row, ProcessRecord& record)
 {
     ++m_timeReads;
-    if (!record.hProcess->GetTimes(times))
-        return false;
+    // Times that cannot be read now give no sample this pass (a process on its way out).
+    const Result<platform::ProcessTimes> times = record.hProcess->GetTimes();
+    if (!times)
+        return std::nullopt;
     if (record.hProcess->HasEnded()) {
         // Seen here before the exit watch told of it.
-        m_table.EndRow(row, times.exit);
+        m_table.EndRow(row, times->exit);
         if (!m_table.Has(row, StoredRow::kUnnamed))
             m_lines.push_back({row, LineKind::Finished});
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return *times;
 }
 
 void CProcessMonitor::SampleShownRows()
@@ -424,44 +434,53 @@ void CProcessMonitor::SampleShownRows()
 
     // A row not sampled in the previous pass (new, or just come into view) is sampled first,
     // with one short pause for all of them, so that its load covers this pass only.
-    bool sampled = false;
-    platform::ProcessTimes times;
-    for (int row = first; row <= last; ++row) {
-        ProcessRecord* record = m_table.GetRecord(row);
-        if (!record || record->samplePass + 1 == m_pass)
-            continue;
-        if (!SampleTimes(row, *record, times))
-            continue;
-        record->kernelTime = times.kernel;
-        record->userTime = times.user;
-        record->sampleTime = MonotonicNow();
-        record->samplePass = m_pass - 1;
-        sampled = true;
-    }
-    if (sampled)
+    if (SampleUnsampledRows(first, last))
         std::this_thread::sleep_for(kFirstSamplePause);
-
     for (int row = first; row <= last; ++row) {
         if (m_bStop)
             return;
         ProcessRecord* record = m_table.GetRecord(row);
-        if (!record || record->samplePass + 1 != m_pass)
-            continue;
-        if (!SampleTimes(row, *record, times))
-            continue;
-        const std::uint64_t now = MonotonicNow();
-        record->samplePass = m_pass;
-        const std::int64_t busy = static_cast<std::int64_t>(times.kernel - record->kernelTime)
-            + static_cast<std::int64_t>(times.user - record->userTime);
-        const std::optional<std::int32_t> load =
-            LoadPercent(busy, record->sampleTime, now, platform::ProcessorCount());
-        if (!load)
-            continue;
-        record->kernelTime = times.kernel;
-        record->userTime = times.user;
-        record->sampleTime = now;
-        m_table.SetLoad(row, *load);
+        if (record && record->samplePass + 1 == m_pass)
+            MeasureLoad(row, *record);
     }
+}
+
+bool CProcessMonitor::SampleUnsampledRows(int first, int last)
+{
+    bool sampled = false;
+    for (int row = first; row <= last; ++row) {
+        ProcessRecord* record = m_table.GetRecord(row);
+        if (!record || record->samplePass + 1 == m_pass)
+            continue;
+        const std::optional<platform::ProcessTimes> times = SampleTimes(row, *record);
+        if (!times)
+            continue;
+        record->kernelTime = times->kernel;
+        record->userTime = times->user;
+        record->sampleTime = MonotonicNow();
+        record->samplePass = m_pass - 1;
+        sampled = true;
+    }
+    return sampled;
+}
+
+void CProcessMonitor::MeasureLoad(int row, ProcessRecord& record)
+{
+    const std::optional<platform::ProcessTimes> times = SampleTimes(row, record);
+    if (!times)
+        return;
+    const std::uint64_t now = MonotonicNow();
+    record.samplePass = m_pass;
+    const std::int64_t busy = static_cast<std::int64_t>(times->kernel - record.kernelTime)
+        + static_cast<std::int64_t>(times->user - record.userTime);
+    const std::optional<std::int32_t> load =
+        LoadPercent(busy, record.sampleTime, now, platform::ProcessorCount());
+    if (!load)
+        return;
+    record.kernelTime = times->kernel;
+    record.userTime = times->user;
+    record.sampleTime = now;
+    m_table.SetLoad(row, *load);
 }
 
 void CProcessMonitor::WriteLines()
@@ -483,10 +502,11 @@ void CProcessMonitor::WriteLines()
     const RowStore& rows = m_table.Rows();
     for (const Line& line : m_lines) {
         const std::string name(rows.Name(line.row));
+        // A line the full queue drops is counted, and the count told, by the writer.
         if (line.kind == LineKind::Started)
-            m_logWriter.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
+            (void)m_logWriter.Write(BuildStartedLine(name, rows.CellText(line.row, ColStart)));
         else
-            m_logWriter.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
+            (void)m_logWriter.Write(BuildFinishedLine(name, rows.CellText(line.row, ColFinish)));
     }
 }
 
@@ -502,10 +522,8 @@ void CProcessMonitor::PrepareClose()
             }
             m_bLogFinished = true;
         }
-        std::error_code saveFailure;
-        if (!SaveSettings(GetSettings(), m_settingsFile, &saveFailure))
-            NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
-                              saveFailure);
+        NoticeFileFailure(NoticeKind::SettingsSave, IDS_ERR_SETTINGS_SAVE, m_settingsFile.m_path,
+                          SaveSettings(GetSettings(), m_settingsFile).error());
         {
             std::lock_guard pause(m_pauseLock);
             m_bStop = true;
@@ -546,13 +564,12 @@ void CProcessMonitor::SetVisibleRows(int first, int last)
     m_visible.store(PackRange(first, last));
 }
 
-std::error_code CProcessMonitor::StartEventLog()
+Result<> CProcessMonitor::StartEventLog()
 {
     // A log that cannot be opened is not switched on: the caller tells the user why. The wait
     // is for the writer alone, never under m_lock.
-    const Result<> opened = m_logWriter.OpenAndWait(kLogWait);
-    if (!opened)
-        return opened.error();
+    if (const Result<> opened = m_logWriter.OpenAndWait(kLogWait); !opened)
+        return opened;
     std::lock_guard lock(m_lock);
     m_settings.eventLogOn = 1;
     return {};
@@ -579,21 +596,26 @@ void CProcessMonitor::KillSelected(int row)
     TellPrivilegeFailure(privilege);
 }
 
-std::error_code CProcessMonitor::DisableSelected(int row)
+Result<> CProcessMonitor::DisableSelected(int row)
 {
-    Result<> added;
+    // The file is written without m_lock, so that a slow or frozen disk never holds up the
+    // passes; the name is held in memory meanwhile, so that a new start is killed at once.
+    std::string name;
     std::error_code privilege;
     {
         std::lock_guard lock(m_lock);
         if (row < 0 || row >= m_table.GetRowCount())
             return {};
-        added = m_disabledList.Add(std::string(m_table.Name(row)));
+        name = m_table.Name(row);
+        m_disabledList.Hold(name);
         if (ProcessRecord* record = m_table.GetRecord(row))
             KillChecked(record->hProcess.get());
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
-    return added.error();
+    CDisabledList::FileChange written = m_disabledList.AddOnDisk(name);
+    std::lock_guard lock(m_lock);
+    return m_disabledList.Adopt(std::move(written));
 }
 
 void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
@@ -627,10 +649,12 @@ std::vector<std::string> CProcessMonitor::DisabledEntries()
     return entries;
 }
 
-std::error_code CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
+Result<> CProcessMonitor::RemoveDisabledAt(std::size_t index, const std::string& name)
 {
+    // As for DisableSelected: the file's I/O without m_lock.
+    CDisabledList::FileChange written = m_disabledList.RemoveOnDisk(index, name);
     std::lock_guard lock(m_lock);
-    return m_disabledList.Remove(index, name);
+    return m_disabledList.Adopt(std::move(written));
 }
 
 std::string CProcessMonitor::DisabledListPath() const

@@ -9,6 +9,14 @@ bool IsSpecialName(std::uint32_t name)
     return name == StringPool::kUnknown || name == StringPool::kSystem;
 }
 
+// The flags that a row's name decides.
+constexpr std::uint32_t kNameFlags = StoredRow::kUnnamed | StoredRow::kStandInName;
+std::uint32_t NameFlags(std::uint32_t name)
+{
+    return (name == StringPool::kUnknown ? StoredRow::kUnnamed : 0u)
+        | (IsSpecialName(name) ? StoredRow::kStandInName : 0u);
+}
+
 void InsertSorted(std::vector<int>& rows, int row)
 {
     rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
@@ -31,7 +39,8 @@ void EraseFrom(std::unordered_map<std::uint32_t, std::vector<int>>& index, std::
 } // namespace
 
 ProcessTable::ProcessTable()
-    : m_exits(platform::ExitWatch::Create())
+    // Without an epoll set every live handle is asked for its exit instead (m_polled).
+    : m_exits(platform::ExitWatch::Create().value_or(nullptr))
 {
     m_images.emplace_back(); // image 0: the default process icon
 }
@@ -53,8 +62,7 @@ void ProcessTable::SetFlags(int row, std::uint32_t set, std::uint32_t clear)
 int ProcessTable::AppendRow(std::uint32_t pid, platform::FileTime creation, int image,
                             std::string_view name, std::string_view path)
 {
-    const std::uint32_t flags = name == "unknown" ? StoredRow::kUnnamed : 0u;
-    const int row = m_store.Append(pid, creation, name, path, image, flags);
+    const int row = m_store.Append(pid, creation, name, path, image, NameFlags(m_store.Intern(name)));
     if (row < 0)
         return -1;
     m_isDirty.push_back(false);
@@ -97,10 +105,7 @@ void ProcessTable::Rename(int row, int image, std::string_view name, std::string
     r.name.store(nameId, std::memory_order_release);
     r.path.store(pathId, std::memory_order_release);
     r.image.store(static_cast<std::uint32_t>(image), std::memory_order_release);
-    if (nameId == StringPool::kUnknown)
-        SetFlags(row, StoredRow::kUnnamed, 0);
-    else
-        SetFlags(row, 0, StoredRow::kUnnamed);
+    SetFlags(row, NameFlags(nameId), kNameFlags & ~NameFlags(nameId));
     if (IsSpecialName(nameId))
         InsertSorted(m_special[r.pid], row);
     MarkDirty(row);
@@ -183,9 +188,9 @@ void ProcessTable::TakeEnded(std::vector<int>& rows)
             rows.push_back(static_cast<int>(key));
     }
     for (int row : m_polled) {
+        // A handle whose times cannot be read now is asked again at the next pass.
         ProcessRecord* record = GetRecord(row);
-        platform::ProcessTimes times;
-        if (record && record->hProcess->GetTimes(times) && record->hProcess->HasEnded())
+        if (record && record->hProcess->GetTimes() && record->hProcess->HasEnded())
             rows.push_back(row);
     }
     std::sort(rows.begin(), rows.end());

@@ -7,8 +7,8 @@
 StringPool::StringPool()
 {
     Intern("");
-    Intern("unknown");
-    Intern("System");
+    Intern(platform::kUnknownName);
+    Intern(platform::kSystemName);
 }
 
 std::uint32_t StringPool::Intern(std::string_view text)

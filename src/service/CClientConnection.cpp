@@ -1,6 +1,7 @@
 #include "CClientConnection.h"
 
 #include "KernelClock.h"
+#include "platform/ProcessServices.h"
 
 #include <cerrno>
 #include <sys/socket.h>
@@ -45,7 +46,7 @@ watch::ProcessInfo CClientConnection::InfoFor(const LiveProcess& process, FileTi
         info.name = process.Name();
         info.path = process.Path();
     } else {
-        info.name = process.comm[0] ? std::string(process.Comm()) : "unknown";
+        info.name = process.comm[0] ? std::string(process.Comm()) : std::string(platform::kUnknownName);
     }
     return info;
 }

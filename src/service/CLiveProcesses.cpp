@@ -1,28 +1,16 @@
 #include "CLiveProcesses.h"
 
 #include "KernelClock.h"
+#include "platform/ProcessServices.h"
 
 #include <unordered_set>
 
 namespace service {
-namespace {
-
-// As the window reads names: a crafted file name must not break a line of a log or a list.
-std::string WithoutControlBytes(std::string text)
-{
-    for (char& c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '?';
-    }
-    return text;
-}
-
-} // namespace
 
 void LiveProcess::SetComm(std::string_view name)
 {
-    const std::string clean = WithoutControlBytes(std::string(name.substr(0, sizeof comm - 1)));
+    const std::string clean =
+        platform::WithoutControlBytes(std::string(name.substr(0, sizeof comm - 1)));
     std::memset(comm, 0, sizeof comm);
     std::memcpy(comm, clean.data(), clean.size());
 }
@@ -39,7 +27,7 @@ std::string LiveProcess::Name() const
         return BaseName(*path);
     if (comm[0])
         return std::string(Comm());
-    return "unknown";
+    return std::string(platform::kUnknownName);
 }
 
 LiveProcess CLiveProcesses::FromReading(const ProcReading& reading, FileTime now)
@@ -53,7 +41,7 @@ LiveProcess CLiveProcesses::FromReading(const ProcReading& reading, FileTime now
     process.began = CreationTime(reading.startTicks);
     process.seen = now;
     process.SetComm(reading.comm);
-    process.path = m_paths.Intern(WithoutControlBytes(reading.path));
+    process.path = m_paths.Intern(platform::WithoutControlBytes(reading.path));
     return process;
 }
 
@@ -124,7 +112,7 @@ void CLiveProcesses::ApplyFork(const KernelEvent& event)
     process.startTicks = event.startTicks;
     process.began = CreationTime(event.startTicks);
     process.SetComm(event.comm);
-    process.path = m_paths.Intern(WithoutControlBytes(event.path));
+    process.path = m_paths.Intern(platform::WithoutControlBytes(event.path));
     // A forked child runs its parent's program with its parent's credentials.
     if (const LiveProcess* parent = Find(event.ppid)) {
         if (!process.path)
@@ -138,7 +126,7 @@ void CLiveProcesses::ApplyFork(const KernelEvent& event)
     } else if (!process.path) {
         if (std::optional<ProcReading> reading = ReadProcess(event.pid);
             reading && reading->startTicks == event.startTicks)
-            process.path = m_paths.Intern(WithoutControlBytes(reading->path));
+            process.path = m_paths.Intern(platform::WithoutControlBytes(reading->path));
     }
     Insert(std::move(process));
 }
@@ -151,12 +139,12 @@ void CLiveProcesses::ApplyExec(const KernelEvent& event)
         process = nullptr;
     }
     const std::string_view comm = event.commKnown ? std::string_view(event.comm) : std::string_view();
-    CPathPool::Path path = m_paths.Intern(WithoutControlBytes(event.path));
+    CPathPool::Path path = m_paths.Intern(platform::WithoutControlBytes(event.path));
     if (!path && event.commKnown) {
         // A path the kernel side could not build: /proc may still tell.
         if (std::optional<ProcReading> reading = ReadProcess(event.pid);
             reading && (!event.startKnown || reading->startTicks == event.startTicks))
-            path = m_paths.Intern(WithoutControlBytes(reading->path));
+            path = m_paths.Intern(platform::WithoutControlBytes(reading->path));
     }
     if (!process) {
         LiveProcess fresh;

@@ -141,10 +141,10 @@ Result<std::size_t> CSystemList::Load()
         return ListFault::NotOwnedByRoot;
     if (info.st_mode & (S_IWGRP | S_IWOTH))
         return ListFault::WritableByOthers;
-    std::string bytes;
-    if (std::error_code error = ReadWholeDescriptor(fd.Get(), bytes))
-        return error;
-    for (std::string& entry : ParseDisabledList(bytes))
+    const Result<std::string> bytes = ReadWholeDescriptor(fd.Get());
+    if (!bytes)
+        return bytes.error();
+    for (std::string& entry : ParseDisabledList(*bytes))
         if (!entry.empty())
             m_names.insert(std::move(entry));
     return m_names.size();

@@ -37,7 +37,7 @@ void Tell(const std::string& line)
 
 FileTime SecondsFromNow(int seconds)
 {
-    return WallClockNow() + static_cast<FileTime>(seconds) * 10'000'000ULL;
+    return WallClockNow() + static_cast<FileTime>(seconds) * platform::kFileTimePerSecond;
 }
 
 } // namespace
@@ -193,13 +193,13 @@ void CWatchServer::DrainSource(bool& broken)
 
 void CWatchServer::Rescan(bool resyncClients)
 {
-    std::vector<ProcReading> listing;
-    if (!ReadAllProcesses(listing)) {
-        Tell("/proc cannot be listed");
+    const Result<std::vector<ProcReading>> listing = ReadAllProcesses();
+    if (!listing) {
+        Tell("/proc cannot be listed: " + listing.error().message());
         return;
     }
     m_rescanning = true;
-    m_table.Rescan(listing, WallClockNow());
+    m_table.Rescan(*listing, WallClockNow());
     m_rescanning = false;
     if (!resyncClients)
         return;

@@ -1,5 +1,6 @@
 #include "PeerIdentity.h"
 
+#include "platform/FileIo.h"
 #include "platform/ProcFiles.h"
 
 #include <algorithm>
@@ -111,12 +112,13 @@ Result<PeerIdentity> IdentifyPeer(int fd, std::optional<gid_t> adminGroup)
     peer.admin = peer.uid == 0 || (adminGroup && peer.InGroup(*adminGroup));
 
     if (peer.uid != 0) {
-        char path[48];
-        std::snprintf(path, sizeof path, "/proc/%d/mountinfo", static_cast<int>(peer.pid));
-        std::string mountinfo;
         std::optional<ProcMountOptions> options;
-        if (peer.pid > 0 && platform::procfs::ReadWholeFile(path, mountinfo))
-            options = ParseProcMount(mountinfo);
+        if (peer.pid > 0) {
+            const platform::procfs::ProcessFilePath path(static_cast<std::uint32_t>(peer.pid),
+                                                         "mountinfo");
+            if (const Result<std::string> mountinfo = ReadSystemFile(path.c_str()))
+                options = ParseProcMount(*mountinfo);
+        }
         if (!options) // cannot tell: show the least
             peer.ownProcessesOnly = true;
         else

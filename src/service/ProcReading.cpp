@@ -33,14 +33,12 @@ std::uint32_t ThreadCount(std::string_view status)
 // "Uid:\t<real>\t<effective>\t<saved>\t<fs>" of /proc/<pid>/status, and its thread count.
 bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid, std::uint32_t& threads)
 {
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%u/status", pid);
+    const platform::procfs::ProcessFilePath path(pid, "status");
     char text[4096];
-    bool gone = false;
-    const long n = platform::procfs::ReadSmallFile(path, text, sizeof text, gone);
-    if (n <= 0)
+    const Result<std::size_t> n = platform::procfs::ReadSmallFile(path.c_str(), text, sizeof text);
+    if (!n)
         return false;
-    std::string_view view(text, static_cast<std::size_t>(n));
+    std::string_view view(text, *n);
     threads = ThreadCount(view);
     const std::size_t at = view.find("\nUid:");
     if (at == std::string_view::npos)
@@ -62,10 +60,9 @@ bool ReadCredentials(std::uint32_t pid, std::uint32_t& uid, std::uint32_t& euid,
 
 bool ReadExe(std::uint32_t pid, std::string& target)
 {
-    char path[40];
-    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
+    const platform::procfs::ProcessFilePath path(pid, "exe");
     char buffer[4097];
-    const ssize_t n = readlink(path, buffer, sizeof buffer);
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
         return false;
     target.assign(buffer, static_cast<std::size_t>(n));
@@ -80,8 +77,7 @@ bool ReadExe(std::uint32_t pid, std::string& target)
 std::optional<ProcReading> ReadProcess(std::uint32_t pid, bool statOnly)
 {
     char buffer[kStatBufferSize];
-    bool gone = false;
-    const auto stat = platform::procfs::ReadStatByPath(pid, buffer, gone);
+    const Result<platform::procfs::ProcStat> stat = platform::procfs::ReadStatByPath(pid, buffer);
     if (!stat)
         return std::nullopt;
     ProcReading reading;
@@ -110,19 +106,19 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool ReadAllProcesses(std::vector<ProcReading>& out)
+Result<std::vector<ProcReading>> ReadAllProcesses()
 {
-    out.clear();
-    std::vector<std::uint32_t> pids;
-    if (!platform::EnumProcesses(pids))
-        return false;
-    out.reserve(pids.size());
-    for (std::uint32_t pid : pids) {
+    const Result<std::vector<std::uint32_t>> pids = platform::EnumProcesses();
+    if (!pids)
+        return pids.error();
+    std::vector<ProcReading> out;
+    out.reserve(pids->size());
+    for (std::uint32_t pid : *pids) {
         std::optional<ProcReading> reading = ReadProcess(pid);
         if (reading && !reading->kernelThread && !reading->ended)
             out.push_back(std::move(*reading));
     }
-    return true;
+    return out;
 }
 
 } // namespace service

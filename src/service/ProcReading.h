@@ -3,6 +3,8 @@
 // sees first, for the service's listings and for the events of the process connector, which
 // carry identifiers only.
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,7 +34,7 @@ std::optional<ProcReading> ReadProcess(std::uint32_t pid, bool statOnly = false)
 std::string BaseName(const std::string& path);
 
 // Every live process of /proc (kernel threads and zombies left out), as ReadProcess reads
-// them. False when /proc cannot be listed.
-bool ReadAllProcesses(std::vector<ProcReading>& out);
+// them. Fails when /proc cannot be listed.
+Result<std::vector<ProcReading>> ReadAllProcesses();
 
 } // namespace service

@@ -19,8 +19,7 @@ Result<> KillProcess(std::uint32_t pid, std::uint64_t startTicks)
     if (!pidfd.Valid())
         return errno == EINVAL ? std::make_error_code(std::errc::no_such_process) : LastError();
     char buffer[platform::procfs::kStatBufferSize];
-    bool gone = false;
-    const auto stat = platform::procfs::ReadStatByPath(pid, buffer, gone);
+    const Result<platform::procfs::ProcStat> stat = platform::procfs::ReadStatByPath(pid, buffer);
     if (!stat || stat->starttime != startTicks || stat->state == 'Z' || stat->state == 'X')
         return std::errc::no_such_process;
     pollfd alive{pidfd.Get(), POLLIN, 0};

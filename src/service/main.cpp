@@ -68,7 +68,8 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
     // Every client holds a descriptor.
-    platform::RaiseFileLimit();
+    if (const Result<> raised = platform::RaiseFileLimit(); !raised)
+        Tell("the descriptor limit cannot be raised: " + raised.error().message());
 
     Result<int> passed = service::SocketFromSystemd();
     if (!passed) {

@@ -738,7 +738,7 @@ void CMainFrame::OnDisableProcess()
     if (!AskYesNo(this, IDS_ASK_DISABLE))
         return;
     TellFileFailure(this, IDS_ERR_LIST_ADD, m_wndProcessList->Monitor().DisabledListPath(),
-                    m_wndProcessList->DisableSelected());
+                    m_wndProcessList->DisableSelected().error());
 }
 
 void CMainFrame::OnToggleEventLog()
@@ -746,7 +746,7 @@ void CMainFrame::OnToggleEventLog()
     if (m_wndProcessList->Settings().eventLogOn != 0) {
         m_wndProcessList->StopEventLog();
     } else {
-        const std::error_code error = m_wndProcessList->StartEventLog();
+        const std::error_code error = m_wndProcessList->StartEventLog().error();
         UpdateCommandUI(); // no check mark when the log could not be opened
         TellFileFailure(this, IDS_ERR_LOG_ON, m_wndProcessList->Monitor().EventLogPath(), error);
     }

@@ -25,8 +25,9 @@ CMonitorApp::CMonitorApp(int& argc, char** argv)
     : CMonitorApp(argc, argv, std::string())
 {
     // A desktop session starts programs with a soft limit of about a thousand descriptors;
-    // the monitor keeps a few for every process it watches.
-    platform::RaiseFileLimit();
+    // the monitor keeps a few for every process it watches. Where the limit stays, the handles
+    // keep fewer and the monitor tells the shortage when it comes.
+    (void)platform::RaiseFileLimit();
     DirectoryChoice choice = ChooseProgramDirectory(FirstArgument(argc, argv));
     m_programDirectory = std::move(choice.path);
     m_directoryNotCreated = choice.notCreated;

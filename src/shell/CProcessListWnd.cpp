@@ -169,14 +169,14 @@ void CProcessListWnd::KillSelected()
     m_monitor->KillSelected(m_selectionMark);
 }
 
-std::error_code CProcessListWnd::DisableSelected()
+Result<> CProcessListWnd::DisableSelected()
 {
     if (m_selectionMark < 0)
         return {};
     return m_monitor->DisableSelected(m_selectionMark);
 }
 
-std::error_code CProcessListWnd::StartEventLog()
+Result<> CProcessListWnd::StartEventLog()
 {
     return m_monitor->StartEventLog();
 }

@@ -30,10 +30,10 @@ public:
 
     // The row commands act on the selection mark (-1: none). KillSelected and DisableSelected ask
     // nothing (the frame asks first); the Delete key asks "Kill selected process?" itself.
-    // DisableSelected and StartEventLog return why the file could not be written.
+    // DisableSelected and StartEventLog fail with the reason the file could not be written.
     void KillSelected();
-    std::error_code DisableSelected();
-    std::error_code StartEventLog();
+    Result<> DisableSelected();
+    Result<> StartEventLog();
     void StopEventLog();
     void ShowDisabledList();
     // The close step of the monitor: phase 1 or phase 2.

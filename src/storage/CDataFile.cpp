@@ -46,24 +46,13 @@ Result<std::string> CDataFile::Read() const
     return ReadWholeFile(m_path, SettingsRecord::kSize + 1);
 }
 
-std::size_t CDataFile::ReadAll(std::vector<unsigned char>& buffer) const
+Result<> CDataFile::WriteAll(const void* data, std::size_t size) const
 {
-    const Result<std::string> bytes = Read();
-    if (!bytes)
-        return 0;
-    buffer.assign(bytes->begin(), bytes->end());
-    return buffer.size();
-}
-
-bool CDataFile::WriteAll(const void* data, std::size_t size, std::error_code* error) const
-{
-    if (m_path.empty() || data == nullptr || size == 0)
-        return false;
-    const std::error_code result =
-        ReplaceFile(m_path, std::string_view(static_cast<const char*>(data), size));
-    if (error != nullptr)
-        *error = result;
-    return !result;
+    if (m_path.empty())
+        return std::errc::no_such_file_or_directory;
+    if (data == nullptr || size == 0)
+        return std::errc::invalid_argument;
+    return ReplaceFile(m_path, std::string_view(static_cast<const char*>(data), size));
 }
 
 std::optional<SettingsRecord> ParseSettings(std::string_view bytes)
@@ -97,9 +86,9 @@ Result<> LoadSettings(SettingsRecord& settings, const CDataFile& file)
     return {};
 }
 
-bool SaveSettings(const SettingsRecord& settings, const CDataFile& file, std::error_code* error)
+Result<> SaveSettings(const SettingsRecord& settings, const CDataFile& file)
 {
     unsigned char bytes[SettingsRecord::kSize];
     settings.ToBytes(bytes);
-    return file.WriteAll(bytes, sizeof bytes, error);
+    return file.WriteAll(bytes, sizeof bytes);
 }

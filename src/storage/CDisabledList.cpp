@@ -106,69 +106,99 @@ Result<> CDisabledList::Refresh()
 }
 
 template <class Change>
-std::error_code CDisabledList::ChangeOnDisk(Change change)
+CDisabledList::FileChange CDisabledList::ChangeOnDisk(Change change) const
 {
     if (m_path.empty())
-        return std::make_error_code(std::errc::no_such_file_or_directory);
+        return {std::make_error_code(std::errc::no_such_file_or_directory), {}, {}, {}};
     // The lock is held on the file itself, which a change replaces: a copy that got the lock
     // on a file that has meanwhile been replaced lets it go and locks the new one.
     for (;;) {
-        int raw = -1;
-        std::error_code opened = OpenForWriting(m_path, O_RDWR | O_CREAT, raw);
-        if (opened == std::errc::permission_denied) {
+        Result<FileDescriptor> opened = OpenForWriting(m_path, O_RDWR | O_CREAT);
+        if (opened.error() == std::errc::permission_denied) {
             // A read-only file can still be replaced. Where there is no file, it was the folder
             // that refused it: that is the reason, not the missing file.
-            const std::error_code readOnly = OpenForWriting(m_path, O_RDONLY, raw);
-            if (readOnly != std::errc::no_such_file_or_directory)
-                opened = readOnly;
+            Result<FileDescriptor> readOnly = OpenForWriting(m_path, O_RDONLY);
+            if (readOnly.error() != std::errc::no_such_file_or_directory)
+                opened = std::move(readOnly);
         }
-        if (opened)
-            return opened;
-        const FileDescriptor fd(raw);
+        if (!opened)
+            return {opened.error(), {}, {}, {}};
+        const int raw = opened->Get();
         int rc;
         do
             rc = ::flock(raw, LOCK_EX);
         while (rc != 0 && errno == EINTR);
         if (rc != 0)
-            return std::error_code(errno, std::generic_category());
+            return {LastError(), {}, {}, {}};
         struct stat held {}, now {};
         if (::fstat(raw, &held) != 0)
-            return std::error_code(errno, std::generic_category());
+            return {LastError(), {}, {}, {}};
         if (::stat(m_path.c_str(), &now) != 0 || now.st_dev != held.st_dev || now.st_ino != held.st_ino)
             continue;
 
-        std::string bytes;
-        if (std::error_code error = ReadWholeDescriptor(raw, bytes))
-            return error;
+        const Result<std::string> read = ReadWholeDescriptor(raw);
+        if (!read)
+            return {read.error(), {}, {}, {}};
+        const std::string& bytes = *read;
         std::vector<std::string> entries = ParseDisabledList(bytes);
         change(entries);
-        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries));
+        const std::error_code error = ReplaceFile(m_path, SerializeDisabledList(entries)).error();
         // On failure the list is what the file held; should the file have been replaced all
         // the same (its folder could not be flushed after the rename), the next Refresh reads it.
-        m_entries = error ? ParseDisabledList(bytes) : std::move(entries);
-        m_stamp = error ? Stamp{} : CurrentStamp().value_or(Stamp{});
-        return error;
+        if (error)
+            return {error, ParseDisabledList(bytes), {}, {}};
+        return {{}, std::move(entries), CurrentStamp().value_or(Stamp{}), {}};
     }
 }
 
-Result<> CDisabledList::Add(const std::string& name)
+Result<> CDisabledList::Adopt(FileChange change)
+{
+    if (const auto held = std::find(m_held.begin(), m_held.end(), change.added); held != m_held.end())
+        m_held.erase(held);
+    if (change.entries) {
+        m_entries = std::move(*change.entries);
+        m_stamp = change.stamp;
+    }
+    return change.error;
+}
+
+CDisabledList::FileChange CDisabledList::AddOnDisk(const std::string& name) const
 {
     std::string entry = NormalizeDisabledName(name);
     if (entry.empty())
         return {};
     if (entry.find('|') != std::string::npos || entry.find('\0') != std::string::npos)
-        return StorageFault::NameNotStorable;
-    return ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
+        return {StorageFault::NameNotStorable, {}, {}, entry};
+    FileChange change =
+        ChangeOnDisk([&entry](std::vector<std::string>& entries) { entries.push_back(entry); });
+    change.added = std::move(entry);
+    return change;
 }
 
-std::error_code CDisabledList::Remove(std::size_t index)
+Result<> CDisabledList::Add(const std::string& name)
+{
+    return Adopt(AddOnDisk(name));
+}
+
+void CDisabledList::Hold(const std::string& name)
+{
+    if (std::string entry = NormalizeDisabledName(name); !entry.empty())
+        m_held.push_back(std::move(entry));
+}
+
+Result<> CDisabledList::Remove(std::size_t index)
 {
     if (index >= m_entries.size())
         return {};
     return Remove(index, std::string(m_entries[index]));
 }
 
-std::error_code CDisabledList::Remove(std::size_t index, const std::string& name)
+Result<> CDisabledList::Remove(std::size_t index, const std::string& name)
+{
+    return Adopt(RemoveOnDisk(index, name));
+}
+
+CDisabledList::FileChange CDisabledList::RemoveOnDisk(std::size_t index, const std::string& name) const
 {
     return ChangeOnDisk([&](std::vector<std::string>& entries) {
         if (index < entries.size() && entries[index] == name) {
@@ -186,12 +216,14 @@ bool CDisabledList::Contains(const std::string& name) const
     const std::string probe = NormalizeDisabledName(name);
     if (probe.empty())
         return false;
-    return std::find(m_entries.begin(), m_entries.end(), probe) != m_entries.end();
+    return std::find(m_entries.begin(), m_entries.end(), probe) != m_entries.end()
+        || std::find(m_held.begin(), m_held.end(), probe) != m_held.end();
 }
 
 void CDisabledList::RemoveAll()
 {
     m_entries.clear();
+    m_held.clear();
 }
 
 std::size_t CDisabledList::GetSize() const

@@ -4,6 +4,7 @@
 #include "storage/StorageFault.h"
 #include "storage/StringTable.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -12,12 +13,18 @@
 #include <unistd.h>
 #include <utility>
 
+namespace {
+
+std::atomic<int> g_closeFault{0}; // InjectCloseFaultForTesting
+
+} // namespace
+
 CEventLogFile::~CEventLogFile()
 {
-    Close();
+    (void)Close(); // kept for TakeFailure, which nobody asks of a log that goes
 }
 
-std::error_code CEventLogFile::Open()
+Result<> CEventLogFile::Open()
 {
     if (m_path.empty() || m_fd >= 0)
         return {};
@@ -25,26 +32,23 @@ std::error_code CEventLogFile::Open()
     // truncated or rewritten the file through another descriptor. Only a regular file: a FIFO
     // in the log's place would hold the monitor in its writes (and a reader that goes away
     // would end the program).
-    int fd = -1;
-    std::error_code error = OpenForWriting(m_path, O_WRONLY | O_CREAT | O_APPEND, fd);
+    Result<FileDescriptor> opened = OpenForWriting(m_path, O_WRONLY | O_CREAT | O_APPEND);
+    std::error_code error = opened.error();
     // The exclusive hold: a second instance of the program finds the log taken and logs
     // nothing, as it would on a file opened without sharing.
-    if (!error && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
-                                     : std::error_code(errno, std::generic_category());
-        ::close(fd);
-    }
+    if (!error && ::flock(opened->Get(), LOCK_EX | LOCK_NB) != 0)
+        error = errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse) : LastError();
     m_openError = error;
     if (error) {
         if (!m_failure)
             m_failure = error;
         return error;
     }
-    m_fd = fd;
+    m_fd = opened->Release();
     return {};
 }
 
-std::error_code CEventLogFile::Write(const std::string& text)
+Result<> CEventLogFile::Write(const std::string& text)
 {
     if (text.empty())
         return {};
@@ -54,7 +58,7 @@ std::error_code CEventLogFile::Write(const std::string& text)
     } else {
         struct stat st {};
         if (::fstat(m_fd, &st) != 0) {
-            error = std::error_code(errno, std::generic_category());
+            error = LastError();
         } else {
             const std::string entry = m_bLineBroken ? "\r\n" + text : text;
             // One call for the entry; a short write (a full disk) is continued, and when the
@@ -81,18 +85,46 @@ std::error_code CEventLogFile::Write(const std::string& text)
     return error;
 }
 
-void CEventLogFile::Close()
+Result<> CEventLogFile::Close()
 {
     if (m_fd < 0)
-        return;
+        return {};
     // Releases the flock as well. A network filesystem may say only here that entries written
     // before did not reach the disk; the descriptor is gone either way (EINTR included).
     int error = ::close(m_fd) == 0 || errno == EINTR ? 0 : errno;
-    if (const int injected = TakeInjectedFault(InjectedFault::LogClose))
+    if (const int injected = g_closeFault.exchange(0))
         error = injected;
-    if (error != 0 && !m_failure)
-        m_failure = std::error_code(error, std::generic_category());
     m_fd = -1;
+    if (error == 0)
+        return {};
+    const std::error_code failure(error, std::generic_category());
+    if (!m_failure)
+        m_failure = failure;
+    return failure;
+}
+
+Result<> CEventLogFile::RunClosed(const std::function<void(const std::string& path)>& operation)
+{
+    const bool wasOpen = IsOpen();
+    const Result<> closed = Close();
+    // Opened again also when the operation throws; that failure is kept for TakeFailure.
+    struct Reopen {
+        CEventLogFile* log; // null once opened again
+        ~Reopen()
+        {
+            if (log != nullptr)
+                (void)log->Open();
+        }
+    } reopen{wasOpen ? this : nullptr};
+    operation(m_path);
+    reopen.log = nullptr;
+    const Result<> reopened = wasOpen ? Open() : Result<>();
+    return closed ? reopened : closed;
+}
+
+void CEventLogFile::InjectCloseFaultForTesting(int error)
+{
+    g_closeFault = error;
 }
 
 bool CEventLogFile::IsOpen() const
@@ -100,7 +132,7 @@ bool CEventLogFile::IsOpen() const
     return m_fd >= 0;
 }
 
-std::error_code CEventLogFile::TakeFailure()
+Result<> CEventLogFile::TakeFailure()
 {
     return std::exchange(m_failure, std::error_code());
 }

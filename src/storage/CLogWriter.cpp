@@ -71,12 +71,12 @@ struct CLogWriter::State {
 
 void CLogWriter::State::TellFailure()
 {
-    const std::error_code failure = log.TakeFailure();
-    if (!failure)
+    const Result<> failure = log.TakeFailure();
+    if (failure)
         return;
     std::lock_guard held(callbackLock);
     if (callbacks.failure)
-        callbacks.failure(failure);
+        callbacks.failure(failure.error());
 }
 
 void CLogWriter::State::Run()
@@ -125,7 +125,8 @@ void CLogWriter::State::Run()
         }
     }
     held.unlock();
-    log.Close();
+    // A log left open by an owner that never closed it: nobody waits to be told any more.
+    (void)log.Close();
 }
 
 void CLogWriter::State::Carry(const Command& command, const std::function<void()>& hook)
@@ -139,12 +140,12 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
         TellFailure();
         break;
     case kOpen:
-        (void)log.Open();
+        (void)log.Open(); // a failure is kept by the log and told below
         TellFailure();
         break;
     case kOpenWaited: {
         const bool wasOpen = log.IsOpen();
-        const std::error_code error = log.Open();
+        const std::error_code error = log.Open().error();
         (void)log.TakeFailure(); // the caller tells it
         bool givenUp = false;
         {
@@ -157,33 +158,30 @@ void CLogWriter::State::Carry(const Command& command, const std::function<void()
         }
         // The caller has already said that the log stays as it was.
         if (givenUp && !wasOpen) {
-            log.Close();
+            (void)log.Close(); // a failure is kept by the log and told below
             TellFailure();
         }
         break;
     }
     case kClose:
-        log.Close();
+        (void)log.Close(); // a failure is kept by the log and told below
         TellFailure();
         break;
-    case kRunClosed: {
-        const bool wasOpen = log.IsOpen();
-        log.Close();
-        TellFailure();
-        {
+    case kRunClosed:
+        // The operation is the caller's, on its own thread: the log stays closed until the
+        // caller is done with it (or gave up before it began). The failures of the close and of
+        // the open again are kept by the log and told each after its step.
+        (void)log.RunClosed([&](const std::string&) {
+            TellFailure();
             std::unique_lock held(lock);
             command.handshake->closed = true;
             answer.notify_all();
             answer.wait(held, [&] {
                 return command.handshake->callerDone || command.handshake->stage == Handshake::GivenUp;
             });
-        }
-        if (wasOpen) {
-            (void)log.Open();
-            TellFailure();
-        }
+        });
+        TellFailure();
         break;
-    }
     case kMark:
         break;
     }
@@ -224,20 +222,20 @@ void CLogWriter::Enqueue(int kind, std::string text, std::shared_ptr<Handshake> 
     m_state->wake.notify_one();
 }
 
-bool CLogWriter::Write(std::string entry)
+Result<> CLogWriter::Write(std::string entry)
 {
     if (entry.empty())
-        return true;
+        return {};
     std::lock_guard held(m_state->lock);
     if (m_state->ending)
-        return false;
+        return std::errc::operation_canceled;
     if (m_state->queuedEntries >= m_state->limits.entries ||
         m_state->queuedBytes + entry.size() > m_state->limits.bytes) {
         ++m_state->dropped;
-        return false;
+        return std::errc::no_buffer_space;
     }
     Enqueue(kEntry, std::move(entry), nullptr);
-    return true;
+    return {};
 }
 
 void CLogWriter::WriteBanner(std::string entry)
@@ -294,17 +292,17 @@ Result<> CLogWriter::RunClosed(const std::function<void(const std::string& path)
     auto handshake = std::make_shared<Handshake>();
     if (!WaitForTurn(kRunClosed, handshake, limit))
         return StorageFault::LogBusy;
-    // The log is opened again also when the operation throws.
-    struct Reopen {
+    // The writer goes on (and opens the log again) also when the operation throws.
+    struct CallerDone {
         State& state;
         Handshake& handshake;
-        ~Reopen()
+        ~CallerDone()
         {
             std::lock_guard held(state.lock);
             handshake.callerDone = true;
             state.answer.notify_all();
         }
-    } reopen{*m_state, *handshake};
+    } done{*m_state, *handshake};
     operation(m_path);
     return {};
 }

@@ -18,7 +18,7 @@
 namespace {
 
 // No sharing: the file is refused while anyone else holds it (another instance's log).
-std::error_code LockExclusive(int fd)
+Result<> LockExclusive(int fd)
 {
     int rc;
     do
@@ -26,8 +26,7 @@ std::error_code LockExclusive(int fd)
     while (rc != 0 && errno == EINTR);
     if (rc == 0)
         return {};
-    return errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse)
-                                : std::error_code(errno, std::generic_category());
+    return errno == EWOULDBLOCK ? std::error_code(StorageFault::InUse) : LastError();
 }
 
 LogSnapshot Describe(int fd, std::string_view bytes)
@@ -39,58 +38,65 @@ LogSnapshot Describe(int fd, std::string_view bytes)
             bytes.size(), LogDigest::Of(bytes)};
 }
 
-// What the file at `fd` gained after the bytes `snapshot` describes, into `gained`. False
-// when it is another file, when those bytes changed, when it did not grow, or when it cannot
-// be read. The bytes that were read are only compared by their digest, a piece at a time,
-// so that a large log is not read into memory whole for it.
-bool GainedSince(int fd, const LogSnapshot& snapshot, std::string& gained)
+// What the file at `fd` gained after the bytes `snapshot` describes: nothing when it is
+// another file, when those bytes changed or when it did not grow. The bytes that were read are
+// only compared by their digest, a piece at a time, so that a large log is not read into memory
+// whole for it.
+Result<std::string> GainedSince(int fd, const LogSnapshot& snapshot)
 {
     struct stat st {};
-    if (!snapshot.valid || ::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != snapshot.device ||
+    if (!snapshot.valid)
+        return std::string();
+    if (::fstat(fd, &st) != 0)
+        return LastError();
+    if (static_cast<std::uint64_t>(st.st_dev) != snapshot.device ||
         static_cast<std::uint64_t>(st.st_ino) != snapshot.inode ||
         static_cast<std::uint64_t>(st.st_size) <= snapshot.size)
-        return false;
+        return std::string();
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kLogPieceSize]);
     if (!buffer)
-        return false;
+        return std::errc::not_enough_memory;
     LogDigest digest;
     std::uint64_t offset = 0;
     while (offset < snapshot.size) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kLogPieceSize, snapshot.size - offset));
-        std::size_t filled = 0;
-        if (ReadAt(fd, offset, buffer.get(), want, filled) || filled < want)
-            return false;
-        digest.Add(std::string_view(buffer.get(), filled));
-        offset += filled;
+        const Result<std::size_t> filled = ReadAt(fd, offset, buffer.get(), want);
+        if (!filled)
+            return filled.error();
+        if (*filled < want) // cut meanwhile
+            return std::string();
+        digest.Add(std::string_view(buffer.get(), *filled));
+        offset += *filled;
     }
     if (digest.Value() != snapshot.digest)
-        return false;
+        return std::string();
+    std::string gained;
     try {
         for (;;) {
-            std::size_t filled = 0;
-            if (ReadAt(fd, offset, buffer.get(), kLogPieceSize, filled))
-                return false;
-            gained.append(buffer.get(), filled);
-            offset += filled;
-            if (filled < kLogPieceSize)
+            const Result<std::size_t> filled = ReadAt(fd, offset, buffer.get(), kLogPieceSize);
+            if (!filled)
+                return filled.error();
+            gained.append(buffer.get(), *filled);
+            offset += *filled;
+            if (*filled < kLogPieceSize)
                 break;
         }
     } catch (const std::bad_alloc&) {
-        return false;
+        return std::errc::not_enough_memory;
     }
-    return !gained.empty();
+    return gained;
 }
 
 } // namespace
 
-std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot& snapshot)
+Result<LogSnapshot> ReadLogFile(const std::string& path, LogSink& sink)
 {
-    int raw = -1;
-    if (std::error_code error = OpenForReading(path, raw))
-        return error;
-    FileDescriptor fd(raw);
-    if (std::error_code error = LockExclusive(fd.Get()))
-        return error;
+    const Result<FileDescriptor> opened = OpenForReading(path);
+    if (!opened)
+        return opened.error();
+    const FileDescriptor& fd = *opened;
+    if (const Result<> locked = LockExclusive(fd.Get()); !locked)
+        return locked.error();
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
         return LastError();
@@ -99,85 +105,84 @@ std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot&
     // sink gets each piece while it is still in the cache.
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kLogPieceSize]);
     if (!buffer)
-        return std::make_error_code(std::errc::not_enough_memory);
-    if (std::error_code error = sink.Expect(static_cast<std::uint64_t>(st.st_size)))
-        return error;
+        return std::errc::not_enough_memory;
+    if (const Result<> ready = sink.Expect(static_cast<std::uint64_t>(st.st_size)); !ready)
+        return ready.error();
     LogDigest digest;
     std::uint64_t size = 0;
     for (;;) {
-        std::size_t filled = 0;
-        if (std::error_code error = ReadAt(fd.Get(), size, buffer.get(), kLogPieceSize, filled))
-            return error;
-        if (filled == 0)
+        const Result<std::size_t> filled = ReadAt(fd.Get(), size, buffer.get(), kLogPieceSize);
+        if (!filled)
+            return filled.error();
+        if (*filled == 0)
             break;
-        const std::string_view piece(buffer.get(), filled);
+        const std::string_view piece(buffer.get(), *filled);
         digest.Add(piece);
-        size += filled;
-        if (std::error_code error = sink.Take(piece))
-            return error;
-        if (filled < kLogPieceSize)
+        size += *filled;
+        if (const Result<> taken = sink.Take(piece); !taken)
+            return taken.error();
+        if (*filled < kLogPieceSize)
             break;
     }
-    snapshot = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), size,
-                digest.Value()};
-    return {};
+    return LogSnapshot{true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                       size, digest.Value()};
 }
 
-std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot)
+Result<LogContent> ReadLogFile(const std::string& path)
 {
     class Collect final : public LogSink {
     public:
         std::string bytes;
-        std::error_code Expect(std::uint64_t size) override
+        Result<> Expect(std::uint64_t size) override
         {
             return MemoryFailureAsError([&] { bytes.reserve(static_cast<std::size_t>(size)); });
         }
-        std::error_code Take(std::string_view piece) override
+        Result<> Take(std::string_view piece) override
         {
             return MemoryFailureAsError([&] { bytes.append(piece); });
         }
     } collect;
-    if (std::error_code error = ReadLogFile(path, collect, snapshot))
-        return error;
-    bytes = std::move(collect.bytes);
-    return {};
+    const Result<LogSnapshot> snapshot = ReadLogFile(path, collect);
+    if (!snapshot)
+        return snapshot.error();
+    return LogContent{std::move(collect.bytes), *snapshot};
 }
 
-std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot)
+Result<LogSnapshot> TruncateLogFile(const std::string& path)
 {
     // Not opened with O_TRUNC: the lock must be held before anything is cut.
-    int raw = -1;
-    if (std::error_code error = OpenForWriting(path, O_WRONLY | O_CREAT, raw))
-        return error;
-    FileDescriptor fd(raw);
-    if (std::error_code error = LockExclusive(fd.Get()))
-        return error;
+    const Result<FileDescriptor> opened = OpenForWriting(path, O_WRONLY | O_CREAT);
+    if (!opened)
+        return opened.error();
+    const FileDescriptor& fd = *opened;
+    if (const Result<> locked = LockExclusive(fd.Get()); !locked)
+        return locked.error();
     if (::ftruncate(fd.Get(), 0) != 0)
         return LastError();
-    snapshot = Describe(fd.Get(), {});
-    return {};
+    return Describe(fd.Get(), {});
 }
 
 Result<std::string> ReplaceLogFile(const std::string& path, std::string_view bytes, LogSnapshot& snapshot)
 {
     // The old file stays locked until the new one has taken its place: a log that another
     // instance is writing is left alone.
-    int raw = -1;
-    std::error_code error = OpenForReading(path, raw);
+    Result<FileDescriptor> opened = OpenForReading(path);
+    std::error_code error = opened.error();
     if (error && error != std::errc::no_such_file_or_directory)
         return error;
-    FileDescriptor old(raw);
+    const FileDescriptor old = opened ? std::move(*opened) : FileDescriptor();
     // The box's text is written as it is, without a copy, unless something follows it.
     std::string_view content = bytes;
     std::string joined;
     std::size_t followed = 0; // where what follows the box's text begins in `joined`
     if (old.Get() >= 0) {
-        if ((error = LockExclusive(old.Get())))
-            return error;
+        if (const Result<> locked = LockExclusive(old.Get()); !locked)
+            return locked.error();
         // The entries the running log appended since the dialog read the file are kept after
-        // the box's text, as long as the file only grew meanwhile.
-        std::string gained;
-        if (GainedSince(old.Get(), snapshot, gained)) {
+        // the box's text, as long as the file only grew meanwhile. A file that cannot be read
+        // again is taken for one that did not grow: the box's text is saved all the same.
+        const std::string gained = GainedSince(old.Get(), snapshot).value_or(std::string());
+        if (!gained.empty()) {
             try {
                 joined.reserve(bytes.size() + 2 + gained.size());
                 joined.assign(bytes);
@@ -191,15 +196,10 @@ Result<std::string> ReplaceLogFile(const std::string& path, std::string_view byt
             content = joined;
         }
     }
-    if ((error = ReplaceFile(path, content)))
-        return error;
-    raw = -1;
-    if (!OpenForReading(path, raw)) {
-        FileDescriptor written(raw);
-        snapshot = Describe(written.Get(), content);
-    } else {
-        snapshot = {};
-    }
+    if (const Result<> replaced = ReplaceFile(path, content); !replaced)
+        return replaced.error();
+    const Result<FileDescriptor> written = OpenForReading(path);
+    snapshot = written ? Describe(written->Get(), content) : LogSnapshot{};
     if (joined.empty())
         return std::string();
     joined.erase(0, followed);

@@ -1,7 +1,8 @@
 #pragma once
 // The event log dialog's runner over a log of the test's own, as the monitor's RunWithLogClosed
-// gives it to the program's dialog: the log is closed around the operation and opened again
-// afterwards if it was open, all under `lock` when one is given (neither is owned).
+// gives it to the program's dialog: the log closed around the operation and opened again
+// afterwards if it was open (CEventLogFile::RunClosed), all under `lock` when one is given
+// (neither is owned).
 
 #include "dialogs/CLogsViewDlg.h"
 #include "storage/CEventLogFile.h"
@@ -18,19 +19,6 @@ inline CLogsViewDlg::LogRunner RunnerForLog(CEventLogFile& log, std::mutex* lock
         std::unique_lock<std::mutex> held;
         if (lock != nullptr)
             held = std::unique_lock<std::mutex>(*lock);
-        const bool wasOpen = log.IsOpen();
-        if (wasOpen)
-            log.Close();
-        struct Reopen {
-            CEventLogFile& log;
-            bool wasOpen;
-            ~Reopen()
-            {
-                if (wasOpen)
-                    log.Open();
-            }
-        } reopen{log, wasOpen};
-        operation(log.m_path);
-        return {};
+        return log.RunClosed(operation);
     };
 }

@@ -208,7 +208,7 @@ private:
         shown->log.m_path = Path("Logs.log");
         WriteBytes(shown->log.m_path, content);
         if (open)
-            shown->log.Open();
+            (void)shown->log.Open(); // a log that cannot be opened fails the test's next Write
         shown->dlg.m_runWithLogClosed = RunnerForLog(shown->log);
         shown->dlg.show();
         return shown;
@@ -719,7 +719,7 @@ private slots:
         CEventLogFile log;
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, SampleLog());
-        log.Open();
+        QVERIFY(log.Open());
         QVERIFY(log.IsOpen());
         CLogsViewDlg dlg;
         dlg.m_runWithLogClosed = RunnerForLog(log);
@@ -736,7 +736,7 @@ private slots:
 
         // The monitor's next line starts the empty file, with no banner before it.
         const std::string line = BuildStartedLine("sleep", "12/06/2021 09:20:00");
-        log.Write(line);
+        QVERIFY(log.Write(line));
         QCOMPARE(ReadBytes(log.m_path), line);
     }
 
@@ -746,19 +746,19 @@ private slots:
         auto& [log, dlg] = *opened;
         // An entry the monitor appends while the dialog is open follows the box's text, on a
         // line of its own.
-        log.Write("kept\r\n");
+        QVERIFY(log.Write("kept\r\n"));
         GoToEnd(dlg.m_edit);
         QTest::keyClicks(dlg.m_edit, "b");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QVERIFY(log.IsOpen());
         QCOMPARE(ReadBytes(log.m_path), "a\r\nb\r\nkept\r\n"s);
         // The log was reopened on the file that replaced the old one; a second Save knows it.
-        log.Write("next\r\n");
+        QVERIFY(log.Write("next\r\n"));
         QTest::keyClicks(dlg.m_edit, "c");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nkept\r\nnext\r\n"s);
         // A file that did not only grow (rewritten by someone else) is not mixed in.
-        log.Close();
+        QVERIFY(log.Close());
         WriteBytes(log.m_path, "other\r\n");
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(ReadBytes(log.m_path), "a\r\nbc\r\nkept\r\nnext\r\n"s);
@@ -780,7 +780,7 @@ private slots:
             {three, "", "a\r\nX\r\n" + one + "Y\r\n" + two + three},
         };
         for (const auto& [entry, typed, file] : saves) {
-            log.Write(entry);
+            QVERIFY(log.Write(entry));
             GoToEnd(dlg.m_edit);
             QTest::keyClicks(dlg.m_edit, typed);
             QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
@@ -807,7 +807,7 @@ private slots:
         QFETCH(bool, latin1);
         const auto opened = ShowLog(file.toStdString(), true);
         auto& [log, dlg] = *opened;
-        log.Write(entry.toStdString());
+        QVERIFY(log.Write(entry.toStdString()));
         QTest::mouseClick(dlg.m_btnSave, Qt::LeftButton);
         QCOMPARE(Shown(dlg), (file + entry).toStdString());
         QCOMPARE(dlg.Encoding() == LogEncoding::Latin1, latin1);
@@ -859,7 +859,7 @@ private slots:
         WriteBytes(path, "theirs\r\n");
         CEventLogFile other; // another running instance, logging on
         other.m_path = path;
-        other.Open();
+        QVERIFY(other.Open());
         QVERIFY(other.IsOpen());
 
         CEventLogFile log;
@@ -880,7 +880,7 @@ private slots:
         QCOMPARE(answerer.m_texts.size(), 2);
         QVERIFY(answerer.m_texts[1].startsWith("The event log was not cleared:\n"));
         QCOMPARE(ReadBytes(path), "theirs\r\n"s);
-        other.Write("more\r\n");
+        QVERIFY(other.Write("more\r\n"));
         QCOMPARE(ReadBytes(path), "theirs\r\nmore\r\n"s);
     }
 
@@ -959,7 +959,7 @@ private slots:
         CEventLogFile log;
         log.m_path = Path("Logs.log");
         WriteBytes(log.m_path, "a\r\n");
-        log.Open();
+        QVERIFY(log.Open());
         std::mutex lock;
         CLogsViewDlg dlg;
         dlg.m_runWithLogClosed = RunnerForLog(log, &lock);
@@ -974,8 +974,8 @@ private slots:
             const std::lock_guard<std::mutex> guard(lock);
             held = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            log.Write("pass\r\n");
-            duringPass = ReadBytes(log.m_path);
+            if (log.Write("pass\r\n"))
+                duringPass = ReadBytes(log.m_path);
         });
         while (!held)
             std::this_thread::yield();

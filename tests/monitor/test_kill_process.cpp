@@ -43,8 +43,7 @@ TEST(KillProcess, NullOrEndedHandleIsLeftAlone)
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
     child.Stop();
-    platform::ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
+    ASSERT_TRUE(handle->GetTimes());
     ASSERT_TRUE(handle->HasEnded());
     EXPECT_FALSE(KillProcess(handle.get()).error()); // nothing to do, nothing reported
 }
@@ -56,7 +55,7 @@ TEST(KillProcess, ReapedButUnnoticedProcessIsNotRetried)
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
     child.Stop(); // the handle has not read its times since
-    EXPECT_FALSE(handle->Kill().value_or(true));
+    EXPECT_EQ(handle->Kill().error(), std::errc::no_such_process);
     EXPECT_FALSE(KillProcess(handle.get()).error());
 }
 
@@ -76,9 +75,9 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
     const OtherUserCase& c = GetParam();
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to start a process of another user";
-    caps::CapabilitySets own;
-    ASSERT_TRUE(caps::GetCapabilities(own));
-    if (!(own.permitted & caps::Bit(CAP_KILL)))
+    const Result<caps::CapabilitySets> own = caps::GetCapabilities();
+    ASSERT_TRUE(own);
+    if (!(own->permitted & caps::Bit(CAP_KILL)))
         GTEST_SKIP() << "CAP_KILL is not in this process's permitted set";
 
     ChildProcess target;
@@ -91,23 +90,24 @@ TEST_P(KillOtherUser, RetriesWithCapKillOnlyWhenPermitted)
     // Exit codes: 0 fine, 1 the effective set differs afterwards, 3 a privilege failure
     // reported, 10+ set-up failures.
     const int helper = ChildProcess::RunInHelper([pid, c] {
-        caps::CapabilitySets sets;
-        if (!caps::GetCapabilities(sets))
+        Result<caps::CapabilitySets> sets = caps::GetCapabilities();
+        if (!sets)
             return 10;
-        sets.effective &= ~caps::Bit(CAP_KILL);
+        sets->effective &= ~caps::Bit(CAP_KILL);
         if (!c.permitted)
-            sets.permitted &= ~caps::Bit(CAP_KILL);
-        if (!caps::SetCapabilities(sets))
+            sets->permitted &= ~caps::Bit(CAP_KILL);
+        if (!caps::SetCapabilities(*sets))
             return 11;
         auto handle = ProcessHandle::Open(pid);
         if (!handle)
             return 12;
-        caps::CapabilitySets before, after;
-        caps::GetCapabilities(before);
+        const Result<caps::CapabilitySets> before = caps::GetCapabilities();
         if (KillProcess(handle.get()).error())
             return 3;
-        caps::GetCapabilities(after);
-        return before.effective == after.effective && before.permitted == after.permitted ? 0 : 1;
+        const Result<caps::CapabilitySets> after = caps::GetCapabilities();
+        if (!before || !after)
+            return 13;
+        return before->effective == after->effective && before->permitted == after->permitted ? 0 : 1;
     });
     ASSERT_EQ(helper, 0);
 
@@ -144,9 +144,9 @@ TEST_P(RestoreFails, IsReportedAndNoCapabilityIsRaisedAgain)
     const RestoreCase& c = GetParam();
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to start a process of another user";
-    caps::CapabilitySets own;
-    ASSERT_TRUE(caps::GetCapabilities(own));
-    if (!(own.permitted & caps::Bit(CAP_KILL)))
+    const Result<caps::CapabilitySets> own = caps::GetCapabilities();
+    ASSERT_TRUE(own);
+    if (!(own->permitted & caps::Bit(CAP_KILL)))
         GTEST_SKIP() << "CAP_KILL is not in this process's permitted set";
     ChildProcess first, second;
     auto nobody = [] {
@@ -161,11 +161,11 @@ TEST_P(RestoreFails, IsReportedAndNoCapabilityIsRaisedAgain)
     // not as expected afterwards, 3 another thread's kill failed to drop a capability (it must
     // not raise one), 4 that thread kept capabilities, 10+ set-up failures.
     const int helper = ChildProcess::RunInHelper([&] {
-        caps::CapabilitySets sets;
-        if (!caps::GetCapabilities(sets))
+        Result<caps::CapabilitySets> sets = caps::GetCapabilities();
+        if (!sets)
             return 10;
-        sets.effective &= ~caps::Bit(CAP_KILL);
-        if (!caps::SetCapabilities(sets))
+        sets->effective &= ~caps::Bit(CAP_KILL);
+        if (!caps::SetCapabilities(*sets))
             return 11;
         auto handle = ProcessHandle::Open(firstPid);
         auto later = ProcessHandle::Open(secondPid);
@@ -178,15 +178,13 @@ TEST_P(RestoreFails, IsReportedAndNoCapabilityIsRaisedAgain)
         std::thread other([&] {
             failed.wait();
             const Result<> again = KillProcess(later.get());
-            caps::CapabilitySets mine;
-            caps::GetCapabilities(mine);
+            const caps::CapabilitySets mine = caps::GetCapabilities().value_or({});
             otherThread = again.error() ? 3 : (mine.permitted | mine.effective) != 0 ? 4 : 0;
         });
         caps::SetCapsetFaultForTesting(c.fault);
         const Result<> killed = KillProcess(handle.get());
         caps::SetCapsetFaultForTesting(nullptr);
-        caps::CapabilitySets after;
-        caps::GetCapabilities(after);
+        const caps::CapabilitySets after = caps::GetCapabilities().value_or({});
         failed.count_down();
         other.join();
         if (killed.error() != c.error)

@@ -200,8 +200,9 @@ TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsIt
     CProcessMonitor monitor(m_dir.string());
     monitor.ScanProcesses();
 
-    std::vector<std::uint32_t> order;
-    ASSERT_TRUE(platform::EnumProcesses(order));
+    const Result<std::vector<std::uint32_t>> listed = platform::EnumProcesses();
+    ASSERT_TRUE(listed);
+    const std::vector<std::uint32_t>& order = *listed;
     std::string log = ReadFile(m_dir / "Logs.log");
     ASSERT_EQ(log.rfind("\r\nOrvane started ", 0), 0u);
 
@@ -217,10 +218,11 @@ TEST_F(MonitorTest, FirstPassListsEveryRunningProcessInEnumerationOrderAndLogsIt
         if (found != order.end()) {
             at = found - order.begin();
         } else { // ended since the pass: other programs come and go on this machine too
-            ProcessRecord* record = table.GetRecord(row);
-            platform::ProcessTimes times;
-            ASSERT_TRUE(!record || record->hProcess->GetTimes(times));
-            ASSERT_TRUE(!record || times.exit != 0) << "row " << row << " pid " << pid << " is out of order";
+            if (ProcessRecord* record = table.GetRecord(row)) {
+                const Result<platform::ProcessTimes> times = record->hProcess->GetTimes();
+                ASSERT_TRUE(times);
+                ASSERT_NE(times->exit, 0u) << "row " << row << " pid " << pid << " is out of order";
+            }
         }
         EXPECT_EQ(table.CellText(row, ColPid), std::to_string(pid));
         EXPECT_NE(table.CellText(row, ColName), "orvane");
@@ -525,7 +527,7 @@ TEST_F(MonitorTest, SwitchingTheLogOffAndOnWritesNoBanner)
 {
     WriteSettings(0);
     CProcessMonitor monitor(m_dir.string());
-    monitor.StartEventLog();
+    ASSERT_TRUE(monitor.StartEventLog());
     pid_t pid = Spawn(SleepCopy("switch-sleep"));
     monitor.ScanProcesses();
     monitor.StopEventLog();
@@ -555,7 +557,7 @@ TEST_F(MonitorTest, KillAndDisableActOnTheRowsOwnProcess)
     std::erase(m_children, killed);
     EXPECT_TRUE(WIFSIGNALED(status));
 
-    monitor.DisableSelected(disableRows[0]);
+    EXPECT_TRUE(monitor.DisableSelected(disableRows[0]));
     ASSERT_EQ(waitpid(disabled, &status, 0), disabled);
     std::erase(m_children, disabled);
     EXPECT_TRUE(WIFSIGNALED(status));
@@ -576,7 +578,7 @@ TEST_F(MonitorTest, DisableOfANameTheListCannotHoldSaysWhy)
     auto rows = RowsOf(monitor, pid);
     ASSERT_EQ(rows.size(), 1u);
 
-    EXPECT_EQ(monitor.DisableSelected(rows[0]), StorageFault::NameNotStorable);
+    EXPECT_EQ(monitor.DisableSelected(rows[0]).error(), StorageFault::NameNotStorable);
     EXPECT_TRUE(KilledBySigkill(ReapWithin(pid, 5000)));
     std::erase(m_children, pid);
     EXPECT_FALSE(fs::exists(m_dir / "BlackList.log"));
@@ -955,9 +957,9 @@ TEST_P(PrivilegeTest, CapabilityNotDroppedIsToldAndStopsTheMonitorWhileRaised)
     namespace caps = platform::caps;
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to start a process of another user";
-    caps::CapabilitySets own;
-    ASSERT_TRUE(caps::GetCapabilities(own));
-    if (!(own.permitted & caps::Bit(CAP_KILL)))
+    const Result<caps::CapabilitySets> own = caps::GetCapabilities();
+    ASSERT_TRUE(own);
+    if (!(own->permitted & caps::Bit(CAP_KILL)))
         GTEST_SKIP() << "CAP_KILL is not in this process's permitted set";
     WriteSettings(1);
     ChildProcess target;
@@ -969,7 +971,7 @@ TEST_P(PrivilegeTest, CapabilityNotDroppedIsToldAndStopsTheMonitorWhileRaised)
     // Exit codes: 0 fine, 1 not told as expected, 2 the monitor thread stopped when it should
     // not or the reverse, 10+ set-up failures.
     const int helper = ChildProcess::RunInHelper([&] {
-        caps::CapabilitySets sets = own;
+        caps::CapabilitySets sets = *own;
         sets.effective &= ~caps::Bit(CAP_KILL);
         if (!caps::SetCapabilities(sets))
             return 10;

@@ -70,8 +70,7 @@ std::unique_ptr<ProcessHandle> EndedHandle()
         for (pid_t child : children)
             waitpid(child, nullptr, 0);
         std::erase_if(ready, [](const std::unique_ptr<ProcessHandle>& handle) {
-            platform::ProcessTimes times;
-            return !(handle->GetTimes(times) && handle->HasEnded());
+            return !(handle->GetTimes() && handle->HasEnded());
         });
         if (ready.empty())
             return nullptr;
@@ -236,6 +235,30 @@ TEST(ProcessTable, ReusedPidGetsItsOwnRowAfterTheFinish)
     table.RowsToVisit(2, visited);
     EXPECT_EQ(visited, std::vector<int>{system}); // finished, still read again by name
     EXPECT_EQ(table.FindLiveRow(2), -1);
+}
+
+// A row's name decides its flags: "unknown" and "System" stand in for a name not read (read
+// again at every pass), "unknown" alone leaves the row unnamed; a rename sets them anew.
+TEST(ProcessTable, NameFlagsFollowTheName)
+{
+    struct Case {
+        const char* name;
+        bool unnamed, standIn;
+    };
+    const Case cases[] = {{"unknown", true, true}, {"System", false, true}, {"sleep", false, false}};
+    ProcessTable table;
+    auto expect = [&](int row, const Case& c, const char* from) {
+        EXPECT_EQ(table.Has(row, StoredRow::kUnnamed), c.unnamed) << from << " -> " << c.name;
+        EXPECT_EQ(table.Has(row, StoredRow::kStandInName), c.standIn) << from << " -> " << c.name;
+    };
+    for (const Case& appended : cases) {
+        const int row = table.AppendRow(100, 0, 0, appended.name, "");
+        expect(row, appended, "");
+        for (const Case& c : cases) {
+            table.Rename(row, 0, c.name, "/bin/x");
+            expect(row, c, appended.name);
+        }
+    }
 }
 
 // The six texts follow the row's state: start shown once named, load once measured, finish

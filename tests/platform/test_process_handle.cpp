@@ -31,9 +31,9 @@ constexpr std::uint32_t kNobody = 65534;
 
 bool Enumerated(std::uint32_t pid)
 {
-    std::vector<std::uint32_t> pids;
-    EXPECT_TRUE(platform::EnumProcesses(pids));
-    return std::find(pids.begin(), pids.end(), pid) != pids.end();
+    const Result<std::vector<std::uint32_t>> pids = platform::EnumProcesses();
+    EXPECT_TRUE(pids);
+    return pids && std::find(pids->begin(), pids->end(), pid) != pids->end();
 }
 
 std::optional<platform::procfs::ProcStat> StatOf(std::uint32_t pid, std::string& text)
@@ -83,25 +83,25 @@ TEST(ProcessServices, SleepIsEnumeratedAndReadThroughItsHandle)
     EXPECT_EQ(handle->FilePath(), kSleep);
     EXPECT_EQ(handle->DescriptorCount(), 4);
 
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.exit, 0u);
+    const Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times);
+    EXPECT_EQ(times->exit, 0u);
     EXPECT_FALSE(handle->HasEnded());
 
     // The creation time shows the same second as ps, which reads the same kernel fields its
     // own way.
     tm ps{};
     ASSERT_TRUE(PsStartTime(child.Pid(), ps));
-    platform::LocalTime local{};
-    ASSERT_TRUE(platform::FileTimeToLocal(times.creation, local));
-    EXPECT_EQ(local.year, static_cast<unsigned>(ps.tm_year + 1900));
-    EXPECT_EQ(local.month, static_cast<unsigned>(ps.tm_mon + 1));
-    EXPECT_EQ(local.day, static_cast<unsigned>(ps.tm_mday));
-    EXPECT_EQ(local.hour, static_cast<unsigned>(ps.tm_hour));
-    EXPECT_EQ(local.minute, static_cast<unsigned>(ps.tm_min));
-    EXPECT_EQ(local.second, static_cast<unsigned>(ps.tm_sec));
+    const Result<platform::LocalTime> local = platform::FileTimeToLocal(times->creation);
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->year, static_cast<unsigned>(ps.tm_year + 1900));
+    EXPECT_EQ(local->month, static_cast<unsigned>(ps.tm_mon + 1));
+    EXPECT_EQ(local->day, static_cast<unsigned>(ps.tm_mday));
+    EXPECT_EQ(local->hour, static_cast<unsigned>(ps.tm_hour));
+    EXPECT_EQ(local->minute, static_cast<unsigned>(ps.tm_min));
+    EXPECT_EQ(local->second, static_cast<unsigned>(ps.tm_sec));
     // and lies between the boot and now
-    EXPECT_LE(times.creation, platform::GetSystemTimeAsFileTime());
+    EXPECT_LE(times->creation, platform::GetSystemTimeAsFileTime());
 }
 
 TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
@@ -110,28 +110,28 @@ TEST(ProcessServices, TimesStayReadableAfterTheProcessIsReaped)
     ASSERT_TRUE(StartSleep(child));
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(child.Pid()));
     ASSERT_NE(handle, nullptr);
-    ProcessTimes live;
-    ASSERT_TRUE(handle->GetTimes(live));
+    const Result<ProcessTimes> live = handle->GetTimes();
+    ASSERT_TRUE(live);
 
     const platform::FileTime beforeKill = platform::GetSystemTimeAsFileTime();
-    EXPECT_TRUE(handle->Kill().value_or(false));
+    EXPECT_TRUE(handle->Kill());
     ASSERT_TRUE(child.WaitEnded(5000));
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
-    ProcessTimes ended;
-    ASSERT_TRUE(handle->GetTimes(ended));
+    const Result<ProcessTimes> ended = handle->GetTimes();
+    ASSERT_TRUE(ended);
     EXPECT_TRUE(handle->HasEnded());
     EXPECT_EQ(handle->DescriptorCount(), 0);
-    EXPECT_GE(ended.exit, beforeKill);
-    EXPECT_EQ(ended.creation, live.creation);
-    EXPECT_GE(ended.user + ended.kernel, live.user + live.kernel);
+    EXPECT_GE(ended->exit, beforeKill);
+    EXPECT_EQ(ended->creation, live->creation);
+    EXPECT_GE(ended->user + ended->kernel, live->user + live->kernel);
 
-    ProcessTimes later;
-    ASSERT_TRUE(handle->GetTimes(later));
-    EXPECT_EQ(later.exit, ended.exit);
-    EXPECT_EQ(later.creation, ended.creation);
-    EXPECT_FALSE(handle->Kill().value_or(true));
+    const Result<ProcessTimes> later = handle->GetTimes();
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->exit, ended->exit);
+    EXPECT_EQ(later->creation, ended->creation);
+    EXPECT_EQ(handle->Kill().error(), std::errc::no_such_process);
     EXPECT_EQ(handle->BaseName(), "");
 }
 
@@ -144,10 +144,10 @@ TEST(ProcessServices, ZombieCountsAsEnded)
     child.Kill();
     ASSERT_TRUE(child.WaitEnded(5000)); // not reaped: a zombie now
 
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
+    const Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times);
     EXPECT_TRUE(handle->HasEnded());
-    EXPECT_NE(times.exit, 0u);
+    EXPECT_NE(times->exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
     // Not collected yet, it is still listed, but it is no process to open any more: a new
     // handle would bring it back as a new process.
@@ -187,22 +187,24 @@ TEST(ProcessServices, ExitedLeaderWithLiveThreadsIsStillRunning)
     }
 
     auto handle = ProcessHandle::Open(static_cast<std::uint32_t>(pid));
-    ProcessTimes times;
     const bool opened = handle != nullptr;
-    const bool read = opened && handle->GetTimes(times);
+    Result<ProcessTimes> times = std::errc::no_such_process;
+    if (opened)
+        times = handle->GetTimes();
     const bool endedTooSoon = opened && handle->HasEnded();
 
     kill(pid, SIGKILL); // our own unreaped child: the pid is still its own
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(opened);
-    EXPECT_TRUE(read);
+    ASSERT_TRUE(times);
     EXPECT_FALSE(endedTooSoon);
-    EXPECT_EQ(times.exit, 0u);
+    EXPECT_EQ(times->exit, 0u);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    ASSERT_TRUE(handle->GetTimes(times));
+    const Result<ProcessTimes> afterKill = handle->GetTimes();
+    ASSERT_TRUE(afterKill);
     EXPECT_TRUE(handle->HasEnded());
-    EXPECT_NE(times.exit, 0u);
+    EXPECT_NE(afterKill->exit, 0u);
 }
 
 // The listing the passes keep: whether it reads /proc again or keeps its list, a process is in
@@ -247,13 +249,13 @@ TEST(ProcessServices, ProcessorTimesAreIn100NanosecondUnits)
     ASSERT_NE(handle, nullptr);
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
+    const Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     const auto elapsed100ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 100;
     // Busy on one processor: some of the wall time, never more than all of it (plus a tick).
-    EXPECT_GT(times.user + times.kernel, 0u);
-    EXPECT_LE(times.user + times.kernel, static_cast<std::uint64_t>(elapsed100ns) + 200'000u);
+    EXPECT_GT(times->user + times->kernel, 0u);
+    EXPECT_LE(times->user + times->kernel, static_cast<std::uint64_t>(elapsed100ns) + 200'000u);
 }
 
 TEST(ProcessServices, ControlBytesInTheNameReadAsQuestionMarks)
@@ -273,10 +275,10 @@ TEST(ProcessServices, ControlBytesInTheNameReadAsQuestionMarks)
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(handle->BaseName(), "a?b?c)|d");
     EXPECT_EQ(handle->FilePath(), dir / "a?b?c)|d");
-    ProcessTimes times;
-    EXPECT_TRUE(handle->GetTimes(times)); // the stat line parses despite the name
-    EXPECT_NE(times.creation, 0u);
-    EXPECT_EQ(times.exit, 0u);
+    const Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times); // the stat line parses despite the name
+    EXPECT_NE(times->creation, 0u);
+    EXPECT_EQ(times->exit, 0u);
 }
 
 TEST(ProcessServices, DeletedExecutableKeepsItsName)
@@ -306,11 +308,11 @@ TEST(ProcessServices, UnreadableExecutableFallsBackToTheCommandName)
     const auto pid = static_cast<std::uint32_t>(child.Pid());
 
     const int result = ChildProcess::RunInHelper([pid] {
-        platform::caps::CapabilitySets sets;
-        if (!platform::caps::GetCapabilities(sets))
+        Result<platform::caps::CapabilitySets> sets = platform::caps::GetCapabilities();
+        if (!sets)
             return 10;
-        sets.effective &= ~platform::caps::Bit(CAP_SYS_PTRACE);
-        if (!platform::caps::SetCapabilities(sets))
+        sets->effective &= ~platform::caps::Bit(CAP_SYS_PTRACE);
+        if (!platform::caps::SetCapabilities(*sets))
             return 11;
         auto handle = ProcessHandle::Open(pid);
         if (!handle)
@@ -332,13 +334,13 @@ TEST(ProcessServices, KernelThreadsAreFoldedIntoKthreadd)
     if (!kthreadd || !(kthreadd->flags & platform::procfs::kPfKthread))
         GTEST_SKIP() << "no kernel threads visible (pid namespace)";
 
-    std::vector<std::uint32_t> pids;
-    ASSERT_TRUE(platform::EnumProcesses(pids));
+    const Result<std::vector<std::uint32_t>> pids = platform::EnumProcesses();
+    ASSERT_TRUE(pids);
     platform::ProcessListing listing;
     ASSERT_TRUE(listing.Update());
     std::uint32_t thread = 0;
     std::uint64_t threadTicks = 0;
-    for (auto pid : pids) {
+    for (auto pid : *pids) {
         auto stat = StatOf(pid, text);
         if (pid != 2 && stat && (stat->flags & platform::procfs::kPfKthread)) {
             thread = pid;
@@ -359,16 +361,16 @@ TEST(ProcessServices, KernelThreadsAreFoldedIntoKthreadd)
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(handle->BaseName(), "unknown");
     EXPECT_EQ(handle->FilePath(), "");
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.exit, 0u);
-    EXPECT_NE(times.creation, 0u);
-    EXPECT_GE(times.user + times.kernel, threadTicks * 10'000'000 / sysconf(_SC_CLK_TCK));
+    const Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times);
+    EXPECT_EQ(times->exit, 0u);
+    EXPECT_NE(times->creation, 0u);
+    EXPECT_GE(times->user + times->kernel, threadTicks * 10'000'000 / sysconf(_SC_CLK_TCK));
     EXPECT_EQ(handle->DescriptorCount(), 2);
 
-    ProcessTimes again;
-    ASSERT_TRUE(handle->GetTimes(again));
-    EXPECT_GE(again.user + again.kernel, times.user + times.kernel); // never goes back
+    const Result<ProcessTimes> again = handle->GetTimes();
+    ASSERT_TRUE(again);
+    EXPECT_GE(again->user + again->kernel, times->user + times->kernel); // never goes back
 }
 
 std::string CommOf(pid_t pid)
@@ -412,9 +414,9 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     EXPECT_EQ(handle->FilePath(), shell);
     EXPECT_EQ(handle->ExecutableDiffers(shell).value_or(true), false);
     EXPECT_FALSE(handle->CommandNameChanged());
-    ProcessTimes times;
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.exit, 0u);
+    Result<ProcessTimes> times = handle->GetTimes();
+    ASSERT_TRUE(times);
+    EXPECT_EQ(times->exit, 0u);
 
     ASSERT_EQ(write(go[1], "\n", 1), 1);
     close(go[1]);
@@ -427,16 +429,18 @@ TEST_P(HandleKinds, ServeTheWholeLifeOfAProcess)
     EXPECT_EQ(handle->ExecutableDiffers(kSleep).value_or(true), false);
     const platform::FileTime seen = platform::GetSystemTimeAsFileTime();
     handle->BeganProgram(seen);
-    ASSERT_TRUE(handle->GetTimes(times));
-    EXPECT_EQ(times.creation, seen);
+    times = handle->GetTimes();
+    ASSERT_TRUE(times);
+    EXPECT_EQ(times->creation, seen);
 
-    EXPECT_TRUE(handle->Kill().value_or(false));
+    EXPECT_TRUE(handle->Kill());
     ASSERT_TRUE(child.WaitEnded(5000)); // a zombie until reaped below
-    ASSERT_TRUE(handle->GetTimes(times));
+    times = handle->GetTimes();
+    ASSERT_TRUE(times);
     EXPECT_TRUE(handle->HasEnded());
-    EXPECT_NE(times.exit, 0u);
+    EXPECT_NE(times->exit, 0u);
     EXPECT_EQ(handle->DescriptorCount(), 0);
-    EXPECT_FALSE(handle->Kill().value_or(true));
+    EXPECT_EQ(handle->Kill().error(), std::errc::no_such_process);
     EXPECT_FALSE(handle->ExecutableDiffers(kSleep).has_value());
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -452,7 +456,7 @@ TEST(ProcessServices, SystemTimeAndFileLimit)
                           static_cast<std::int64_t>(time(nullptr)) * 10'000'000;
     EXPECT_LT(std::llabs(now - expected), 20'000'000);
 
-    platform::RaiseFileLimit();
+    ASSERT_TRUE(platform::RaiseFileLimit());
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
     if (limit.rlim_max != RLIM_INFINITY) {

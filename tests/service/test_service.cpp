@@ -423,8 +423,7 @@ TEST(ProcessKill, OnlyTheProcessOfThatPidAndStartDies)
     ChildProcess child;
     ASSERT_TRUE(child.Start({"/bin/sleep", "30"}));
     char buffer[platform::procfs::kStatBufferSize];
-    bool gone = false;
-    const auto stat = platform::procfs::ReadStatByPath(static_cast<std::uint32_t>(child.Pid()), buffer, gone);
+    const auto stat = platform::procfs::ReadStatByPath(static_cast<std::uint32_t>(child.Pid()), buffer);
     ASSERT_TRUE(stat);
     const auto pid = static_cast<std::uint32_t>(child.Pid());
     EXPECT_EQ(KillProcess(pid, stat->starttime + 1).error(), std::errc::no_such_process);

@@ -122,8 +122,8 @@ int HoldConnections(const Options& options)
 // Live processes by /proc: pid and start time to command name, kernel threads left out.
 std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> ProcListing()
 {
-    std::vector<service::ProcReading> readings;
-    service::ReadAllProcesses(readings);
+    // A /proc that cannot be listed gives an empty listing, which the script's count shows.
+    const std::vector<service::ProcReading> readings = service::ReadAllProcesses().value_or({});
     std::map<std::pair<std::uint32_t, std::uint64_t>, std::string> listing;
     for (const auto& reading : readings)
         listing.emplace(std::pair(reading.pid, reading.startTicks), reading.comm);

@@ -488,7 +488,7 @@ void TestProcessList::disableAddsNameAndKills()
     QCOMPARE(m_wnd->Model()->CellText(row, ColName), std::string("Slow Sleeper (2)"));
 
     m_wnd->SetSelectionMark(row);
-    m_wnd->DisableSelected();
+    QVERIFY(m_wnd->DisableSelected());
     int signal = 0;
     QTRY_VERIFY_WITH_TIMEOUT(m_children.Reaped(pid, &signal), kWatchTimeoutMs);
     QCOMPARE(signal, SIGKILL);

@@ -183,9 +183,9 @@ TEST(DisabledList, DeletingTheLastEntryLeavesAnEmptyFile)
     ASSERT_TRUE(list.Add("a"));
     ASSERT_TRUE(list.Add("b"));
 
-    ASSERT_FALSE(list.Remove(0));
+    ASSERT_TRUE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "b|");
-    ASSERT_FALSE(list.Remove(0));
+    ASSERT_TRUE(list.Remove(0));
     EXPECT_EQ(ReadBytes(list.m_path), "");
     EXPECT_EQ(list.GetSize(), 0u);
 
@@ -218,6 +218,28 @@ TEST(DisabledList, FailedAddIsToldAndTheListFollowsTheFile)
     list.m_path = dir.File("gone/BlackList.log");
     EXPECT_EQ(list.Add("kept.exe").error(), std::errc::no_such_file_or_directory);
     EXPECT_EQ(list.GetSize(), 1u);
+}
+
+// A name held while its file change is under way is held until that change is adopted, then
+// as the file has it: kept when written, gone when the write failed.
+TEST(DisabledList, AHeldNameCountsUntilItsChangeIsAdopted)
+{
+    TempDir dir;
+    struct Case {
+        std::string path;
+        bool written;
+    };
+    for (const Case& c : {Case{dir.File("BlackList.log"), true}, Case{dir.File("gone/BlackList.log"), false}}) {
+        CDisabledList list;
+        list.m_path = c.path;
+        list.Hold(" Held.EXE ");
+        EXPECT_TRUE(list.Contains("held.exe")) << c.path;
+        CDisabledList::FileChange change = list.AddOnDisk("held.exe");
+        EXPECT_TRUE(list.Contains("held.exe")) << "not adopted yet: " << c.path;
+        EXPECT_EQ(static_cast<bool>(list.Adopt(std::move(change))), c.written) << c.path;
+        EXPECT_EQ(list.Contains("held.exe"), c.written) << c.path;
+        EXPECT_EQ(list.GetSize(), c.written ? 1u : 0u) << c.path;
+    }
 }
 
 TEST(DisabledList, SaveReplacesTheTargetOfALink)

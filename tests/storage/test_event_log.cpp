@@ -1,4 +1,5 @@
 #include "storage/CEventLogFile.h"
+#include "storage/StorageFault.h"
 
 #include "TestFiles.h"
 
@@ -57,10 +58,10 @@ TEST(EventLog, FirstOpenCreatesTheFileAndTheBannerBeginsWithCrLf)
     CEventLogFile log;
     log.m_path = dir.File("Logs.log");
     ASSERT_FALSE(ReadBytes(log.m_path));
-    log.Open();
+    ASSERT_TRUE(log.Open());
     ASSERT_TRUE(log.IsOpen());
-    log.Write(BuildStartBanner());
-    log.Close();
+    ASSERT_TRUE(log.Write(BuildStartBanner()));
+    ASSERT_TRUE(log.Close());
 
     const std::string file = ReadBytes(log.m_path).value_or("");
     ASSERT_GE(file.size(), 2u);
@@ -85,13 +86,13 @@ TEST(EventLog, OneRunReadsAsSevenLines)
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::remove(log.m_path.c_str());
         const std::string before = BannerTimeText();
-        log.Open();
+        ASSERT_TRUE(log.Open());
         ASSERT_TRUE(log.IsOpen());
-        log.Write(BuildStartBanner());
-        log.Write(BuildStartedLine("notepad.exe", "12/06/2021 09:06:41"));
-        log.Write(BuildFinishedLine("notepad.exe", "12/06/2021 09:10:02"));
-        log.Write(BuildFinishBanner());
-        log.Close();
+        ASSERT_TRUE(log.Write(BuildStartBanner()));
+        ASSERT_TRUE(log.Write(BuildStartedLine("notepad.exe", "12/06/2021 09:06:41")));
+        ASSERT_TRUE(log.Write(BuildFinishedLine("notepad.exe", "12/06/2021 09:10:02")));
+        ASSERT_TRUE(log.Write(BuildFinishBanner()));
+        ASSERT_TRUE(log.Close());
         if (BannerTimeText() != before)
             continue;
 
@@ -167,16 +168,16 @@ TEST(EventLog, ClosedLogWritesNothingSoAGuardedCloseWritesOneBanner)
     TempDir dir;
     CEventLogFile log;
     log.m_path = dir.File("Logs.log");
-    log.Open();
+    ASSERT_TRUE(log.Open());
     // The owner's close step, run twice as two close requests in a row would run it.
     for (int request = 0; request < 2; ++request) {
         if (log.IsOpen()) {
-            log.Write("finish\r\n");
-            log.Close();
+            ASSERT_TRUE(log.Write("finish\r\n"));
+            ASSERT_TRUE(log.Close());
         }
     }
-    log.Close();
-    log.Write("dropped");
+    EXPECT_TRUE(log.Close());
+    EXPECT_TRUE(log.Write("dropped")) << "a closed log writes nothing";
     EXPECT_FALSE(log.IsOpen());
     EXPECT_EQ(ReadBytes(log.m_path), "finish\r\n");
 }
@@ -188,17 +189,17 @@ TEST(EventLog, SecondHolderCannotOpenUntilTheFirstCloses)
     CEventLogFile second;
     first.m_path = second.m_path = dir.File("Logs.log");
 
-    first.Open();
+    ASSERT_TRUE(first.Open());
     ASSERT_TRUE(first.IsOpen());
-    second.Open();
+    EXPECT_EQ(second.Open().error(), StorageFault::InUse);
     EXPECT_FALSE(second.IsOpen());
-    second.Write("lost");
+    EXPECT_EQ(second.Write("lost").error(), StorageFault::InUse);
 
-    first.Close();
-    second.Open();
+    ASSERT_TRUE(first.Close());
+    ASSERT_TRUE(second.Open());
     EXPECT_TRUE(second.IsOpen());
-    second.Write("kept");
-    second.Close();
+    ASSERT_TRUE(second.Write("kept"));
+    ASSERT_TRUE(second.Close());
     EXPECT_EQ(ReadBytes(first.m_path), "kept");
 }
 
@@ -209,15 +210,15 @@ TEST(EventLog, AppendsAfterExistingContentAndAfterTruncation)
     log.m_path = dir.File("Logs.log");
     WriteBytes(log.m_path, "earlier run\r\n");
 
-    log.Open();
-    log.Open(); // already open: keeps the same file
-    log.Write("a\r\n");
+    ASSERT_TRUE(log.Open());
+    ASSERT_TRUE(log.Open()); // already open: keeps the same file
+    ASSERT_TRUE(log.Write("a\r\n"));
     EXPECT_EQ(ReadBytes(log.m_path), "earlier run\r\na\r\n");
 
     // Cleared behind the log's back: the next line starts the empty file, with no hole of
     // zero bytes where the old content was.
     ASSERT_EQ(::truncate(log.m_path.c_str(), 0), 0);
-    log.Write("b\r\n");
+    ASSERT_TRUE(log.Write("b\r\n"));
     EXPECT_EQ(ReadBytes(log.m_path), "b\r\n");
 }
 
@@ -225,20 +226,20 @@ TEST(EventLog, UnopenablePathStaysClosed)
 {
     TempDir dir;
     CEventLogFile log;
-    log.Open();
+    EXPECT_TRUE(log.Open()) << "an empty path is nothing to open";
     EXPECT_FALSE(log.IsOpen()) << "empty path";
 
     log.m_path = dir.File("missing/Logs.log");
-    log.Open();
+    EXPECT_EQ(log.Open().error(), std::errc::no_such_file_or_directory);
     EXPECT_FALSE(log.IsOpen());
-    log.Write("nothing");
+    EXPECT_EQ(log.Write("nothing").error(), std::errc::no_such_file_or_directory);
 
     log.m_path = dir.Path(); // a directory
-    log.Open();
+    EXPECT_FALSE(log.Open());
     EXPECT_FALSE(log.IsOpen());
 
     log.m_path = dir.File("fifo"); // no reader: must fail, not hang
     ASSERT_EQ(::mkfifo(log.m_path.c_str(), 0600), 0);
-    log.Open();
+    EXPECT_FALSE(log.Open());
     EXPECT_FALSE(log.IsOpen());
 }

@@ -32,16 +32,16 @@ std::string Varied(std::size_t size)
 
 class RecordingSink final : public LogSink {
 public:
-    std::error_code Expect(std::uint64_t size) override
+    Result<> Expect(std::uint64_t size) override
     {
         EXPECT_TRUE(m_pieces.empty()) << "Expect after bytes";
         m_expected.push_back(size);
         return {};
     }
-    std::error_code Take(std::string_view piece) override
+    Result<> Take(std::string_view piece) override
     {
         if (m_pieces.size() == m_failAt)
-            return std::make_error_code(std::errc::io_error);
+            return std::errc::io_error;
         m_pieces.emplace_back(piece);
         return {};
     }
@@ -86,8 +86,9 @@ TEST(LogAccess, ReadHandsOnTheWholeFileInPiecesInOrder)
         const std::string content = Varied(size);
         WriteBytes(path, content);
         RecordingSink sink;
-        LogSnapshot snapshot;
-        ASSERT_FALSE(ReadLogFile(path, sink, snapshot)) << size;
+        const Result<LogSnapshot> read = ReadLogFile(path, sink);
+        ASSERT_TRUE(read) << size;
+        const LogSnapshot& snapshot = *read;
         EXPECT_EQ(sink.m_expected, std::vector<std::uint64_t>{size});
         std::string joined;
         for (const std::string& piece : sink.m_pieces) {
@@ -97,9 +98,9 @@ TEST(LogAccess, ReadHandsOnTheWholeFileInPiecesInOrder)
         }
         EXPECT_EQ(joined, content) << size;
         // The same description as a read in one piece: Save compares against either.
-        std::string bytes;
-        LogSnapshot whole;
-        ASSERT_FALSE(ReadLogFile(path, bytes, whole));
+        const Result<LogContent> inOnePiece = ReadLogFile(path);
+        ASSERT_TRUE(inOnePiece);
+        const LogSnapshot& whole = inOnePiece->snapshot;
         EXPECT_TRUE(snapshot.valid);
         EXPECT_EQ(snapshot.size, size);
         EXPECT_EQ(snapshot.digest, LogDigest::Of(content));
@@ -108,18 +109,15 @@ TEST(LogAccess, ReadHandsOnTheWholeFileInPiecesInOrder)
     }
 }
 
-TEST(LogAccess, SinkFailurePartWayEndsTheReadAndKeepsTheSnapshot)
+TEST(LogAccess, SinkFailurePartWayEndsTheRead)
 {
     TempDir dir;
     const std::string path = dir.File("Logs.log");
     WriteBytes(path, Varied(kLogPieceSize * 3));
     RecordingSink sink;
     sink.m_failAt = 1;
-    LogSnapshot snapshot {true, 1, 2, 3, 4};
-    EXPECT_EQ(ReadLogFile(path, sink, snapshot), std::errc::io_error);
+    EXPECT_EQ(ReadLogFile(path, sink).error(), std::errc::io_error);
     EXPECT_EQ(sink.m_pieces.size(), 1u);
-    EXPECT_EQ(std::tie(snapshot.valid, snapshot.device, snapshot.inode, snapshot.size, snapshot.digest),
-              std::make_tuple(true, 1u, 2u, 3u, 4u));
 }
 
 // Save after a read in pieces: what the file gained since is kept only when the file is the
@@ -146,8 +144,9 @@ TEST(LogAccess, SaveKeepsWhatTheFileGainedOnlyWhenItOnlyGrew)
         const std::string path = dir.File("Logs.log");
         WriteBytes(path, read);
         RecordingSink sink;
-        LogSnapshot snapshot;
-        ASSERT_FALSE(ReadLogFile(path, sink, snapshot)) << c.name;
+        const Result<LogSnapshot> inPieces = ReadLogFile(path, sink);
+        ASSERT_TRUE(inPieces) << c.name;
+        LogSnapshot snapshot = *inPieces;
         {
             // In place, as the running log appends: the same file.
             std::FILE* file = std::fopen(path.c_str(), "r+b");

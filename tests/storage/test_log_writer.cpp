@@ -87,7 +87,7 @@ TEST_P(LogWriterBound, FullQueueDropsLaterEntriesAndTellsHowMany)
 
     std::vector<bool> taken;
     for (int i = 1; i <= 6; ++i)
-        taken.push_back(writer.Write("e" + std::to_string(i) + "\r\n"));
+        taken.push_back(writer.Write("e" + std::to_string(i) + "\r\n").has_value());
     writer.WriteBanner("banner\r\n");
     EXPECT_EQ(taken, (std::vector<bool>{true, true, true, true, false, false}));
 
@@ -116,11 +116,12 @@ TEST(LogWriter, SwitchAndDialogOperationsKeepTheirPlace)
     ASSERT_TRUE(writer.RunClosed(
         [&](const std::string& given) {
             EXPECT_EQ(given, path);
-            LogSnapshot snapshot;
             // Its exclusive lock is had only while the log is closed.
-            EXPECT_FALSE(ReadLogFile(given, seen, snapshot));
+            const Result<LogContent> read = ReadLogFile(given);
+            EXPECT_TRUE(read);
+            seen = read ? read->bytes : std::string();
             EXPECT_TRUE(writer.Write("b\r\n")); // waits for the operation
-            EXPECT_FALSE(TruncateLogFile(given, snapshot));
+            EXPECT_TRUE(TruncateLogFile(given));
         },
         3s));
     EXPECT_EQ(seen, "a\r\n");
@@ -155,9 +156,7 @@ TEST(LogWriter, HeldWriterGivesUpTheWaitAndKeepsTheLog)
     disk.Release();
     ASSERT_TRUE(writer.Flush(10s));
     EXPECT_EQ(ReadBytes(path), "held\r\nafter\r\n");
-    LogSnapshot snapshot;
-    std::string bytes;
-    EXPECT_EQ(ReadLogFile(path, bytes, snapshot), StorageFault::InUse) << "the log is still open";
+    EXPECT_EQ(ReadLogFile(path).error(), StorageFault::InUse) << "the log is still open";
 }
 
 // At the end the queue is written out; a disk that takes nothing makes the end give up after

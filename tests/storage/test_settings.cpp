@@ -130,8 +130,8 @@ TEST(Settings, HugeSparseFileIsReadOnlyAsFarAsARecordNeeds)
 
     // In a child whose memory could not hold the file: only 33 bytes are ever read.
     EXPECT_TRUE(storage_test::RunWithLimit(RLIMIT_AS, rlim_t{512} << 20, [&] {
-        std::vector<unsigned char> buffer;
-        return file.ReadAll(buffer) == SettingsRecord::kSize + 1;
+        const Result<std::string> bytes = file.Read();
+        return bytes && bytes->size() == SettingsRecord::kSize + 1;
     }));
     SettingsRecord settings = SampleRecord();
     EXPECT_TRUE(LoadSettings(settings, file));
@@ -161,9 +161,9 @@ TEST(Settings, SavedAsExactly32LittleEndianBytes)
     EXPECT_EQ(ReadBytes(file.m_path), kRecordBytes);
     EXPECT_EQ(EntryCount(dir.Path()), 1u);
 
-    std::vector<unsigned char> buffer;
-    EXPECT_EQ(file.ReadAll(buffer), 32u);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), kRecordBytes);
+    const Result<std::string> bytes = file.Read();
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, kRecordBytes);
 }
 
 TEST(Settings, WriteFailingPartWayLeavesTheOldFileWhole)

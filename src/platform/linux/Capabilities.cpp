@@ -15,28 +15,25 @@ std::atomic<bool> g_raisingAllowed{true};
 
 } // namespace
 
-bool GetCapabilities(CapabilitySets& sets)
+Result<CapabilitySets> GetCapabilities()
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (syscall(SYS_capget, &header, data) != 0)
-        return false;
+        return LastError();
     auto join = [](std::uint32_t low, std::uint32_t high) {
         return std::uint64_t{low} | (std::uint64_t{high} << 32);
     };
-    sets.effective = join(data[0].effective, data[1].effective);
-    sets.permitted = join(data[0].permitted, data[1].permitted);
-    sets.inheritable = join(data[0].inheritable, data[1].inheritable);
-    return true;
+    return CapabilitySets{join(data[0].effective, data[1].effective),
+                          join(data[0].permitted, data[1].permitted),
+                          join(data[0].inheritable, data[1].inheritable)};
 }
 
-bool SetCapabilities(const CapabilitySets& sets)
+Result<> SetCapabilities(const CapabilitySets& sets)
 {
     if (const CapsetFault fault = g_fault.load()) {
-        if (const int error = fault(g_calls.fetch_add(1) + 1)) {
-            errno = error;
-            return false;
-        }
+        if (const int error = fault(g_calls.fetch_add(1) + 1))
+            return std::error_code(error, std::generic_category());
     }
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
@@ -45,7 +42,9 @@ bool SetCapabilities(const CapabilitySets& sets)
         data[i].permitted = static_cast<std::uint32_t>(sets.permitted >> (32 * i));
         data[i].inheritable = static_cast<std::uint32_t>(sets.inheritable >> (32 * i));
     }
-    return syscall(SYS_capset, &header, data) == 0;
+    if (syscall(SYS_capset, &header, data) != 0)
+        return LastError();
+    return {};
 }
 
 void SetCapsetFaultForTesting(CapsetFault fault)

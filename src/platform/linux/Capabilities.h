@@ -18,8 +18,8 @@ struct CapabilitySets {
 
 constexpr std::uint64_t Bit(int capability) { return std::uint64_t{1} << capability; }
 
-bool GetCapabilities(CapabilitySets& sets);
-bool SetCapabilities(const CapabilitySets& sets);
+Result<CapabilitySets> GetCapabilities();
+Result<> SetCapabilities(const CapabilitySets& sets);
 
 // Fault injection, for tests only: while set, every capset call of the program is numbered
 // (from 1 when the hook is set) and offered to the hook first; a non-zero answer fails the
@@ -35,30 +35,29 @@ bool RaisingAllowed();
 // PrivilegeError::GivenUp when that worked, StillRaised when the thread could drop nothing.
 PrivilegeError GiveUpAfterFailedDrop();
 
-// Runs `attempt` once with `capability` raised in the effective set, when it is permitted but
-// not effective, and drops it again at once, whatever the outcome; the value is the attempt's
-// result. False without an attempt when the capability cannot be raised that way, or when no
-// capability may be raised any more (the calling thread then gives up its own as well). When
-// the capability cannot be dropped again, the error tells how far the thread came down (see
-// GiveUpAfterFailedDrop); the attempt's result is lost then.
+// Runs `attempt` (which returns a Result<>) once with `capability` raised in the effective
+// set, when it is permitted but not effective, and drops it again at once, whatever the
+// outcome; the result is the attempt's. Fails with EPERM without an attempt when the
+// capability cannot be raised that way, or when no capability may be raised any more (the
+// calling thread then gives up its own as well). When the capability cannot be dropped again,
+// the PrivilegeError tells how far the thread came down (see GiveUpAfterFailedDrop); the
+// attempt's result is lost then.
 template <typename Attempt>
-Result<bool> WithCapabilityRaised(int capability, Attempt&& attempt)
+Result<> WithCapabilityRaised(int capability, Attempt&& attempt)
 {
     if (!RaisingAllowed()) {
         (void)SetCapabilities(CapabilitySets{}); // this thread too, as far as it may
-        return false;
+        return std::errc::operation_not_permitted;
     }
-    CapabilitySets before;
-    if (!GetCapabilities(before))
-        return false;
-    if (!(before.permitted & Bit(capability)) || (before.effective & Bit(capability)))
-        return false;
-    CapabilitySets raised = before;
+    const Result<CapabilitySets> before = GetCapabilities();
+    if (!before || !(before->permitted & Bit(capability)) || (before->effective & Bit(capability)))
+        return std::errc::operation_not_permitted;
+    CapabilitySets raised = *before;
     raised.effective |= Bit(capability);
     if (!SetCapabilities(raised))
-        return false;
-    const bool result = attempt();
-    if (!SetCapabilities(before))
+        return std::errc::operation_not_permitted;
+    const Result<> result = attempt();
+    if (!SetCapabilities(*before))
         return GiveUpAfterFailedDrop();
     return result;
 }

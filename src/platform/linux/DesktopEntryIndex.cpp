@@ -167,9 +167,10 @@ bool ReadDesktopEntry(const std::string& path, DesktopEntry& out)
 {
     // Read as the program's own files are: a regular file only (a FIFO named like an entry
     // must not hang the caller), and no further than any entry can reach.
-    std::string text;
-    if (ReadFilePrefix(path, kMaxEntrySize + 1, text) || text.size() > kMaxEntrySize)
+    const Result<std::string> read = ReadSystemFile(path, kMaxEntrySize + 1);
+    if (!read || read->size() > kMaxEntrySize)
         return false;
+    const std::string& text = *read;
 
     out = DesktopEntry{};
     bool inMainGroup = false;

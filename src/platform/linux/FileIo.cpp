@@ -94,9 +94,8 @@ int OpenRetry(const char* path, int flags, mode_t mode)
 // Opens the already resolved `target` (no link may stand there by now: O_NOFOLLOW) without
 // blocking and keeps it only when it is a regular file; `followed` says whether `target` is the
 // end of a link, whose owner is checked again on the open file.
-std::error_code OpenRegular(const std::string& target, int flags, bool followed, int& fd)
+Result<FileDescriptor> OpenRegular(const std::string& target, int flags, bool followed)
 {
-    fd = -1;
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
         return FileFault::NotRegularFile; // refused before a FIFO could be opened at all
@@ -112,8 +111,7 @@ std::error_code OpenRegular(const std::string& target, int flags, bool followed,
     const int status = ::fcntl(file.Get(), F_GETFL);
     if (status == -1 || ::fcntl(file.Get(), F_SETFL, status & ~O_NONBLOCK) != 0)
         return LastError();
-    fd = file.Release();
-    return {};
+    return file;
 }
 
 // A name beside `target` that did not exist a moment ago, for the instant between linking the
@@ -192,50 +190,73 @@ void RemoveStrayTemporaries(const DirectoryLock& lock, const std::string& target
     ::closedir(dir);
 }
 
+// A new file in `dir`, the folder of `target`: unnamed where the filesystem has them (`temp`
+// stays empty), otherwise a named temporary made under the directory lock (named in `temp`).
+Result<FileDescriptor> CreateNewFile(const std::string& dir, const std::string& target, mode_t mode,
+                                     std::string& temp, std::optional<DirectoryLock>& lock)
+{
+    temp.clear();
+    const int unnamed = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (unnamed >= 0)
+        return FileDescriptor(unnamed);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return LastError();
+    lock.emplace(dir);
+    RemoveStrayTemporaries(*lock, target);
+    temp = target + ".tmp-XXXXXX";
+    const int named = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (named < 0) {
+        temp.clear();
+        return LastError();
+    }
+    return FileDescriptor(named);
+}
+
+// The bytes and the mode of a new file, on disk.
+Result<> FillFile(int fd, std::string_view bytes, mode_t mode)
+{
+    if (!WriteAllBytes(fd, bytes) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+        return LastError();
+    return {};
+}
+
+// Gives the unnamed file `fd` a temporary name beside `target` (in `temp`), under the directory
+// lock: a kill between naming and renaming would leave the name behind, and the next writer
+// of this directory removes it.
+Result<> NameUnnamedFile(int fd, const std::string& dir, const std::string& target,
+                         std::string& temp, std::optional<DirectoryLock>& lock)
+{
+    lock.emplace(dir);
+    RemoveStrayTemporaries(*lock, target);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = TemporaryName(target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return {};
+        error = LastError();
+        temp.clear();
+        if (error != std::errc::file_exists)
+            break;
+    }
+    return error;
+}
+
 // Writes `bytes` into a new file beside `target` and gives it a name there, in `temp`, under
 // the directory lock that `lock` then holds: an unnamed file that is named only once it is
 // complete, or where the filesystem has no unnamed files, a named temporary from the start.
-std::error_code WriteNewFile(const std::string& target, std::string_view bytes, mode_t mode,
+Result<> WriteNewFile(const std::string& target, std::string_view bytes, mode_t mode,
                              std::string& temp, std::optional<DirectoryLock>& lock)
 {
     const std::string dir = DirectoryOf(target);
-    int raw = OpenRetry(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    const bool unnamed = raw >= 0;
-    if (!unnamed) {
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return LastError();
-        lock.emplace(dir);
-        RemoveStrayTemporaries(*lock, target);
-        temp = target + ".tmp-XXXXXX";
-        raw = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (raw < 0) {
-            temp.clear();
-            return LastError();
-        }
-    }
-    FileDescriptor fd(raw);
-    std::error_code error;
-    if (!WriteAllBytes(fd.Get(), bytes) || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
-        error = LastError();
-    if (!error && unnamed) {
-        // A kill between naming and renaming would leave the name behind: the next writer of
-        // this directory removes it.
-        lock.emplace(dir);
-        RemoveStrayTemporaries(*lock, target);
-        const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            temp = TemporaryName(target);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                break;
-            error = LastError();
-            temp.clear();
-            if (errno != EEXIST)
-                break;
-        }
-        if (!temp.empty())
-            error.clear();
-    }
-    if (::close(fd.Release()) != 0 && !error)
+    Result<FileDescriptor> fd = CreateNewFile(dir, target, mode, temp, lock);
+    if (!fd)
+        return fd.error();
+    const bool unnamed = temp.empty();
+    std::error_code error = FillFile(fd->Get(), bytes, mode).error();
+    if (!error && unnamed)
+        error = NameUnnamedFile(fd->Get(), dir, target, temp, lock).error();
+    if (::close(fd->Release()) != 0 && !error)
         error = LastError();
     if (error && !temp.empty()) {
         ::unlink(temp.c_str());
@@ -244,17 +265,17 @@ std::error_code WriteNewFile(const std::string& target, std::string_view bytes, 
     return error;
 }
 
-std::atomic<int> g_injectedFaults[static_cast<int>(InjectedFault::Count)];
+std::atomic<int> g_directorySyncFault{0}; // InjectDirectorySyncFaultForTesting
 
 // Makes the rename in the folder of `path` durable. A folder that cannot be opened for reading
 // (write and search permission only) cannot be flushed, and a filesystem without a flush for
 // folders says EINVAL: neither is a failure of the replacement.
-std::error_code SyncDirectoryOf(const std::string& path)
+Result<> SyncDirectoryOf(const std::string& path)
 {
     FileDescriptor fd(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.Get() < 0)
         return {};
-    if (const int injected = TakeInjectedFault(InjectedFault::DirectorySync))
+    if (const int injected = g_directorySyncFault.exchange(0))
         return std::error_code(injected, std::generic_category());
     if (::fsync(fd.Get()) != 0 && errno != EINVAL)
         return LastError();
@@ -274,10 +295,10 @@ std::error_code make_error_code(FileFault fault)
     return std::error_code(static_cast<int>(fault), FileFaultCategory());
 }
 
-std::error_code ResolveWritablePath(const std::string& path, std::string& target)
+Result<std::string> ResolveWritablePath(const std::string& path)
 {
     if (path.empty())
-        return std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::errc::no_such_file_or_directory;
     const uid_t self = ::geteuid();
     std::string current = path;
     for (int hop = 0; hop < 40; ++hop) {
@@ -285,14 +306,12 @@ std::error_code ResolveWritablePath(const std::string& path, std::string& target
         if (::lstat(current.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return LastError();
-            target = current; // missing: a write creates it here
-            return {};
+            return current; // missing: a write creates it here
         }
         if (!S_ISLNK(st.st_mode)) {
             if (hop > 0 && st.st_uid != self)
                 return FileFault::ForeignLink;
-            target = current;
-            return {};
+            return current;
         }
         if (st.st_uid != self)
             return FileFault::ForeignLink;
@@ -301,41 +320,44 @@ std::error_code ResolveWritablePath(const std::string& path, std::string& target
         if (n < 0)
             return LastError();
         if (static_cast<std::size_t>(n) >= next.size())
-            return std::make_error_code(std::errc::filename_too_long);
+            return std::errc::filename_too_long;
         next.resize(static_cast<std::size_t>(n));
         if (next.empty())
-            return std::make_error_code(std::errc::no_such_file_or_directory);
+            return std::errc::no_such_file_or_directory;
         current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
     }
-    return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return std::errc::too_many_symbolic_link_levels;
 }
 
-std::error_code OpenForWriting(const std::string& path, int flags, int& fd)
+namespace {
+
+Result<FileDescriptor> OpenUnderLinkRule(const std::string& path, int flags)
 {
-    fd = -1;
-    std::string target;
-    if (std::error_code error = ResolveWritablePath(path, target))
-        return error;
-    return OpenRegular(target, flags, target != path, fd);
+    const Result<std::string> target = ResolveWritablePath(path);
+    if (!target)
+        return target.error();
+    return OpenRegular(*target, flags, *target != path);
 }
 
-std::error_code OpenForReading(const std::string& path, int& fd)
+} // namespace
+
+Result<FileDescriptor> OpenForWriting(const std::string& path, int flags)
 {
-    fd = -1;
-    std::string target;
-    if (std::error_code error = ResolveWritablePath(path, target))
-        return error;
-    return OpenRegular(target, O_RDONLY, target != path, fd);
+    return OpenUnderLinkRule(path, flags);
+}
+
+Result<FileDescriptor> OpenForReading(const std::string& path)
+{
+    return OpenUnderLinkRule(path, O_RDONLY);
 }
 
 namespace {
 
 // Any regular file, through any link: for files that are not the program's own.
-std::error_code OpenAnyRegular(const std::string& path, int& fd)
+Result<FileDescriptor> OpenAnyRegular(const std::string& path)
 {
-    fd = -1;
     if (path.empty())
-        return std::make_error_code(std::errc::no_such_file_or_directory);
+        return std::errc::no_such_file_or_directory;
     FileDescriptor file(OpenRetry(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
     if (file.Get() < 0)
         return LastError();
@@ -344,15 +366,14 @@ std::error_code OpenAnyRegular(const std::string& path, int& fd)
         return LastError();
     if (!S_ISREG(st.st_mode))
         return FileFault::NotRegularFile;
-    fd = file.Release();
-    return {};
+    return file;
 }
 
 } // namespace
 
-std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled)
+Result<std::size_t> ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size)
 {
-    filled = 0;
+    std::size_t filled = 0;
     while (filled < size) {
         const ssize_t n = ::pread(fd, buffer + filled, size - filled, static_cast<off_t>(offset + filled));
         if (n < 0) {
@@ -364,22 +385,23 @@ std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t s
             break;
         filled += static_cast<std::size_t>(n);
     }
-    return {};
+    return filled;
 }
 
 namespace {
 
-// Reads from the start of `fd` into `bytes`, at most `limit` bytes. The buffer is sized from
-// fstat, one byte over, so that reaching the end of the file needs no second buffer; a file
-// that grew since is read on in steps.
-std::error_code ReadFromStart(int fd, std::size_t limit, std::string& bytes)
+// At most `limit` bytes from the start of `fd`. The buffer is sized from fstat, one byte over,
+// so that reaching the end of the file needs no second buffer; a file that grew since is read
+// on in steps. The files of /proc tell no size: a page holds most of them.
+Result<std::string> ReadFromStart(int fd, std::size_t limit)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return LastError();
+    const std::size_t expected = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
     std::string content;
     try {
-        content.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 1));
+        content.resize(std::min(limit, expected));
         std::size_t filled = 0;
         for (;;) {
             if (filled == content.size()) {
@@ -388,54 +410,49 @@ std::error_code ReadFromStart(int fd, std::size_t limit, std::string& bytes)
                 content.resize(std::min<std::size_t>(limit, content.size() + 65536));
             }
             const std::size_t wanted = content.size() - filled;
-            std::size_t got = 0;
-            if (std::error_code error = ReadAt(fd, filled, content.data() + filled, wanted, got))
-                return error;
-            filled += got;
-            if (got < wanted)
+            const Result<std::size_t> got = ReadAt(fd, filled, content.data() + filled, wanted);
+            if (!got)
+                return got.error();
+            filled += *got;
+            if (*got < wanted)
                 break;
         }
         content.resize(filled);
     } catch (const std::bad_alloc&) {
-        return std::make_error_code(std::errc::not_enough_memory);
+        return std::errc::not_enough_memory;
     }
-    bytes = std::move(content);
-    return {};
+    return content;
 }
 
 } // namespace
 
-std::error_code ReadWholeDescriptor(int fd, std::string& bytes)
+Result<std::string> ReadWholeDescriptor(int fd)
 {
-    return ReadFromStart(fd, std::numeric_limits<std::size_t>::max(), bytes);
+    return ReadFromStart(fd, std::numeric_limits<std::size_t>::max());
 }
 
 Result<std::string> ReadWholeFile(const std::string& path, std::size_t limit)
 {
-    int raw = -1;
-    if (std::error_code error = OpenForReading(path, raw))
-        return error;
-    FileDescriptor fd(raw);
-    std::string bytes;
-    if (std::error_code error = ReadFromStart(fd.Get(), limit, bytes))
-        return error;
-    return bytes;
+    const Result<FileDescriptor> fd = OpenForReading(path);
+    if (!fd)
+        return fd.error();
+    return ReadFromStart(fd->Get(), limit);
 }
 
-std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes)
+Result<std::string> ReadSystemFile(const std::string& path, std::size_t limit)
 {
-    int raw = -1;
-    if (std::error_code error = OpenAnyRegular(path, raw))
-        return error;
-    FileDescriptor fd(raw);
-    return ReadFromStart(fd.Get(), limit, bytes);
+    const Result<FileDescriptor> fd = OpenAnyRegular(path);
+    if (!fd)
+        return fd.error();
+    return ReadFromStart(fd->Get(), limit);
 }
 
-std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
+Result<> ReplaceFile(const std::string& path, std::string_view bytes)
 {
-    std::string target;
-    if (std::error_code error = ResolveWritablePath(path, target))
-        return error;
+    const Result<std::string> resolved = ResolveWritablePath(path);
+    if (!resolved)
+        return resolved.error();
+    const std::string& target = *resolved;
 
     mode_t mode = 0666 & ~CurrentUmask();
     struct stat old {};
@@ -449,8 +466,8 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
 
     std::string temp;
     std::optional<DirectoryLock> lock;
-    if (std::error_code error = WriteNewFile(target, bytes, mode, temp, lock))
-        return error;
+    if (const Result<> written = WriteNewFile(target, bytes, mode, temp, lock); !written)
+        return written;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::error_code error = LastError();
         ::unlink(temp.c_str());
@@ -459,14 +476,9 @@ std::error_code ReplaceFile(const std::string& path, std::string_view bytes)
     return SyncDirectoryOf(target);
 }
 
-void InjectFaultForTesting(InjectedFault where, int error)
+void InjectDirectorySyncFaultForTesting(int error)
 {
-    g_injectedFaults[static_cast<int>(where)] = error;
-}
-
-int TakeInjectedFault(InjectedFault where)
-{
-    return g_injectedFaults[static_cast<int>(where)].exchange(0);
+    g_directorySyncFault = error;
 }
 
 std::string DescribeFileError(const std::string& path, std::error_code error)

@@ -58,16 +58,15 @@ void KernelThreadRegistry::SweepLocked()
     char buffer[kStatBufferSize];
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         Entry& entry = it->second;
-        bool gone = false;
-        auto stat = entry.statfd >= 0 ? ReadStat(entry.statfd, buffer, gone)
-                                      : ReadStatByPath(it->first, buffer, gone);
+        const Result<ProcStat> stat = entry.statfd >= 0 ? ReadStat(entry.statfd, buffer)
+                                                        : ReadStatByPath(it->first, buffer);
         if (stat && stat->starttime == entry.starttime) {
             entry.utime = stat->utime;
             entry.stime = stat->stime;
             ++it;
             continue;
         }
-        if (!stat && !gone && entry.statfd < 0) { // no descriptor free now: asked again later
+        if (!stat && !IsGone(stat.error()) && entry.statfd < 0) { // no descriptor free now: asked again later
             ++it;
             continue;
         }

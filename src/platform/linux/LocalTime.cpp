@@ -18,14 +18,14 @@ long CurrentUtcOffset()
     return local.tm_gmtoff;
 }
 
-bool FileTimeToLocal(FileTime t, LocalTime& out)
+Result<LocalTime> FileTimeToLocal(FileTime t)
 {
-    constexpr std::int64_t kPerSecond = 10'000'000;
+    constexpr auto kPerSecond = static_cast<std::int64_t>(kFileTimePerSecond);
     if (t > static_cast<FileTime>(std::numeric_limits<std::int64_t>::max()))
-        return false;
+        return std::errc::result_out_of_range;
     const std::int64_t local = static_cast<std::int64_t>(t) + CurrentUtcOffset() * kPerSecond;
     if (local < 0) // before 1601: no local time
-        return false;
+        return std::errc::result_out_of_range;
     const std::int64_t sinceUnixEpoch =
         local - static_cast<std::int64_t>(kUnixEpochAsFileTime);
     std::int64_t seconds = sinceUnixEpoch / kPerSecond;
@@ -34,14 +34,10 @@ bool FileTimeToLocal(FileTime t, LocalTime& out)
     time_t whole = static_cast<time_t>(seconds);
     tm broken{};
     if (!gmtime_r(&whole, &broken))
-        return false;
-    out.year = static_cast<unsigned>(broken.tm_year + 1900);
-    out.month = static_cast<unsigned>(broken.tm_mon + 1);
-    out.day = static_cast<unsigned>(broken.tm_mday);
-    out.hour = static_cast<unsigned>(broken.tm_hour);
-    out.minute = static_cast<unsigned>(broken.tm_min);
-    out.second = static_cast<unsigned>(broken.tm_sec);
-    return true;
+        return LastError();
+    return LocalTime{static_cast<unsigned>(broken.tm_year + 1900), static_cast<unsigned>(broken.tm_mon + 1),
+                     static_cast<unsigned>(broken.tm_mday), static_cast<unsigned>(broken.tm_hour),
+                     static_cast<unsigned>(broken.tm_min), static_cast<unsigned>(broken.tm_sec)};
 }
 
 } // namespace platform

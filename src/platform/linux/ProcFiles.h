@@ -7,8 +7,8 @@
 namespace platform::procfs {
 
 // Reads the stat file behind `fd` from its start and parses it. `comm` of the result points
-// into `buffer`. Sets `readFailed` when the read itself failed (for a /proc descriptor: the
-// process is gone), as opposed to a line that did not parse.
-std::optional<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize], bool& readFailed);
+// into `buffer`. Fails with ESRCH when the read itself fails (for a /proc descriptor: the
+// process is gone), with EBADMSG for a line that does not parse.
+Result<ProcStat> ReadStat(int fd, char (&buffer)[kStatBufferSize]);
 
 } // namespace platform::procfs

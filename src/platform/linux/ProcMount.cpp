@@ -2,6 +2,7 @@
 
 #include "linux/Capabilities.h"
 #include "linux/ProcFiles.h"
+#include "platform/FileIo.h"
 #include "platform/ProcessServices.h"
 
 #include <algorithm>
@@ -78,16 +79,16 @@ namespace platform {
 
 Result<bool> ProcHidesOtherUsers()
 {
-    std::string mountinfo;
-    if (!procfs::ReadWholeFile("/proc/self/mountinfo", mountinfo))
-        return LastError();
-    const std::optional<procfs::ProcMountOptions> options = procfs::ParseProcMount(mountinfo);
+    const Result<std::string> mountinfo = ReadSystemFile("/proc/self/mountinfo");
+    if (!mountinfo)
+        return mountinfo.error();
+    const std::optional<procfs::ProcMountOptions> options = procfs::ParseProcMount(*mountinfo);
     if (!options || !options->hidesProcesses)
         return false;
     // Whoever may trace every process sees them all (root does); so do the members of the
     // group that the gid= option names.
-    caps::CapabilitySets sets;
-    if (caps::GetCapabilities(sets) && (sets.effective & caps::Bit(CAP_SYS_PTRACE)))
+    if (const Result<caps::CapabilitySets> sets = caps::GetCapabilities();
+        sets && (sets->effective & caps::Bit(CAP_SYS_PTRACE)))
         return false;
     if (options->gid) {
         if (getegid() == *options->gid)

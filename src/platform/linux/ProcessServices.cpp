@@ -6,6 +6,7 @@
 #include "linux/DescriptorBudget.h"
 #include "linux/KernelThreadRegistry.h"
 #include "linux/ProcFiles.h"
+#include "platform/FileIo.h"
 
 #include <algorithm>
 #include <charconv>
@@ -45,18 +46,6 @@ bool PidfdReadable(int pidfd)
     return n > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR));
 }
 
-// Bytes below 0x20 and 0x7F become '?': a crafted file name must not be able to break a line
-// of the event log or of the window.
-std::string WithoutControlBytes(std::string text)
-{
-    for (char& c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '?';
-    }
-    return text;
-}
-
 // The target of an exe link of /proc (`path` relative to `dir`; an empty path reads the link
 // that `dir` is), without a trailing " (deleted)".
 Result<std::string> ReadExeTarget(int dir, const char* path)
@@ -81,23 +70,27 @@ Result<std::string> ReadExeTarget(int dir, const char* path)
 // link may be a newer process's if this one has gone: callers prove the identity.
 Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
 {
-    char path[64] = "";
-    if (exefd < 0)
-        std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
-    Result<std::string> target = ReadExeTarget(exefd >= 0 ? exefd : AT_FDCWD, path);
+    Result<std::string> target = exefd >= 0
+        ? ReadExeTarget(exefd, "")
+        : ReadExeTarget(AT_FDCWD, procfs::ProcessFilePath(pid, "exe").c_str());
     if (target || target.error() != std::errc::no_such_file_or_directory)
         return target;
-    std::snprintf(path, sizeof path, "/proc/%u/task", pid);
-    DIR* tasks = opendir(path);
+    const Result<procfs::ProcessDir> dir = procfs::ProcessDir::Open(pid);
+    if (!dir)
+        return target;
+    Result<FileDescriptor> taskFd = dir->OpenFile("task", O_RDONLY | O_DIRECTORY);
+    DIR* tasks = taskFd ? fdopendir(taskFd->Get()) : nullptr;
     if (!tasks)
         return target;
+    taskFd->Release(); // closedir closes it
     while (const dirent* entry = readdir(tasks)) {
         char* end = nullptr;
         const unsigned long tid = std::strtoul(entry->d_name, &end, 10);
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || *end != '\0' || tid == pid)
             continue;
-        std::snprintf(path, sizeof path, "/proc/%u/task/%lu/exe", pid, tid);
-        if (Result<std::string> thread = ReadExeTarget(AT_FDCWD, path)) {
+        char path[48];
+        std::snprintf(path, sizeof path, "task/%lu/exe", tid);
+        if (Result<std::string> thread = ReadExeTarget(dir->Fd(), path)) {
             closedir(tasks);
             return thread;
         }
@@ -106,12 +99,15 @@ Result<std::string> ReadExeLink(std::uint32_t pid, int exefd = -1)
     return target;
 }
 
+// The kernel's command name of `pid` (at most 15 bytes and a line break: one small read).
 bool ReadComm(std::uint32_t pid, std::string& name)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
-    if (!procfs::ReadWholeFile(path, name))
+    char text[64];
+    const Result<std::size_t> n =
+        procfs::ReadSmallFile(procfs::ProcessFilePath(pid, "comm").c_str(), text, sizeof text);
+    if (!n)
         return false;
+    name.assign(text, *n);
     if (!name.empty() && name.back() == '\n')
         name.pop_back();
     return !name.empty();
@@ -122,12 +118,27 @@ int PidfdOpen(std::uint32_t pid)
     return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u));
 }
 
-bool PidfdKill(int pidfd)
+Result<> PidfdKill(int pidfd)
 {
-    return syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u) == 0;
+    if (syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0u) != 0)
+        return LastError();
+    return {};
 }
 
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+// Opens file `name` of process `pid` by path; -1 with errno set on failure, a shortage of
+// descriptors noted.
+int OpenProcessFile(std::uint32_t pid, const char* name, int flags)
+{
+    const int fd = open(procfs::ProcessFilePath(pid, name).c_str(), flags | O_CLOEXEC);
+    if (fd < 0 && OutOfDescriptors(errno)) {
+        const int error = errno;
+        procfs::NoteDescriptorShortage();
+        errno = error;
+    }
+    return fd;
+}
 
 void CloseIfOpen(int fd)
 {
@@ -135,30 +146,105 @@ void CloseIfOpen(int fd)
         close(fd);
 }
 
+// The descriptors that ProcessHandle::Open gathers, -1 where none is open; closed by Close
+// unless the handle takes them.
+struct OpenedFiles {
+    int stat = -1, comm = -1, exe = -1, pid = -1;
+    int error = 0; // errno of the last open that failed
+
+    // Every descriptor a handle of its kind keeps.
+    bool Complete(bool kernelThread) const
+    {
+        return pid >= 0 && (kernelThread || (comm >= 0 && exe >= 0));
+    }
+    void Close()
+    {
+        for (int* fd : {&pid, &comm, &exe, &stat}) {
+            CloseIfOpen(*fd);
+            *fd = -1;
+        }
+    }
+};
+
+// Opens the stat file of `pid` into `files` and reads it. Each file of a handle is opened by
+// path, one open apiece: the proof after the pidfd makes them one process's files, so opening
+// the process's folder first would only add an open.
+Result<procfs::ProcStat> OpenStat(std::uint32_t pid, OpenedFiles& files, char (&buffer)[kStatBufferSize])
+{
+    files.stat = OpenProcessFile(pid, "stat", O_RDONLY);
+    if (files.stat < 0)
+        return LastError();
+    Result<procfs::ProcStat> stat = procfs::ReadStat(files.stat, buffer);
+    if (stat && stat->pid != pid)
+        stat = std::errc::no_such_process;
+    if (!stat)
+        files.Close();
+    return stat;
+}
+
+// The descriptors of the command name and of the exe link.
+void OpenNameFiles(std::uint32_t pid, OpenedFiles& files)
+{
+    files.comm = OpenProcessFile(pid, "comm", O_RDONLY);
+    files.error = files.comm < 0 ? errno : 0;
+    // The link itself, not its target: read again, it names the executable of the moment,
+    // without a walk through /proc (measured at about 0.6 of the cost of a read by path),
+    // and it reads as nothing once the process is gone, whatever took its identifier since.
+    files.exe = OpenProcessFile(pid, "exe", O_PATH | O_NOFOLLOW);
+    if (files.exe < 0)
+        files.error = errno;
+}
+
+// Opens the pidfd and reads the stat descriptor again: the stat of a process that has held
+// `pid` since it started at `startTicks`, or ESRCH.
+//
+// The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
+// process it was opened on and fails once that one has been reaped; so a read through it
+// after pidfd_open that still shows the same start time proves that the process held the
+// identifier throughout, and every descriptor opened meanwhile names it.
+Result<procfs::ProcStat> ReadAgainWithPidfd(std::uint32_t pid, std::uint64_t startTicks,
+                                            OpenedFiles& files, char (&buffer)[kStatBufferSize])
+{
+    files.pid = PidfdOpen(pid);
+    if (files.pid < 0)
+        files.error = errno;
+    const bool pidGone = files.pid < 0 && files.error == ESRCH;
+    Result<procfs::ProcStat> after = procfs::ReadStat(files.stat, buffer);
+    // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
+    // back as a new process once its row has been given a finish time. Without a pidfd to
+    // ask, it is taken for ended and met again on a later pass.
+    if (!after || after->starttime != startTicks || pidGone
+        || (IsExited(after->state) && (files.pid < 0 || PidfdReadable(files.pid))))
+        return std::errc::no_such_process;
+    return after;
+}
+
 // The stat of the process that a handle names: through its descriptor where it keeps one,
 // otherwise by path, where the identifier may have passed to a newer process (a different
-// start time), which means that the handle's process has gone.
-std::optional<procfs::ProcStat> ReadOwnStat(std::uint32_t pid, int statfd, std::uint64_t startTicks,
-                                            char (&buffer)[kStatBufferSize], bool& gone)
+// start time), which means that the handle's process has gone (ESRCH).
+Result<procfs::ProcStat> ReadOwnStat(std::uint32_t pid, int statfd, std::uint64_t startTicks,
+                                     char (&buffer)[kStatBufferSize])
 {
     if (statfd >= 0)
-        return procfs::ReadStat(statfd, buffer, gone);
-    auto stat = procfs::ReadStatByPath(pid, buffer, gone);
-    if (stat && stat->starttime != startTicks) {
-        gone = true;
-        return std::nullopt;
-    }
+        return procfs::ReadStat(statfd, buffer);
+    Result<procfs::ProcStat> stat = procfs::ReadStatByPath(pid, buffer);
+    if (stat && stat->starttime != startTicks)
+        return std::errc::no_such_process;
     return stat;
 }
 
 } // namespace
 
-bool EnumProcesses(std::vector<std::uint32_t>& pids)
+Result<std::vector<std::uint32_t>> EnumProcesses()
 {
-    pids.clear();
+    std::vector<std::uint32_t> pids;
     DIR* dir = opendir("/proc");
-    if (!dir)
-        return false;
+    if (!dir) {
+        const std::error_code error = LastError();
+        if (OutOfDescriptors(error.value()))
+            procfs::NoteDescriptorShortage();
+        return error;
+    }
     const std::vector<std::uint32_t> folded =
         KernelThreadRegistry::Instance().RegisteredForEnumeration();
     while (const dirent* entry = readdir(dir)) {
@@ -175,7 +261,7 @@ bool EnumProcesses(std::vector<std::uint32_t>& pids)
         pids.push_back(pid);
     }
     closedir(dir);
-    return true;
+    return pids;
 }
 
 std::optional<TaskMark> ParseTaskMark(std::string_view loadavg)
@@ -218,16 +304,15 @@ std::optional<TaskMark> ReadTaskMark()
     if (!ProcCountsLikeThisProgram())
         return std::nullopt;
     char text[128];
-    bool gone = false;
-    const long n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text, gone);
-    if (n <= 0)
-        return std::nullopt;
-    return ParseTaskMark({text, static_cast<std::size_t>(n)});
+    const Result<std::size_t> n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text);
+    if (!n)
+        return std::nullopt; // every update lists then
+    return ParseTaskMark({text, *n});
 }
 
 } // namespace
 
-bool ProcessListing::Update()
+Result<> ProcessListing::Update()
 {
     // Read before the list, so that a task made while the list is read changes the next mark.
     const std::optional<TaskMark> mark = ReadTaskMark();
@@ -237,38 +322,31 @@ bool ProcessListing::Update()
         std::erase_if(m_pids, [&](std::uint32_t pid) {
             return std::binary_search(folded.begin(), folded.end(), pid);
         });
-        return true;
+        return {};
     }
     m_listed.reset();
     m_kept = 0;
     ++m_listings;
-    if (!EnumProcesses(m_pids))
-        return false;
+    Result<std::vector<std::uint32_t>> listed = EnumProcesses();
+    if (!listed) {
+        m_pids.clear();
+        return listed.error();
+    }
+    m_pids = std::move(*listed);
     m_listed = mark;
-    return true;
+    return {};
 }
 
 std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
 {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-    int statfd = open(path, O_RDONLY | O_CLOEXEC);
-    if (statfd < 0) {
-        if (OutOfDescriptors(errno))
-            procfs::NoteDescriptorShortage();
-        return nullptr;
-    }
-
+    OpenedFiles files;
     char buffer[kStatBufferSize];
-    bool readFailed = false;
-    auto before = procfs::ReadStat(statfd, buffer, readFailed);
-    if (!before || before->pid != pid) {
-        close(statfd);
+    const Result<procfs::ProcStat> before = OpenStat(pid, files, buffer);
+    if (!before)
         return nullptr;
-    }
     const bool kernelThread = (before->flags & procfs::kPfKthread) != 0;
     if (kernelThread && pid != kKthreaddPid) {
-        KernelThreadRegistry::Instance().Add(pid, statfd, before->starttime, before->utime,
+        KernelThreadRegistry::Instance().Add(pid, files.stat, before->starttime, before->utime,
                                              before->stime);
         return nullptr;
     }
@@ -277,45 +355,17 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
     // descriptor nor the one of its exe link.
     const int wanted = kernelThread ? 2 : 4;
     bool keep = procfs::TryHoldDescriptors(wanted);
-    int commfd = -1;
-    int exefd = -1;
-    int openError = 0;
-    if (keep && !kernelThread) {
-        std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
-        commfd = open(path, O_RDONLY | O_CLOEXEC);
-        openError = commfd < 0 ? errno : 0;
-        // The link itself, not its target: read again, it names the executable of the moment,
-        // without a walk through /proc (measured at about 0.6 of the cost of a read by path),
-        // and it reads as nothing once the process is gone, whatever took its identifier since.
-        std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
-        exefd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (exefd < 0)
-            openError = errno;
-    }
-    // The pidfd names whichever process holds `pid` now. The stat descriptor reads only the
-    // process it was opened on and fails once that one has been reaped; so a read through it
-    // after pidfd_open that still shows the same start time proves that the process held the
-    // identifier throughout, and every descriptor opened meanwhile names it.
-    int pidfd = PidfdOpen(pid);
-    if (pidfd < 0)
-        openError = errno;
-    const bool pidGone = pidfd < 0 && openError == ESRCH;
-    auto after = procfs::ReadStat(statfd, buffer, readFailed);
-    // A zombie has ended: it waits only for its parent to collect it. Opened, it would come
-    // back as a new process once its row has been given a finish time. Without a pidfd to
-    // ask, it is taken for ended and met again on a later pass.
-    if (!after || after->starttime != before->starttime || pidGone
-        || (IsExited(after->state) && (pidfd < 0 || PidfdReadable(pidfd)))) {
-        CloseIfOpen(pidfd);
-        CloseIfOpen(commfd);
-        CloseIfOpen(exefd);
-        close(statfd);
+    if (keep && !kernelThread)
+        OpenNameFiles(pid, files);
+    const Result<procfs::ProcStat> after = ReadAgainWithPidfd(pid, before->starttime, files, buffer);
+    if (!after) {
+        files.Close();
         if (keep)
             procfs::ReleaseDescriptors(wanted);
         return nullptr;
     }
-    if (keep && (pidfd < 0 || (!kernelThread && (commfd < 0 || exefd < 0)))) {
-        if (OutOfDescriptors(openError)) // the limit is shared with the rest of the program
+    if (keep && !files.Complete(kernelThread)) {
+        if (OutOfDescriptors(files.error)) // the limit is shared with the rest of the program
             procfs::NoteDescriptorShortage();
         procfs::ReleaseDescriptors(wanted);
         keep = false;
@@ -323,27 +373,32 @@ std::unique_ptr<ProcessHandle> ProcessHandle::Open(std::uint32_t pid)
 
     std::unique_ptr<ProcessHandle> handle(new ProcessHandle);
     handle->m_pid = pid;
-    if (keep) {
-        handle->m_pidfd = pidfd;
-        handle->m_statfd = statfd;
-        handle->m_commfd = commfd;
-        handle->m_exefd = exefd;
-    } else {
-        // Kept none: every later read goes by path and is proven by the start time.
-        CloseIfOpen(pidfd);
-        CloseIfOpen(commfd);
-        CloseIfOpen(exefd);
-        close(statfd);
-    }
-    handle->m_kthreadd = kernelThread;
-    handle->m_startTicks = after->starttime;
-    const std::size_t commLength = std::min(after->comm.size(), sizeof handle->m_comm - 1);
-    std::memcpy(handle->m_comm, after->comm.data(), commLength);
-    const FileTime boot = procfs::BootTime();
-    handle->m_times.creation = boot ? boot + procfs::TicksToFileTime(after->starttime) : 0;
-    handle->m_times.kernel = procfs::TicksToFileTime(after->stime);
-    handle->m_times.user = procfs::TicksToFileTime(after->utime);
+    if (keep)
+        handle->KeepDescriptors(files.pid, files.stat, files.comm, files.exe);
+    else // kept none: every later read goes by path and is proven by the start time
+        files.Close();
+    handle->SetFirstStat(kernelThread, *after);
     return handle;
+}
+
+void ProcessHandle::KeepDescriptors(int pidfd, int statfd, int commfd, int exefd)
+{
+    m_pidfd = pidfd;
+    m_statfd = statfd;
+    m_commfd = commfd;
+    m_exefd = exefd;
+}
+
+void ProcessHandle::SetFirstStat(bool kernelThread, const procfs::ProcStat& stat)
+{
+    m_kthreadd = kernelThread;
+    m_startTicks = stat.starttime;
+    const std::size_t commLength = std::min(stat.comm.size(), sizeof m_comm - 1);
+    std::memcpy(m_comm, stat.comm.data(), commLength);
+    const FileTime boot = procfs::BootTime();
+    m_times.creation = boot ? boot + procfs::TicksToFileTime(stat.starttime) : 0;
+    m_times.kernel = procfs::TicksToFileTime(stat.stime);
+    m_times.user = procfs::TicksToFileTime(stat.utime);
 }
 
 ProcessHandle::~ProcessHandle()
@@ -416,27 +471,22 @@ int ProcessHandle::OpenPidfdForMoment() const
     return pidfd;
 }
 
-bool ProcessHandle::GetTimes(ProcessTimes& out)
+Result<ProcessTimes> ProcessHandle::GetTimes()
 {
-    if (m_ended) {
-        out = m_times;
-        return true;
-    }
+    if (m_ended)
+        return m_times;
     char buffer[kStatBufferSize];
-    bool gone = false;
-    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
+    const Result<procfs::ProcStat> stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer);
     if (!stat) {
         // A failed read means the process has been reaped; a kept pidfd confirms it.
-        if (!gone || (m_pidfd >= 0 && !PidfdReadable(m_pidfd)))
-            return false;
+        if (!procfs::IsGone(stat.error()) || (m_pidfd >= 0 && !PidfdReadable(m_pidfd)))
+            return stat.error();
         MarkEnded();
-        out = m_times;
-        return true;
+        return m_times;
     }
     if (stat->starttime != m_startTicks) { // cannot happen for a /proc descriptor
         MarkEnded();
-        out = m_times;
-        return true;
+        return m_times;
     }
 
     std::uint64_t utime = stat->utime;
@@ -454,8 +504,7 @@ bool ProcessHandle::GetTimes(ProcessTimes& out)
     // pidfd tells whether the whole process has ended.
     if (IsExited(stat->state) && Exited())
         MarkEnded();
-    out = m_times;
-    return true;
+    return m_times;
 }
 
 bool ProcessHandle::StillSameProcess() const
@@ -463,8 +512,7 @@ bool ProcessHandle::StillSameProcess() const
     if (m_ended)
         return false;
     char buffer[kStatBufferSize];
-    bool gone = false;
-    auto stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer, gone);
+    const Result<procfs::ProcStat> stat = ReadOwnStat(m_pid, m_statfd, m_startTicks, buffer);
     return stat && stat->starttime == m_startTicks;
 }
 
@@ -479,10 +527,8 @@ bool ProcessHandle::CommandNameChanged()
             n = pread(m_commfd, text, sizeof text, 0);
         } while (n < 0 && errno == EINTR);
     } else {
-        char path[32];
-        std::snprintf(path, sizeof path, "/proc/%u/comm", m_pid);
-        bool gone = false;
-        n = procfs::ReadSmallFile(path, text, sizeof text, gone);
+        const procfs::ProcessFilePath path(m_pid, "comm");
+        n = static_cast<long>(procfs::ReadSmallFile(path.c_str(), text, sizeof text).value_or(0));
     }
     if (n <= 0)
         return false;
@@ -521,7 +567,7 @@ std::string ProcessHandle::BaseName() const
     if (m_ended)
         return {};
     if (m_kthreadd)
-        return "unknown";
+        return std::string(kUnknownName);
     // Both files are read by identifier; a read of the handle's own descriptor afterwards
     // proves that the identifier still belonged to this process while they were read.
     if (Result<std::string> exe = ReadExeLink(m_pid); exe && StillSameProcess()) {
@@ -535,7 +581,7 @@ std::string ProcessHandle::BaseName() const
     std::string text;
     if (ReadComm(m_pid, text) && StillSameProcess())
         return WithoutControlBytes(std::move(text));
-    return "unknown";
+    return std::string(kUnknownName);
 }
 
 std::string ProcessHandle::FilePath() const
@@ -547,16 +593,15 @@ std::string ProcessHandle::FilePath() const
     return {};
 }
 
-Result<bool> ProcessHandle::Kill()
+Result<> ProcessHandle::Kill()
 {
     if (m_ended)
-        return false;
+        return std::errc::no_such_process;
     const int pidfd = m_pidfd >= 0 ? m_pidfd : OpenPidfdForMoment();
     if (pidfd < 0)
-        return false;
-    Result<bool> sent = PidfdKill(pidfd);
-    const bool refused = !*sent && errno == EPERM;
-    if (refused)
+        return std::errc::no_such_process;
+    Result<> sent = PidfdKill(pidfd);
+    if (sent.error() == std::errc::operation_not_permitted)
         sent = caps::WithCapabilityRaised(CAP_KILL, [pidfd] { return PidfdKill(pidfd); });
     if (pidfd != m_pidfd)
         close(pidfd);
@@ -586,11 +631,11 @@ std::error_code make_error_code(PrivilegeError error)
     return {static_cast<int>(error), PrivilegeCategory()};
 }
 
-std::unique_ptr<ExitWatch> ExitWatch::Create()
+Result<std::unique_ptr<ExitWatch>> ExitWatch::Create()
 {
     const int fd = epoll_create1(EPOLL_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return LastError();
     std::unique_ptr<ExitWatch> watch(new ExitWatch);
     watch->m_epoll = fd;
     return watch;
@@ -602,17 +647,19 @@ ExitWatch::~ExitWatch()
         close(m_epoll);
 }
 
-bool ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
+Result<> ExitWatch::Add(const ProcessHandle& handle, std::uint64_t key)
 {
-    if (handle.m_ended || handle.m_pidfd < 0)
-        return false;
+    if (handle.m_ended)
+        return std::errc::no_such_process;
+    if (handle.m_pidfd < 0)
+        return std::errc::bad_file_descriptor;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = key;
     if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, handle.m_pidfd, &event) != 0)
-        return false;
+        return LastError();
     ++m_watched;
-    return true;
+    return {};
 }
 
 void ExitWatch::Remove(const ProcessHandle& handle)
@@ -637,11 +684,21 @@ void ExitWatch::TakeEnded(std::vector<std::uint64_t>& keys)
         keys.push_back(m_events[static_cast<std::size_t>(i)].data.u64);
 }
 
+std::string WithoutControlBytes(std::string text)
+{
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 FileTime GetSystemTimeAsFileTime()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    return kUnixEpochAsFileTime + static_cast<FileTime>(now.tv_sec) * 10'000'000 +
+    return kUnixEpochAsFileTime + static_cast<FileTime>(now.tv_sec) * kFileTimePerSecond +
            static_cast<FileTime>(now.tv_nsec) / 100;
 }
 
@@ -662,24 +719,28 @@ std::uint64_t FileLimit()
     return limit.rlim_cur;
 }
 
-void RaiseFileLimit()
+Result<> RaiseFileLimit()
 {
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max)
-        return;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return LastError();
+    if (limit.rlim_cur == limit.rlim_max)
+        return {};
     rlimit raised = limit;
     raised.rlim_cur = limit.rlim_max;
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-        return;
+        return {};
     // An unlimited hard limit cannot be the soft one: the kernel caps it at fs.nr_open.
-    std::string text;
-    if (!procfs::ReadWholeFile("/proc/sys/fs/nr_open", text))
-        return;
-    rlim_t nrOpen = std::strtoull(text.c_str(), nullptr, 10);
-    if (nrOpen > limit.rlim_cur) {
-        raised.rlim_cur = std::min(nrOpen, limit.rlim_max);
-        setrlimit(RLIMIT_NOFILE, &raised);
-    }
+    const Result<std::string> text = ReadSystemFile("/proc/sys/fs/nr_open");
+    if (!text)
+        return text.error();
+    rlim_t nrOpen = std::strtoull(text->c_str(), nullptr, 10);
+    if (nrOpen <= limit.rlim_cur) // as high as the kernel lets it be already
+        return {};
+    raised.rlim_cur = std::min(nrOpen, limit.rlim_max);
+    if (setrlimit(RLIMIT_NOFILE, &raised) != 0)
+        return LastError();
+    return {};
 }
 
 } // namespace platform

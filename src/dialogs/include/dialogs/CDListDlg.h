@@ -5,11 +5,12 @@
 // closed; a deletion that fails is told, and the lines show what the file holds. It cannot add
 // entries. The lines are a view over a copy of the list (any length shows at once).
 
+#include "platform/Result.h"
+
 #include <QDialog>
 
 #include <functional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 class DisabledEntriesModel;
@@ -24,10 +25,10 @@ public:
 
     // Set by the creator before the dialog is shown (the monitor's DisabledEntries and
     // RemoveDisabledAt): the entries in list order as the file holds them now, and the
-    // deletion of the entry `name` shown at line `index`, which returns why it failed. m_path
+    // deletion of the entry `name` shown at line `index`, which fails with the reason. m_path
     // is the list's file, named when a deletion fails.
     std::function<std::vector<std::string>()> m_readEntries;
-    std::function<std::error_code(std::size_t index, const std::string& name)> m_removeAt;
+    std::function<Result<>(std::size_t index, const std::string& name)> m_removeAt;
     std::string m_path;
 
     // Not sorted: line i is entry i, which OnDelete relies on.

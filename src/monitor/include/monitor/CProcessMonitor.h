@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -98,9 +99,9 @@ public:
     SettingsRecord GetSettings() const;
     void SetSettings(const SettingsRecord& settings);
     // The event-log switch (no banner either way), in order with the entries queued before. A
-    // log that cannot be opened stays off and the reason is returned; so does a log whose
-    // writer the disk has held for kLogWait (StorageFault::LogBusy).
-    std::error_code StartEventLog();
+    // log that cannot be opened stays off and fails with the reason; so does a log whose writer
+    // the disk has held for kLogWait (StorageFault::LogBusy).
+    Result<> StartEventLog();
     void StopEventLog();
     // Runs `operation` on this thread, on the log's path, with the log closed once the entries
     // queued before are written, and opens it again afterwards if it was open; the entries
@@ -113,15 +114,15 @@ public:
     // The commands on a row of the table (the window's selection mark), under m_lock; a
     // negative or unknown row does nothing, and so does the kill of an ended row.
     void KillSelected(int row);
-    // DisableSelected returns why the name could not be added to the list on disk (the process
-    // is killed all the same).
-    std::error_code DisableSelected(int row);
+    // DisableSelected fails with the reason the name could not be added to the list on disk
+    // (the process is killed all the same).
+    Result<> DisableSelected(int row);
 
     // The disabled list's entries in order, read again first when another copy of the program
     // changed the file; the dialog's Delete: the entry `name` shown at `index` removed from the
     // list on disk under its lock (CDisabledList::Remove), under m_lock; the list's path.
     std::vector<std::string> DisabledEntries();
-    std::error_code RemoveDisabledAt(std::size_t index, const std::string& name);
+    Result<> RemoveDisabledAt(std::size_t index, const std::string& name);
     std::string DisabledListPath() const;
     // The event log's path (for telling why it could not be opened).
     std::string EventLogPath() const;
@@ -168,6 +169,10 @@ private:
     // A live row whose process runs another executable than the row names (exec keeps the
     // identifier) is finished, and the new program is met as at first sight.
     void FollowExec(int row);
+    // Reads the name of a row that has only a stand-in for one (its process met before it
+    // could be named), and shows its start; false when the process was killed instead, its
+    // name being on the disabled list.
+    bool NameRow(int row, platform::ProcessHandle& handle);
     // Whether the row's process may have begun another program since the last pass: its
     // command name changed, or, when the sweep's share of the row is due, its executable.
     bool ExecutableChanged(int row, platform::ProcessHandle& handle);
@@ -189,7 +194,14 @@ private:
     void RefreshRows();
     void EndRows();
     void SampleShownRows();
-    bool SampleTimes(int row, ProcessRecord& record, platform::ProcessTimes& times);
+    // Samples the times of the rows in [first, last] not sampled in the previous pass, the
+    // start of their first interval; true when any was.
+    bool SampleUnsampledRows(int first, int last);
+    // The load of a row sampled in the previous pass, over the interval since.
+    void MeasureLoad(int row, ProcessRecord& record);
+    // The times of a live row's process; nothing when they cannot be read now, or when the
+    // process has ended (the row is ended here).
+    std::optional<platform::ProcessTimes> SampleTimes(int row, ProcessRecord& record);
     void WriteLines();
     int ImageFor(const std::string& path);
 

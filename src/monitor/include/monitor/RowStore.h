@@ -132,6 +132,9 @@ struct StoredRow {
         kUnnamed = 1u << 2,    // its name is "unknown": the process could not be named
         kStartShown = 1u << 3, // the start time is shown (not before the row has a name)
         kLoadShown = 1u << 4,  // a load has been measured and is shown
+        // its name is "unknown" or "System", which stand in for one not read: the name is
+        // read again at every pass
+        kStandInName = 1u << 5,
     };
 
     StoredRow(std::uint32_t pid_, platform::FileTime creation_, std::uint32_t name_,

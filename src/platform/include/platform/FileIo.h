@@ -1,7 +1,7 @@
 #pragma once
 // Opening, reading and atomic whole-file replacement for the files of the program directory
 // (the settings, the disabled list and the event log, in the storage layer) and of the watch
-// service; ReadFilePrefix reads the system's files (desktop entries).
+// service; ReadSystemFile reads the system's files (/proc, desktop entries).
 //
 // The rules every read and write of these files follows:
 // - A symbolic link is read or written through only when every link on the way and the file it
@@ -10,8 +10,11 @@
 //   the program reads or writes. The user's own links keep working.
 // - Only regular files are read or written: the open never blocks (a FIFO or a device in a
 //   file's place neither hangs the caller nor receives anything; FileFault::NotRegularFile).
-// Failures are values: an empty std::error_code is success; otherwise the system's reason (or
-// one of the FileFault reasons), which callers show with the file's path.
+// Failures are Result values: the system's reason (or one of the FileFault reasons), which
+// callers show with the file's path.
+
+#include "platform/FileDescriptor.h"
+#include "platform/Result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,39 +33,34 @@ std::error_code make_error_code(FileFault fault);
 template <>
 struct std::is_error_code_enum<FileFault> : std::true_type {};
 
-// platform/Result.h, included where a Result is used: declared only here, so that this header
-// brings no LastError() beside the one a user of it may have of its own.
-template <class T>
-class Result;
-
 // The path a write to `path` lands on: `path` itself, or when it is a symbolic link, the end
 // of its chain of links, provided the rule above allows it. A dangling link of the user's
 // own names the file that a write would create.
-std::error_code ResolveWritablePath(const std::string& path, std::string& target);
+Result<std::string> ResolveWritablePath(const std::string& path);
 
 // Opens `path` for writing: `flags` holds O_WRONLY or O_RDWR and any of O_CREAT, O_APPEND (a
 // file is created with 0666 less the umask). Only a regular file under the link rule; the
-// descriptor (close-on-exec, blocking writes) goes to `fd`, which stays -1 on failure.
-std::error_code OpenForWriting(const std::string& path, int flags, int& fd);
-// Opens a regular file for reading under the link rule; `fd` as above. A missing file gives
-// ENOENT.
-std::error_code OpenForReading(const std::string& path, int& fd);
+// descriptor is close-on-exec and its writes block.
+Result<FileDescriptor> OpenForWriting(const std::string& path, int flags);
+// Opens a regular file for reading under the link rule. A missing file gives ENOENT.
+Result<FileDescriptor> OpenForReading(const std::string& path);
 
 // The bytes of the regular file `path` from its start, at most `limit` of them, opened as
 // OpenForReading does. A missing file gives ENOENT; a content that cannot be held in memory,
 // ENOMEM.
 Result<std::string> ReadWholeFile(const std::string& path,
                                   std::size_t limit = std::numeric_limits<std::size_t>::max());
-// Fills `buffer` with the bytes of `fd` from `offset` on, as far as the file goes; `filled`
-// gets how many came (fewer than `size` only at the end of the file).
-std::error_code ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size, std::size_t& filled);
-// Reads every byte from the start of the open descriptor `fd` into `bytes`.
-std::error_code ReadWholeDescriptor(int fd, std::string& bytes);
-// Reads at most `limit` bytes from the start of the regular file `path`: enough to tell a file
-// of a fixed size from any other, whatever the file's real length. For the system's files
-// (desktop entries): any symbolic link is followed; the program's own files are read with
-// ReadWholeFile.
-std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::string& bytes);
+// Fills `buffer` with the bytes of `fd` from `offset` on, as far as the file goes; the value
+// is how many came (fewer than `size` only at the end of the file).
+Result<std::size_t> ReadAt(int fd, std::uint64_t offset, char* buffer, std::size_t size);
+// Every byte from the start of the open descriptor `fd`.
+Result<std::string> ReadWholeDescriptor(int fd);
+// The bytes of the regular file `path` from its start, at most `limit` of them (a limit tells a
+// file of a fixed size from any other, whatever the file's real length). For the system's
+// files (/proc, desktop entries): any symbolic link is followed; the program's own files are
+// read with ReadWholeFile.
+Result<std::string> ReadSystemFile(const std::string& path,
+                                   std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // Replaces `path` with exactly `bytes`: a new file in the same directory is written, flushed
 // to the disk and put in the old one's place, so a reader sees either the old file or the new
@@ -75,15 +73,12 @@ std::error_code ReadFilePrefix(const std::string& path, std::size_t limit, std::
 // and that failure is returned too. A symbolic link is followed under the rule above, so the
 // link stays and its target is replaced. The new file keeps the old file's permission bits, or
 // gets 0666 less the umask when there was none.
-std::error_code ReplaceFile(const std::string& path, std::string_view bytes);
+Result<> ReplaceFile(const std::string& path, std::string_view bytes);
 
-// Fault injection for tests: the next flush of a folder after a replacement, or the next close
-// of the event log, fails with `error`, as only a failing disk or a network filesystem makes
-// them fail. Never used by the program.
-enum class InjectedFault { DirectorySync, LogClose, Count };
-void InjectFaultForTesting(InjectedFault where, int error);
-// The error injected at `where`, taken (0 when none).
-int TakeInjectedFault(InjectedFault where);
+// Fault injection for tests: the next flush of a folder after a replacement fails with
+// `error`, as only a failing disk or a network filesystem makes it fail. Never used by the
+// program.
+void InjectDirectorySyncFaultForTesting(int error);
 
 // "<path>: <reason>", the form in which a failure on a file is shown.
 std::string DescribeFileError(const std::string& path, std::error_code error);

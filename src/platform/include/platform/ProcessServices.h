@@ -4,7 +4,8 @@
 //
 // Times are FileTime values: 64-bit counts of 100-nanosecond units since 1601-01-01 UTC.
 // Every call about another process may fail because that process has ended meanwhile: that
-// is the normal, silent "cannot be opened" / "cannot be read" path, never an error report.
+// is the normal, silent "cannot be opened" / "cannot be read" path, which the caller is given
+// (ENOENT, ESRCH) and never reports.
 
 #include "platform/Result.h"
 
@@ -18,11 +19,21 @@
 struct epoll_event;
 
 namespace platform {
+namespace procfs {
+struct ProcStat;
+}
 
 using FileTime = std::uint64_t;
 
+// FileTime units in a second.
+constexpr FileTime kFileTimePerSecond = 10'000'000;
 // Difference between 1601-01-01 and 1970-01-01 in 100-ns units.
 constexpr FileTime kUnixEpochAsFileTime = 116444736000000000ULL;
+
+// The name of a process that could not be named, and the name a row takes when its process
+// still cannot be named at a later pass (a kernel process, say).
+constexpr std::string_view kUnknownName = "unknown";
+constexpr std::string_view kSystemName = "System";
 
 struct ProcessTimes {
     FileTime creation = 0; // 0 when not known
@@ -33,9 +44,9 @@ struct ProcessTimes {
 
 // Lists the process identifiers of this machine (the numeric entries of /proc: processes,
 // not threads), in the order the system gives them, without cap. Kernel threads already
-// known to be folded into kthreadd (see ProcessHandle::Open) are left out.
-// Returns false, with `pids` empty, when the list cannot be read at all.
-bool EnumProcesses(std::vector<std::uint32_t>& pids);
+// known to be folded into kthreadd (see ProcessHandle::Open) are left out. Fails when /proc
+// cannot be listed at all.
+Result<std::vector<std::uint32_t>> EnumProcesses();
 
 // What the kernel tells in one small read of the tasks it has made: the last process
 // identifier it gave out and the number of tasks (processes and threads) it holds. A task
@@ -63,8 +74,8 @@ class ProcessListing {
 public:
     static constexpr int kKeptUpdates = 20; // ten seconds at the monitor's pace
 
-    // Brings Pids() up to date. Returns false, with Pids() empty, when the list cannot be read.
-    bool Update();
+    // Brings Pids() up to date. Fails, with Pids() empty, when the list cannot be read.
+    Result<> Update();
     // The processes as EnumProcesses gives them.
     const std::vector<std::uint32_t>& Pids() const { return m_pids; }
     // How many updates read /proc's list.
@@ -108,8 +119,8 @@ public:
     // the exit is seen (the process is gone, a zombie, or its pidfd is readable) the exit
     // time becomes the current system time, the descriptors are released and the last
     // times read are kept; every later call returns those same times and succeeds.
-    // Returns false only when a live process's times cannot be read; `out` is then untouched.
-    bool GetTimes(ProcessTimes& out);
+    // Fails only when a live process's times cannot be read.
+    Result<ProcessTimes> GetTimes();
 
     // True once the exit has been seen (descriptors released).
     bool HasEnded() const;
@@ -151,14 +162,17 @@ public:
     // checked by the start time, on a handle that keeps none), never by bare identifier. On
     // EPERM, when CAP_KILL is permitted but not effective, raises it in the calling thread
     // alone (capabilities are per thread on Linux) for one more attempt and drops it again at
-    // once. The value tells whether the signal was delivered (the program reports nothing
-    // either way); false for an ended handle. Fails only when CAP_KILL could not be dropped
-    // again (see PrivilegeError): that the caller must tell.
-    Result<bool> Kill();
+    // once. Fails when the signal was not delivered: ESRCH for an ended handle or a process
+    // that has gone, EPERM when it was refused (also after the retry); and with a
+    // PrivilegeError when CAP_KILL could not be dropped again, which the caller must tell.
+    Result<> Kill();
 
 private:
     friend class ExitWatch;
     ProcessHandle() = default;
+    // The steps of Open: the descriptors it kept, and what the stat read at open tells.
+    void KeepDescriptors(int pidfd, int statfd, int commfd, int exefd);
+    void SetFirstStat(bool kernelThread, const procfs::ProcStat& stat);
     void MarkEnded();
     bool StillSameProcess() const;
     bool Exited() const; // the whole thread group has exited (asked when stat shows a zombie)
@@ -191,15 +205,16 @@ std::error_code make_error_code(PrivilegeError error);
 // Not thread-safe by itself: the owner serialises calls.
 class ExitWatch {
 public:
-    // Null when no epoll set can be had (descriptors exhausted).
-    static std::unique_ptr<ExitWatch> Create();
+    // Fails when no epoll set can be had (descriptors exhausted).
+    static Result<std::unique_ptr<ExitWatch>> Create();
     ~ExitWatch();
     ExitWatch(const ExitWatch&) = delete;
     ExitWatch& operator=(const ExitWatch&) = delete;
 
-    // Watches the handle's process under `key`. False when it cannot be watched (an ended
-    // handle, or the set refuses it): the caller then learns of the exit from GetTimes.
-    bool Add(const ProcessHandle& handle, std::uint64_t key);
+    // Watches the handle's process under `key`. Fails when it cannot be watched (an ended
+    // handle, one that keeps no pidfd, or the set refuses it): the caller then learns of the
+    // exit from GetTimes.
+    Result<> Add(const ProcessHandle& handle, std::uint64_t key);
     // Stops watching a handle that Add took; call before the handle is closed.
     void Remove(const ProcessHandle& handle);
     // Appends the keys of the watched processes that have ended. A key comes again at every
@@ -224,10 +239,15 @@ unsigned ProcessorCount();
 struct LocalTime {
     unsigned year, month, day, hour, minute, second;
 };
-bool FileTimeToLocal(FileTime t, LocalTime& out);
+// Fails for a time before 1601 or past the year the C library can tell (ERANGE, EOVERFLOW).
+Result<LocalTime> FileTimeToLocal(FileTime t);
 
 // Offset from UTC in force now, in seconds (tm_gmtoff of localtime_r of the current time).
 long CurrentUtcOffset();
+
+// `text` with its control bytes (below 0x20, and 0x7F) turned into '?': a name from a file or
+// from another process, however crafted, must stay on one line of a log, a list or the window.
+std::string WithoutControlBytes(std::string text);
 
 // Icon name for an executable, from the desktop entries (/usr/share/applications,
 // ~/.local/share/applications, $XDG_DATA_DIRS): the entry whose TryExec or Exec program is
@@ -241,8 +261,9 @@ std::string FindIconName(const std::string& executablePath);
 Result<bool> ProcHidesOtherUsers();
 
 // Raises the soft RLIMIT_NOFILE to the hard limit (each live process's handle keeps four
-// descriptors). The program calls it once at start.
-void RaiseFileLimit();
+// descriptors). The program calls it once at start; when it fails, the handles keep fewer
+// descriptors (see DescriptorsRanShort).
+Result<> RaiseFileLimit();
 
 // The soft RLIMIT_NOFILE in force now (UINT64_MAX when unlimited).
 std::uint64_t FileLimit();

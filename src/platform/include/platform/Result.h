@@ -42,6 +42,7 @@ public:
     const T* operator->() const { return &value(); }
     // The value, or `fallback` on failure.
     T value_or(T fallback) const& { return has_value() ? value() : std::move(fallback); }
+    T value_or(T fallback) && { return has_value() ? std::move(value()) : std::move(fallback); }
 
     // Empty on success.
     std::error_code error() const { return has_value() ? std::error_code() : std::get<1>(m_state); }

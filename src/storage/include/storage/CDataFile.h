@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <vector>
 
 struct SettingsRecord {
     std::int32_t eventLogOn = 0;      // 0 off, non-zero on
@@ -33,14 +31,10 @@ public:
     // The file's first kSize + 1 bytes at most (enough to tell a record from any other file),
     // read under the link rule of FileIo.h; ENOENT for an empty path or a missing file.
     Result<std::string> Read() const;
-    // Read() into `buffer`; returns the number of bytes read, 0 when the path is empty, the
-    // file is missing, unreadable, empty or not a regular file.
-    std::size_t ReadAll(std::vector<unsigned char>& buffer) const;
     // Writes `size` bytes to a temporary file beside m_path, flushes it and renames it over
-    // the old file; a failure leaves the old file whole. Nothing for an empty path, null
-    // data or size 0. Returns whether the file was replaced; `error`, when given, gets the
-    // reason it was not.
-    bool WriteAll(const void* data, std::size_t size, std::error_code* error = nullptr) const;
+    // the old file; a failure leaves the old file whole. Nothing is written for an empty path
+    // (ENOENT), null data or size 0 (EINVAL).
+    Result<> WriteAll(const void* data, std::size_t size) const;
 };
 
 // The record held by a Settings.dat content: only exactly 32 bytes are a record, whatever
@@ -53,5 +47,4 @@ std::optional<SettingsRecord> ParseSettings(std::string_view bytes);
 // missing file or one of another size is no failure.
 Result<> LoadSettings(SettingsRecord& settings, const CDataFile& file);
 // Writes all 32 bytes of `settings` through `file`.
-bool SaveSettings(const SettingsRecord& settings, const CDataFile& file,
-                  std::error_code* error = nullptr);
+Result<> SaveSettings(const SettingsRecord& settings, const CDataFile& file);

@@ -7,9 +7,10 @@
 #include "platform/Result.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
+#include <string_view>
 #include <vector>
 
 // The entries of a BlackList.log content: every piece before a "|", in order, taken as it
@@ -43,31 +44,52 @@ public:
     // Removes entry `index` of the list in memory from the file, the same way: the entry at that
     // place on disk when it is still the same name, else the first entry of that name, else
     // nothing (another copy removed it already). The list in memory then follows the file.
-    std::error_code Remove(std::size_t index);
+    Result<> Remove(std::size_t index);
     // The same for the entry `name` shown at `index` in a copy of the list (a dialog's lines).
-    std::error_code Remove(std::size_t index, const std::string& name);
+    Result<> Remove(std::size_t index, const std::string& name);
+
+    // Add and Remove in two steps, for an owner that keeps its lock off the file's I/O: the
+    // change made on the file alone (this object is only read: its path), then adopted by the
+    // list in memory, with the same outcome as Add and Remove.
+    struct FileChange;
+    FileChange AddOnDisk(const std::string& name) const;
+    FileChange RemoveOnDisk(std::size_t index, const std::string& name) const;
+    Result<> Adopt(FileChange change);
+    // Holds the name, normalised, for Contains while its AddOnDisk is under way; the adoption
+    // of that change lets it go, whether the file took the name or not.
+    void Hold(const std::string& name);
+
     // Reads the file again when it has changed since this object last read or wrote it (a
     // change made by another copy of the program); an empty file is an empty list here. A file
     // that cannot be read leaves the entries as they are and returns why (a missing file is no
     // failure); it is tried again at the next call.
     Result<> Refresh();
-    // Trims and lower-cases a copy of `name` and compares it exactly with each entry; an
-    // empty probe is never held.
+    // Trims and lower-cases a copy of `name` and compares it exactly with each entry (and each
+    // name held, see Hold); an empty probe is never held.
     bool Contains(const std::string& name) const;
     void RemoveAll();                 // memory only; does not save
     std::size_t GetSize() const;
     const std::string& GetAt(std::size_t index) const;
 
-private:
     struct Stamp {
         unsigned long long device = 0, inode = 0, size = 0, modified = 0;
         bool operator==(const Stamp&) const = default;
     };
+    struct FileChange {
+        std::error_code error;
+        // What the file holds afterwards (what it held, on failure), when it could be read.
+        std::optional<std::vector<std::string>> entries;
+        Stamp stamp; // of the file written; empty on failure
+        std::string added; // the entry an add wrote, or tried to
+    };
+
+private:
     // The file's stamp now; ENOENT for a missing file.
     Result<Stamp> CurrentStamp() const;
     template <class Change>
-    std::error_code ChangeOnDisk(Change change);
+    FileChange ChangeOnDisk(Change change) const;
 
     std::vector<std::string> m_entries;
+    std::vector<std::string> m_held; // see Hold
     Stamp m_stamp; // of the file as last read or written
 };

@@ -2,7 +2,10 @@
 // Logs.log: appended while logging is on, held with an exclusive flock so that a second
 // instance cannot open it. Lines end with CR LF.
 
+#include "platform/Result.h"
+
 #include <ctime>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -17,19 +20,29 @@ public:
 
     // Opens m_path for appending (created when missing) with flock(LOCK_EX | LOCK_NB); only a
     // regular file, and through a symbolic link only under the rule of FileIo.h. When the file
-    // cannot be opened or is locked by another holder, stays closed and returns the reason
-    // (also kept for the failures of Write). An object that is already open stays open.
-    std::error_code Open();
+    // cannot be opened or is locked by another holder, stays closed and fails with the reason
+    // (also kept for the failures of Write). An object that is already open stays open; an
+    // empty path opens nothing and is no failure.
+    Result<> Open();
     // Appends `text` as one entry: it reaches the file whole or not at all (on a short write the
     // file is cut back to its length before the entry; where even that fails, the next entry
     // starts on a line of its own). Nothing for an empty text; a closed log whose last open
-    // failed returns that failure. A failure is also kept for TakeFailure.
-    std::error_code Write(const std::string& text);
-    // A failure of the close is kept for TakeFailure.
-    void Close();
+    // failed fails with that reason, a closed log otherwise writes nothing and succeeds.
+    Result<> Write(const std::string& text);
+    // Closes the log (nothing when it is closed); the descriptor is gone even when it fails.
+    Result<> Close();
     bool IsOpen() const;
-    // The first failure of Open, Write or Close since the last call (empty when there was none).
-    std::error_code TakeFailure();
+    // Runs `operation` on m_path with the log closed, and opens the log again afterwards if it
+    // was open, also when the operation throws. Fails with the first failure of the close or
+    // of the open again (kept for TakeFailure as well).
+    Result<> RunClosed(const std::function<void(const std::string& path)>& operation);
+    // The first failure of Open, Write or Close since the last call: each is kept here as well
+    // as returned, for an owner that tells failures in one place.
+    Result<> TakeFailure();
+
+    // Fault injection for tests: the next close of any log fails with `error`, as only a
+    // failing disk or a network filesystem makes it fail. Never used by the program.
+    static void InjectCloseFaultForTesting(int error);
 
 private:
     int m_fd = -1;

@@ -52,8 +52,10 @@ public:
     const std::string& Path() const { return m_path; }
 
     // Any thread; never waits for the disk.
-    // An entry, after those queued before; false when the queue is full and the entry dropped.
-    bool Write(std::string entry);
+    // An entry, after those queued before. Fails, the entry dropped, when the queue is full
+    // (ENOBUFS; the drop is counted and told through the callback) or the writer has finished
+    // (ECANCELED).
+    Result<> Write(std::string entry);
     // An entry that is never dropped (the banners).
     void WriteBanner(std::string entry);
     // The log opened (created when missing) once the entries queued so far are written; a

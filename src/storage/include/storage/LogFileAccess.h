@@ -2,8 +2,8 @@
 // The event log dialog's three operations on Logs.log. Each opens the file with an exclusive,
 // non-blocking flock, the lock the running log holds, so none of them touches a log that
 // another instance of the program is writing. Only a regular file is read or written, and
-// writes follow symbolic links only under the rule of storage/FileIo.h. Each returns why it
-// failed (an empty error_code on success). The caller closes its own log around them.
+// writes follow symbolic links only under the rule of platform/FileIo.h. Each fails with the
+// reason. The caller closes its own log around them.
 
 #include "platform/Result.h"
 
@@ -28,17 +28,17 @@ struct LogSnapshot {
 // read a large log no faster).
 constexpr std::size_t kLogPieceSize = 1024 * 1024;
 
-// Runs `step`, and gives a lack of memory on the way as the error ENOMEM: a log too large to
+// Runs `step`, and gives a lack of memory on the way as the failure ENOMEM: a log too large to
 // hold fails like one that cannot be read.
 template <class Step>
-std::error_code MemoryFailureAsError(Step step)
+Result<> MemoryFailureAsError(Step step)
 {
     try {
         step();
     } catch (const std::bad_alloc&) {
-        return std::make_error_code(std::errc::not_enough_memory);
+        return std::errc::not_enough_memory;
     } catch (const std::length_error&) {
-        return std::make_error_code(std::errc::not_enough_memory);
+        return std::errc::not_enough_memory;
     }
     return {};
 }
@@ -47,25 +47,28 @@ std::error_code MemoryFailureAsError(Step step)
 class LogSink {
 public:
     // Called once before any bytes, with the file's size as it was opened: room to make ready.
-    virtual std::error_code Expect(std::uint64_t size) = 0;
-    // The file's next bytes, at most kLogPieceSize of them, never empty. An error ends the
-    // reading, and ReadLogFile returns it.
-    virtual std::error_code Take(std::string_view piece) = 0;
+    virtual Result<> Expect(std::uint64_t size) = 0;
+    // The file's next bytes, at most kLogPieceSize of them, never empty. A failure ends the
+    // reading, and ReadLogFile fails with it.
+    virtual Result<> Take(std::string_view piece) = 0;
 
 protected:
     ~LogSink() = default;
 };
 
-// The whole content of the file, from its start, handed to `sink` in pieces, in order;
-// `snapshot` then describes all of it. A missing file gives ENOENT. On failure `snapshot` is
-// left as it was and the sink may have had a part of the file only, which it must not take
-// for the whole.
-std::error_code ReadLogFile(const std::string& path, LogSink& sink, LogSnapshot& snapshot);
-// The same into `bytes`, in one piece (untouched on failure).
-std::error_code ReadLogFile(const std::string& path, std::string& bytes, LogSnapshot& snapshot);
+// The whole content of the file, from its start, handed to `sink` in pieces, in order; the
+// value describes all of it. A missing file gives ENOENT. On failure the sink may have had a
+// part of the file only, which it must not take for the whole.
+Result<LogSnapshot> ReadLogFile(const std::string& path, LogSink& sink);
+// The same in one piece.
+struct LogContent {
+    std::string bytes;
+    LogSnapshot snapshot;
+};
+Result<LogContent> ReadLogFile(const std::string& path);
 
-// Empties the file, creating it when missing; `snapshot` then describes the empty file.
-std::error_code TruncateLogFile(const std::string& path, LogSnapshot& snapshot);
+// Empties the file, creating it when missing; the value describes the empty file.
+Result<LogSnapshot> TruncateLogFile(const std::string& path);
 
 // Replaces the file's content with `bytes`: written to a new file in the same directory,
 // flushed to disk and put in the old one's place, which keeps its permissions. When the file
