@@ -1,5 +1,6 @@
 #include "monitor/CProcessMonitor.h"
 
+#include "CServiceWatch.h"
 #include "KillProcess.h"
 #include "LoadPercent.h"
 #include "platform/FileIo.h"
@@ -51,6 +52,7 @@ CProcessMonitor::CProcessMonitor(const std::string& programDirectory)
     : m_programDirectory(programDirectory)
     , m_logWriter(ProgramFilePath(programDirectory, kEventLogFile))
     , m_visible(PackRange(0, -1))
+    , m_service(std::make_unique<CServiceWatch>(*this))
 {
     m_logWriter.SetCallbacks({
         [this](std::error_code error) {
@@ -82,6 +84,7 @@ CProcessMonitor::~CProcessMonitor()
             m_bStop = true;
         }
         m_pauseWake.notify_all();
+        m_service->Interrupt();
         m_hThread.join();
     }
     FinishLog();
@@ -141,6 +144,8 @@ void CProcessMonitor::MonitorThreadProc()
     m_bThreadEnded = false;
     while (!m_bStop) {
         ScanProcesses();
+        if (m_service->Wait(kPause))
+            continue;
         std::unique_lock pause(m_pauseLock);
         m_pauseWake.wait_for(pause, kPause, [this] { return m_bStop.load(); });
     }
@@ -152,7 +157,9 @@ void CProcessMonitor::MonitorThreadProc()
 
 void CProcessMonitor::ScanProcesses()
 {
-    if (!m_listing.Update())
+    // While the service answers, it tells of every process: /proc is not listed.
+    const bool fed = m_service->Receive();
+    if (!fed && !m_listing.Update())
         return;
     ++m_passesMade;
     m_passesListed = m_listing.Listings();
@@ -165,8 +172,9 @@ void CProcessMonitor::ScanProcesses()
         listFailure = m_disabledList.Refresh().error();
         ++m_pass;
         m_lines.clear();
+        m_service->Apply();
         for (std::uint32_t pid : m_listing.Pids()) {
-            if (m_bStop)
+            if (m_bStop || fed)
                 break;
             TrackProcess(pid);
         }
@@ -182,6 +190,7 @@ void CProcessMonitor::ScanProcesses()
         (void)m_logWriter.Flush(kPassFlushWait);
     NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path, listFailure);
     TellPrivilegeFailure(privilege);
+    m_service->TellNews();
     if (m_passesMade == 1)
         NoticeHiddenProcesses();
     if (m_onChanges && !changes.Empty())
@@ -511,6 +520,7 @@ void CProcessMonitor::PrepareClose()
             m_bStop = true;
         }
         m_pauseWake.notify_all();
+        m_service->Interrupt();
         return;
     }
     if (m_hThread.joinable())
@@ -572,8 +582,11 @@ void CProcessMonitor::KillSelected(int row)
         std::lock_guard lock(m_lock);
         if (row < 0 || row >= m_table.GetRowCount())
             return;
-        if (ProcessRecord* record = m_table.GetRecord(row))
+        if (m_service->Kill(row)) {
+            // the service's way: the user's own kill, else the service's
+        } else if (ProcessRecord* record = m_table.GetRecord(row)) {
             KillChecked(record->hProcess.get());
+        }
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
@@ -588,8 +601,11 @@ std::error_code CProcessMonitor::DisableSelected(int row)
         if (row < 0 || row >= m_table.GetRowCount())
             return {};
         added = m_disabledList.Add(std::string(m_table.Name(row)));
-        if (ProcessRecord* record = m_table.GetRecord(row))
+        if (m_service->Kill(row)) {
+            // the service's way, as in KillSelected
+        } else if (ProcessRecord* record = m_table.GetRecord(row)) {
             KillChecked(record->hProcess.get());
+        }
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
