@@ -63,35 +63,39 @@ void CServiceWatch::Drop()
 
 bool CServiceWatch::Receive()
 {
-    std::lock_guard lock(m_clientLock);
-    if (m_client) {
-        if (!m_client->Receive(m_queue, 0))
-            Drop();
-        return m_client != nullptr;
-    }
     const Clock::time_point now = Clock::now();
-    if (m_lost || now < m_nextTry)
-        return false;
-    m_nextTry = now + kRetry;
+    {
+        std::lock_guard lock(m_clientLock);
+        if (m_client) {
+            if (!m_client->Receive(m_queue, 0))
+                Drop();
+            return m_client != nullptr;
+        }
+        if (m_lost || now < m_nextTry)
+            return false;
+        m_nextTry = now + kRetry;
+    }
+    // Without the lock: a kill asked for meanwhile must not wait for the service's answer.
     Result<std::unique_ptr<watch::CWatchClient>> client = watch::CWatchClient::Connect(m_socketPath);
     if (!client)
         return false;
     // The passes change over only with the whole first snapshot in hand: a row that polling
     // made is then matched, and none is made twice or lost.
+    std::vector<watch::Message> first;
     const Clock::time_point deadline = now + kJoinWait;
     for (bool whole = false; !whole;) {
-        const std::size_t before = m_queue.size();
+        const std::size_t before = first.size();
         const int wait = Remaining(deadline);
-        if (wait == 0 || !(*client)->Receive(m_queue, wait)) {
-            m_queue.clear();
+        if (wait == 0 || !(*client)->Receive(first, wait))
             return false;
-        }
-        whole = std::any_of(m_queue.begin() + static_cast<std::ptrdiff_t>(before), m_queue.end(),
+        whole = std::any_of(first.begin() + static_cast<std::ptrdiff_t>(before), first.end(),
                             [](const watch::Message& m) { return std::holds_alternative<watch::SnapshotEnd>(m); });
     }
+    std::lock_guard lock(m_clientLock);
     m_client = std::move(*client);
+    m_queue = std::move(first);
     m_joined = true;
-    m_mayKill = ((*m_client->GetWelcome()).flags & watch::Welcome::kMayKill) != 0;
+    m_mayKill = (m_client->GetWelcome()->flags & watch::Welcome::kMayKill) != 0;
     return true;
 }
 

@@ -9,8 +9,10 @@
 #             (half end while it polls), the service starts again: one row per program with
 #             both times, one Started and one Finished line each, each change of the way of
 #             watching told once
+#   ask       as a member of orvane-admin, Kill of a row of root's process goes to the service,
+#             which kills it (SIGKILL)
 #
-#   monitor.sh BUILD_DIR coverage|kill|switch [bpf|connector]
+#   monitor.sh BUILD_DIR coverage|kill|switch|ask [bpf|connector]
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/lib.sh"
@@ -25,9 +27,10 @@ as_user mkdir "$data" || fail "cannot make $data"
 told_service="Watching through the service"
 told_polling="does not answer"
 
-# start_monitor [shown]: the driver as the account, on $socket, until $tmp/done exists.
+# start_monitor [shown] [kill=PID]: the driver as the account, on $socket, until $tmp/done
+# exists.
 start_monitor() {
-    as_user env ORVANE_SOCKET="$socket" bash -c 'ulimit -Sn 1024 && exec "$@"' sh \
+    "${runner[@]}" env ORVANE_SOCKET="$socket" bash -c 'ulimit -Sn 1024 && exec "$@"' sh \
         "$tmp/bin/orvane_monitor_driver" "$data" "$tmp/done" "$@" >"$tmp/monitor.out" 2>"$tmp/monitor.err" &
     monitor_pid=$!
     extra_pids+=("$monitor_pid")
@@ -41,6 +44,7 @@ finish_monitor() {
 # tab more before the name).
 count_lines() { awk -F'\t' -v k="$1 process" -v n="$2 " '$1 ~ "^" k && ($2 == n || $3 == n)' "$data/Logs.log" | wc -l; }
 listed() { awk -F'\t' '$1 == "passes" { print $3 }' "$tmp/monitor.out"; }
+runner=(as_user)
 told() { grep -c "^notice.*$1" "$tmp/monitor.out"; }
 
 start_service "${source_args[@]}"
@@ -106,6 +110,24 @@ $before")
     [[ $(count_lines Started "$name") == 12 && $(count_lines Finished "$name") == 12 ]] ||
         fail "$(count_lines Started "$name") Started and $(count_lines Finished "$name") Finished lines for 12 programs"
     [[ $(told "$told_service") == 2 && $(told "$told_polling") == 1 ]] || fail "the changes were not told once each"
+    ;;
+ask)
+    getent group orvane-admin >/dev/null || groupadd --system orvane-admin || fail "cannot create orvane-admin"
+    runner=(setpriv --reuid="$account" --regid="$account" --groups="$(getent group orvane-admin | cut -d: -f3)" --)
+    name="a$RANDOM$RANDOM"
+    cp /bin/sleep "$tmp/bin/$name"
+    "$tmp/bin/$name" 30 &
+    victim=$!
+    extra_pids+=("$victim")
+    start_monitor kill=$victim
+    wait_for_line "$tmp/monitor.out" "$told_service"
+    wait_for_line "$tmp/monitor.out" "^killed"
+    timeout 10 tail --pid="$victim" -f /dev/null
+    wait "$victim" 2>/dev/null
+    status=$?
+    finish_monitor
+    echo "ask: root's process ended with status $status"
+    ((status == 137)) || fail "root's process was not killed through the service (status $status)"
     ;;
 *) fail "no case $what" ;;
 esac
