@@ -71,29 +71,50 @@ bool CServiceWatch::Receive()
                 Drop();
             return m_client != nullptr;
         }
-        if (m_lost || now < m_nextTry)
+        if (m_lost)
             return false;
-        m_nextTry = now + kRetry;
     }
     // Without the lock: a kill asked for meanwhile must not wait for the service's answer.
-    Result<std::unique_ptr<watch::CWatchClient>> client = watch::CWatchClient::Connect(m_socketPath);
-    if (!client)
-        return false;
+    int wait = 0;
+    if (!m_joining) {
+        if (now < m_nextTry)
+            return false;
+        m_nextTry = now + kRetry;
+        Result<std::unique_ptr<watch::CWatchClient>> client = watch::CWatchClient::Connect(m_socketPath);
+        if (!client)
+            return false;
+        m_joining = std::move(*client);
+        m_joinQueue.clear();
+        m_joinDeadline = now + kJoinWait;
+        // The first pass of all has nothing to poll yet: it waits for the service's answer.
+        // Later ones poll on meanwhile, so that a service that accepts and says nothing
+        // cannot hold them up.
+        if (!std::exchange(m_triedBefore, true))
+            wait = Remaining(m_joinDeadline);
+    }
     // The passes change over only with the whole first snapshot in hand: a row that polling
     // made is then matched, and none is made twice or lost.
-    std::vector<watch::Message> first;
-    const Clock::time_point deadline = now + kJoinWait;
-    for (bool whole = false; !whole;) {
-        const std::size_t before = first.size();
-        const int wait = Remaining(deadline);
-        if (wait == 0 || !(*client)->Receive(first, wait))
+    for (;;) {
+        const std::size_t before = m_joinQueue.size();
+        if (!m_joining->Receive(m_joinQueue, wait)) {
+            m_joining.reset();
             return false;
-        whole = std::any_of(first.begin() + static_cast<std::ptrdiff_t>(before), first.end(),
-                            [](const watch::Message& m) { return std::holds_alternative<watch::SnapshotEnd>(m); });
+        }
+        if (std::any_of(m_joinQueue.begin() + static_cast<std::ptrdiff_t>(before), m_joinQueue.end(),
+                        [](const watch::Message& m) { return std::holds_alternative<watch::SnapshotEnd>(m); }))
+            break;
+        if (Clock::now() >= m_joinDeadline) {
+            m_joining.reset();
+            return false;
+        }
+        if (wait == 0)
+            return false; // the rest at the next passes
+        wait = Remaining(m_joinDeadline);
     }
     std::lock_guard lock(m_clientLock);
-    m_client = std::move(*client);
-    m_queue = std::move(first);
+    m_client = std::move(m_joining);
+    m_queue = std::move(m_joinQueue);
+    m_joinQueue.clear();
     m_joined = true;
     m_mayKill = (m_client->GetWelcome()->flags & watch::Welcome::kMayKill) != 0;
     return true;

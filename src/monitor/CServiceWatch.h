@@ -94,13 +94,19 @@ private:
     const std::string m_socketPath;
     int m_wake = -1; // eventfd of Interrupt
 
+    // A connection until its first snapshot is whole (the pass's thread alone).
+    std::unique_ptr<watch::CWatchClient> m_joining;
+    std::vector<watch::Message> m_joinQueue;
+    Clock::time_point m_joinDeadline{};
+    Clock::time_point m_nextTry{};
+    bool m_triedBefore = false;
+
     std::mutex m_clientLock; // guards the members down to m_news
     std::unique_ptr<watch::CWatchClient> m_client;
     std::vector<watch::Message> m_queue; // received, not applied yet
     bool m_joined = false;               // connected since the last Apply
     bool m_lost = false;                 // the connection ended since the last Apply
     bool m_mayKill = false;              // the service kills on request
-    Clock::time_point m_nextTry{};
     std::vector<std::string> m_news;
 
     // Under m_lock.
