@@ -4,7 +4,9 @@
 #   coverage  2,000 runs of true: each has its row named true with both times, a Started and a
 #             Finished line, a Finished line never before its Started one; no pass lists /proc
 #   kill      a program on the user's own disabled list, started 100 times: every run killed
-#             (SIGKILL), none given a row, no pass lists /proc (so each was killed at its exec)
+#             (SIGKILL), none given a row, no pass lists /proc (so each was killed at its exec);
+#             one on the system list, started 5 times: killed by the service, 5 rows with both
+#             times
 #   switch    two programs start, the service stops while the monitor runs, 10 programs start
 #             (half end while it polls), the service starts again: one row per program with
 #             both times, one Started and one Finished line each, each change of the way of
@@ -72,13 +74,21 @@ kill)
     name="k$RANDOM$RANDOM"
     cp /bin/sleep "$tmp/bin/$name"
     as_user sh -c 'printf "%s|" "$1" >"$2/BlackList.log"' sh "$name" "$data"
+    system="z$RANDOM$RANDOM"
+    cp /bin/sleep "$tmp/bin/$system"
+    printf '%s|' "$system" >"$list.new" && chmod 0644 "$list.new" && mv "$list.new" "$list"
+    wait_for_line "$tmp/orvaned.log" '1 disabled program name'
     start_monitor
     wait_for_line "$tmp/monitor.out" "$told_service"
     killed=$(as_user timeout 60 bash -c 'for i in $(seq 100); do "$1" 20 & pids+=($!); done
         n=0; for p in "${pids[@]}"; do wait "$p"; [[ $? == 137 ]] && n=$((n + 1)); done; echo $n' sh "$tmp/bin/$name" 2>/dev/null)
+    by_service=$(as_user timeout 60 bash -c 'n=0; for i in 1 2 3 4 5; do "$1" 20; [[ $? == 137 ]] && n=$((n + 1)); done; echo $n' sh "$tmp/bin/$system" 2>/dev/null)
     finish_monitor
     shown=$(awk -F'\t' -v n="$name" '$1 == "row" && $3 == n' "$tmp/monitor.out" | wc -l)
-    echo "kill: $killed of 100 runs killed, $shown rows"
+    ended=$(awk -F'\t' -v n="$system" '$1 == "row" && $3 == n && $4 ~ /[0-9]/ && $5 ~ /[0-9]/' "$tmp/monitor.out" | wc -l)
+    echo "kill: $killed of 100 runs killed, $shown rows; of the system list's program $by_service of 5 killed, $ended rows"
+    [[ $by_service == 5 ]] || fail "the service killed $by_service of 5 runs on its list"
+    ((ended == 5)) || fail "$ended rows with both times for 5 runs killed by the service"
     [[ $killed == 100 ]] || fail "only $killed of 100 runs of a disabled program were killed"
     ((shown == 0)) || fail "$shown rows for a disabled program"
     [[ $(listed) == 0 ]] || fail "$(listed) passes listed /proc while the service answered"
