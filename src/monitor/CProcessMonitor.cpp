@@ -582,11 +582,9 @@ void CProcessMonitor::KillSelected(int row)
         std::lock_guard lock(m_lock);
         if (row < 0 || row >= m_table.GetRowCount())
             return;
-        if (m_service->Kill(row)) {
-            // the service's way: the user's own kill, else the service's
-        } else if (ProcessRecord* record = m_table.GetRecord(row)) {
+        // While the service feeds the passes, its rows are killed there (and by it, where it may).
+        if (ProcessRecord* record = m_table.GetRecord(row); !m_service->Kill(row) && record)
             KillChecked(record->hProcess.get());
-        }
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
@@ -601,11 +599,9 @@ std::error_code CProcessMonitor::DisableSelected(int row)
         if (row < 0 || row >= m_table.GetRowCount())
             return {};
         added = m_disabledList.Add(std::string(m_table.Name(row)));
-        if (m_service->Kill(row)) {
-            // the service's way, as in KillSelected
-        } else if (ProcessRecord* record = m_table.GetRecord(row)) {
+        // While the service feeds the passes, its rows are killed there (and by it, where it may).
+        if (ProcessRecord* record = m_table.GetRecord(row); !m_service->Kill(row) && record)
             KillChecked(record->hProcess.get());
-        }
         privilege = std::exchange(m_privilegeFailure, {});
     }
     TellPrivilegeFailure(privilege);
