@@ -8,10 +8,11 @@
 // Rows are made as a pass over /proc would make them: a process gets its row at the first
 // pass after its start is told, under the program it runs by then (a fork that execs before
 // that pass shows as the program it ran, one that never execs as its parent's program), and a
-// process that has ended by then gets its row all the same, with both times. A row holds a
-// handle only once it is shown (to sample its load) or killed, opened with the start-time
-// check; an ended row holds none. When the service goes away, every live row it made gets a
-// handle, or is finished when its process is gone, and the polling passes carry the rows on.
+// process that has ended by then gets its row all the same, with both times. A row made here
+// holds a handle only once it is shown (to sample its load); a kill opens one for the moment;
+// both are opened with the start-time check, and an ended row holds none. When the service
+// goes away, every live row it made gets a handle, or is finished when its process is gone,
+// and the polling passes carry the rows on.
 // Coming to the service, the rows that polling made are matched by pid and start time.
 //
 // Threads: Receive, Wait and TellNews run on the pass's thread without m_lock; Apply and Kill
