@@ -1,5 +1,6 @@
 #include "monitor/CProcessMonitor.h"
 
+#include "CServiceWatch.h"
 #include "KillProcess.h"
 #include "LoadPercent.h"
 #include "platform/FileIo.h"
@@ -49,6 +50,7 @@ CProcessMonitor::CProcessMonitor(const std::string& programDirectory)
     : m_programDirectory(programDirectory)
     , m_logWriter(ProgramFilePath(programDirectory, kEventLogFile))
     , m_visible(PackRange(0, -1))
+    , m_service(std::make_unique<CServiceWatch>(*this))
 {
     m_logWriter.SetCallbacks({
         [this](std::error_code error) {
@@ -80,6 +82,7 @@ CProcessMonitor::~CProcessMonitor()
             m_bStop = true;
         }
         m_pauseWake.notify_all();
+        m_service->Interrupt();
         m_hThread.join();
     }
     FinishLog();
@@ -139,6 +142,8 @@ void CProcessMonitor::MonitorThreadProc()
     m_bThreadEnded = false;
     while (!m_bStop) {
         ScanProcesses();
+        if (m_service->Wait(kPause))
+            continue;
         std::unique_lock pause(m_pauseLock);
         m_pauseWake.wait_for(pause, kPause, [this] { return m_bStop.load(); });
     }
@@ -150,9 +155,11 @@ void CProcessMonitor::MonitorThreadProc()
 
 void CProcessMonitor::ScanProcesses()
 {
-    // A /proc that cannot be listed now (descriptors short, say) makes no pass; the next one
-    // lists it again. A shortage is told as any other is.
-    if (!m_listing.Update()) {
+    // While the service answers, it tells of every process: /proc is not listed. A /proc that
+    // cannot be listed now (descriptors short, say) makes no pass; the next one lists it again.
+    // A shortage is told as any other is.
+    const bool fed = m_service->Receive();
+    if (!fed && !m_listing.Update()) {
         if (platform::DescriptorsRanShort())
             NoticeDescriptorsShort();
         return;
@@ -168,8 +175,9 @@ void CProcessMonitor::ScanProcesses()
         listFailure = m_disabledList.Refresh().error();
         ++m_pass;
         m_lines.clear();
+        m_service->Apply();
         for (std::uint32_t pid : m_listing.Pids()) {
-            if (m_bStop)
+            if (m_bStop || fed)
                 break;
             TrackProcess(pid);
         }
@@ -185,6 +193,7 @@ void CProcessMonitor::ScanProcesses()
         (void)m_logWriter.Flush(kPassFlushWait);
     NoticeFileFailure(NoticeKind::ListRead, IDS_ERR_LIST_READ, m_disabledList.m_path, listFailure);
     TellPrivilegeFailure(privilege);
+    m_service->TellNews();
     if (m_passesMade == 1)
         NoticeHiddenProcesses();
     if (m_onChanges && !changes.Empty())
@@ -529,6 +538,7 @@ void CProcessMonitor::PrepareClose()
             m_bStop = true;
         }
         m_pauseWake.notify_all();
+        m_service->Interrupt();
         return;
     }
     if (m_hThread.joinable())
@@ -589,7 +599,8 @@ void CProcessMonitor::KillSelected(int row)
         std::lock_guard lock(m_lock);
         if (row < 0 || row >= m_table.GetRowCount())
             return;
-        if (ProcessRecord* record = m_table.GetRecord(row))
+        // While the service feeds the passes, its rows are killed there (and by it, where it may).
+        if (ProcessRecord* record = m_table.GetRecord(row); !m_service->Kill(row) && record)
             KillChecked(record->hProcess.get());
         privilege = std::exchange(m_privilegeFailure, {});
     }
@@ -608,7 +619,8 @@ Result<> CProcessMonitor::DisableSelected(int row)
             return {};
         name = m_table.Name(row);
         m_disabledList.Hold(name);
-        if (ProcessRecord* record = m_table.GetRecord(row))
+        // While the service feeds the passes, its rows are killed there (and by it, where it may).
+        if (ProcessRecord* record = m_table.GetRecord(row); !m_service->Kill(row) && record)
             KillChecked(record->hProcess.get());
         privilege = std::exchange(m_privilegeFailure, {});
     }

@@ -414,6 +414,8 @@ ProcessHandle::~ProcessHandle()
 
 std::uint32_t ProcessHandle::Pid() const { return m_pid; }
 
+std::uint64_t ProcessHandle::StartTicks() const { return m_startTicks; }
+
 FileTime ProcessHandle::CreationTime() const { return m_times.creation; }
 
 bool ProcessHandle::HasEnded() const { return m_ended; }

@@ -14,7 +14,8 @@
 //
 // A pass: new processes and names read again (every process, every pass), exits learned from
 // the exit watch (every live process), then the load of the live rows the window shows. While
-// the window shows no row, a pass reads no process's times at all.
+// the window shows no row, a pass reads no process's times at all. While the watch service
+// answers, its events take the place of the first two (see CServiceWatch).
 
 #include "monitor/ExecutableSweep.h"
 #include "monitor/ProcessTable.h"
@@ -28,6 +29,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +37,8 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+class CServiceWatch;
 
 class CProcessMonitor {
 public:
@@ -157,6 +161,7 @@ public:
 
 private:
     friend class MonitorTestAccess; // tests: the table under the lock
+    friend class CServiceWatch;     // the passes fed by the watch service
 
     enum class LineKind { Started, Finished };
     struct Line {
@@ -240,4 +245,5 @@ private:
 
     std::mutex m_pauseLock; // wakes the pause early on a stop request
     std::condition_variable m_pauseWake;
+    std::unique_ptr<CServiceWatch> m_service;
 };

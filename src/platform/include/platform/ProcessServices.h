@@ -111,6 +111,9 @@ public:
     ProcessHandle& operator=(const ProcessHandle&) = delete;
 
     std::uint32_t Pid() const;
+    // Its start time as the kernel counts it ((22) starttime of /proc/<pid>/stat), which names
+    // the process together with its identifier.
+    std::uint64_t StartTicks() const;
     // The creation time read at Open (0 when not known); reads nothing.
     FileTime CreationTime() const;
 

@@ -66,6 +66,9 @@ enum StringId : unsigned {
     IDS_MSG_PROCESSES_HIDDEN = 20312,   // "/proc hides other users' processes (hidepid); ..."
     IDS_MSG_LOG_DROPPED = 20320,       // "%1 event log entries were dropped: ..."
     IDS_MSG_LOG_LOST = 20321,          // "%1 event log entries were lost: ..."
+    IDS_MSG_WATCH_SERVICE = 20330,     // "Watching through the service orvaned: ..."
+    IDS_MSG_WATCH_POLLING = 20331,     // "The service orvaned does not answer: ..."
+    IDS_MSG_SERVICE_KILL = 20332,      // "The service did not kill process %1:"
     // Find, in the main window's menu and in the find bar of the list and of the event log.
     IDS_MENU_FIND = 20400,           // "Find...\tCtrl+F"
     IDS_CMD_FIND = 20401,            // the Find command's status-bar prompt
