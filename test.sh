@@ -61,13 +61,16 @@ phase "build: tests" ctest --test-dir build --output-on-failure -j "$jobs" -LE i
 phase "build: install tests" ctest --test-dir build --output-on-failure -L install
 phase "build: as a user" ./tests/run-as-user.sh build
 
-phase "asan: configure" cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON \
-    -DORVANE_SANITIZE=address,undefined
+# The sanitizer trees are built at -O1 with line tables only: what their reports need, and a
+# third less compile time than -O2 with full debug information.
+sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+phase "asan: configure" cmake -S . -B build-asan "${sanitized[@]}" -DORVANE_SANITIZE=address,undefined
 phase "asan: compile" cmake --build build-asan -j "$jobs"
 phase "asan: tests" env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-phase "tsan: configure" cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
+phase "tsan: configure" cmake -S . -B build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
 phase "tsan: compile" cmake --build build-tsan -j "$jobs"
 phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
 
