@@ -58,7 +58,7 @@ if [[ $(id -u) -eq 0 ]]; then
         done
     done
     for tree in "$build" "$source_dir"; do
-        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d ! -executable \) \
+        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d \( ! -readable -o ! -executable \) \) \
             -print -quit 2>/dev/null) ]]; then
             echo "note: $tree is not readable to $account: o+rX on it for the run"
             while IFS= read -r -d '' path; do
