@@ -9,27 +9,71 @@
 # Warnings are errors in every tree.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
-./deps/install.sh
+
+# phase NAME COMMAND...: runs COMMAND and notes its wall time and its processor time (user and
+# system of every process it waited for); the table is printed at the end, also after a failure.
+phases=()
+# children_cpu: the processor time, in clock ticks, of the children this shell has waited for.
+children_cpu() {
+    local stat
+    read -r stat </proc/$BASHPID/stat
+    stat=(${stat##*) })
+    cpu=$((stat[13] + stat[14]))
+}
+phase() {
+    local name=$1 start=${EPOCHREALTIME/[^0-9]/} cpu before wall status=0
+    shift
+    children_cpu
+    before=$cpu
+    "$@" || status=$?
+    children_cpu
+    ((status == 0)) || name+=" (failed)"
+    wall=$(((${EPOCHREALTIME/[^0-9]/} - start) / 100000))
+    cpu=$(((cpu - before) * 10 / $(getconf CLK_TCK)))
+    phases+=("$(phase_line "$name" "$wall" "$cpu")")
+    return "$status"
+}
+# phase_line NAME WALL CPU (tenths of a second)
+phase_line() {
+    printf '%-26s %5d.%d s wall %5d.%d s cpu' "$1" $(($2 / 10)) $(($2 % 10)) $(($3 / 10)) $(($3 % 10))
+}
+test_start=${EPOCHREALTIME/[^0-9]/}
+summary() {
+    local cpu
+    ((${#phases[@]})) || return 0
+    children_cpu
+    echo "== time per phase"
+    printf '%s\n' "${phases[@]}"
+    phase_line "all" $(((${EPOCHREALTIME/[^0-9]/} - test_start) / 100000)) \
+        $((cpu * 10 / $(getconf CLK_TCK)))
+    echo
+}
+trap summary EXIT
+
+phase "packages" ./deps/install.sh
 jobs="$(nproc)"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
-cmake --build build -j "$jobs"
+phase "build: configure" cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
+phase "build: compile" cmake --build build -j "$jobs"
 # The install tests (one installs and removes the Debian package) run after the others, alone:
 # the package manager's work must not starve the tests that watch the clock.
-ctest --test-dir build --output-on-failure -j "$jobs" -LE install
-ctest --test-dir build --output-on-failure -L install
-./tests/run-as-user.sh build
+phase "build: tests" ctest --test-dir build --output-on-failure -j "$jobs" -LE install
+phase "build: install tests" ctest --test-dir build --output-on-failure -L install
+phase "build: as a user" ./tests/run-as-user.sh build
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON \
-    -DORVANE_SANITIZE=address,undefined
-cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+# The sanitizer trees are built at -O1 with line tables only: what their reports need, and a
+# third less compile time than -O2 with full debug information.
+sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+phase "asan: configure" cmake -S . -B build-asan "${sanitized[@]}" -DORVANE_SANITIZE=address,undefined
+phase "asan: compile" cmake --build build-asan -j "$jobs"
+phase "asan: tests" env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
-cmake --build build-tsan -j "$jobs"
-ctest --test-dir build-tsan --output-on-failure
+phase "tsan: configure" cmake -S . -B build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
+phase "tsan: compile" cmake --build build-tsan -j "$jobs"
+phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
-cmake --build build-fuzz -j "$jobs"
-ctest --test-dir build-fuzz --output-on-failure
+phase "fuzz: configure" env CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
+phase "fuzz: compile" cmake --build build-fuzz -j "$jobs"
+phase "fuzz: tests" ctest --test-dir build-fuzz --output-on-failure

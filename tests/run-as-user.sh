@@ -5,28 +5,39 @@
 #
 #   tests/run-as-user.sh BUILD_DIR
 #
-# As root the tests run as the account orvane-test, created when missing; folders on the way
-# to the trees that it cannot pass through get o+x for the run and lose it again afterwards.
+# As root the tests run as the account orvane-test, created when missing. What has to change
+# outside for it (o+x on folders on the way to the trees it cannot pass through, o+r where the
+# trees are not readable to others, the owner of CTest's folder Testing/) is noted first and put
+# back on every way out, a signal included.
 # As any other user they run as that user, the hard limit lowered to 524,288 if higher.
 set -uo pipefail
 
-build=$(cd "$1" && pwd)
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(cd "$1" && pwd -P)
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 account=orvane-test
 soft=1024
 hard=524288
 
 tmp=$(mktemp -d /tmp/orvane-user.XXXXXX)
-granted=()
+restore=() # commands that put back what was changed, run last to first
 cleanup() {
-    local dir
-    for dir in "${granted[@]}"; do
-        chmod o-x "$dir"
+    local i
+    for ((i = ${#restore[@]} - 1; i >= 0; i--)); do
+        eval "${restore[i]}"
     done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 chmod 0755 "$tmp"
+
+# grant MODE PATH: chmod MODE PATH, its former mode put back at the end.
+grant() {
+    restore+=("chmod $(stat -c %a "$2") $(printf %q "$2")")
+    chmod "$1" "$2"
+}
 
 runner=()
 if [[ $(id -u) -eq 0 ]]; then
@@ -41,21 +52,27 @@ if [[ $(id -u) -eq 0 ]]; then
         IFS=/ read -ra parts <<<"${tree#/}"
         for part in "${parts[@]}"; do
             dir+=/$part
-            if ! "${runner[@]}" test -x "$dir"; then
-                chmod o+x "$dir" && granted+=("$dir")
-                echo "note: o+x on $dir for the run as $account"
-            fi
+            "${runner[@]}" test -x "$dir" && continue
+            grant o+x "$dir"
+            echo "note: o+x on $dir for the run as $account"
         done
     done
     for tree in "$build" "$source_dir"; do
-        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d ! -executable \) \
+        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d \( ! -readable -o ! -executable \) \) \
             -print -quit 2>/dev/null) ]]; then
-            echo "note: $tree is not readable to $account: o+rX on it"
-            chmod -R o+rX "$tree"
+            echo "note: $tree is not readable to $account: o+rX on it for the run"
+            while IFS= read -r -d '' path; do
+                if [[ -d $path ]]; then grant o+rx "$path"; else grant o+r "$path"; fi
+            done < <(find "$tree" \( -type f ! -perm -o=r -o -type d ! -perm -o=rx \) -print0)
         fi
     done
     # CTest writes its logs into the build tree.
-    mkdir -p "$build/Testing/Temporary"
+    mkdir -p "$build/Testing"
+    while IFS= read -r -d '' path; do
+        restore+=("chown $(stat -c %u:%g "$path") $(printf %q "$path")")
+    done < <(find "$build/Testing" -print0)
+    # What the account adds goes to the folder's owner.
+    restore+=("find $(printf %q "$build/Testing") -user $account -exec chown $(stat -c %u:%g "$build/Testing") {} +")
     chown -R "$account:" "$build/Testing"
     user=$account
 else
@@ -90,5 +107,4 @@ echo "== as $user, descriptors $soft:$hard: end-to-end tests"
 as_user "$soft:$hard" ctest --test-dir "$build" -R '^e2e_' --output-on-failure || failed=1
 echo "== as $user, descriptors 256:256: the descriptor-shortage test"
 as_user 256:256 ctest --test-dir "$build" -R 'ShortOfDescriptors' --output-on-failure || failed=1
-[[ $(id -u) -eq 0 ]] && chown -R root: "$build/Testing"
 exit "$failed"
