@@ -1108,13 +1108,15 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
     } restore{saved};
 
     WriteSettings(1);
-    std::ofstream(m_dir / "BlackList.log", std::ios::binary) << "short-victim|";
-    const fs::path sleeper = SleepCopy("short-sleep");
+    // Names of this run's own: other runs on the machine count and kill theirs.
+    const std::string name = UniqueName("short"), victimName = UniqueName("victim");
+    std::ofstream(m_dir / "BlackList.log", std::ios::binary) << victimName << '|';
+    const fs::path sleeper = SleepCopy(name);
     std::vector<pid_t> sleepers;
     pid_t victim = -1;
     for (int i = 0; i < 600; ++i) {
         if (i == 300)
-            victim = Spawn(SleepCopy("short-victim"));
+            victim = Spawn(SleepCopy(victimName));
         sleepers.push_back(Spawn(sleeper));
         ASSERT_GT(sleepers.back(), 0);
     }
@@ -1131,7 +1133,7 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
         std::lock_guard lock(MonitorTestAccess::Lock(monitor));
         std::vector<std::uint32_t> seen;
         for (int row = 0; row < MonitorTestAccess::Table(monitor).GetRowCount(); ++row) {
-            if (MonitorTestAccess::Table(monitor).CellText(row, ColName) == "short-sleep")
+            if (MonitorTestAccess::Table(monitor).CellText(row, ColName) == name)
                 seen.push_back(MonitorTestAccess::Table(monitor).Pid(row));
         }
         std::size_t missing = 0;
@@ -1139,7 +1141,7 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
             missing += std::find(seen.begin(), seen.end(), static_cast<std::uint32_t>(pid)) == seen.end();
         EXPECT_EQ(missing, 0u) << "processes without a row, of 600";
     }
-    EXPECT_EQ(Count(ReadFile(m_dir / "Logs.log"), "Started process \t\tshort-sleep \t\t"), 600u);
+    EXPECT_EQ(Count(ReadFile(m_dir / "Logs.log"), "Started process \t\t" + name + " \t\t"), 600u);
 
     // The last rows keep no descriptor: Kill opens one for the moment.
     rows = RowsOf(monitor, sleepers.back());
@@ -1153,7 +1155,7 @@ TEST_F(MonitorTest, ShortOfDescriptorsEveryProcessIsStillWatched)
         waitpid(pid, nullptr, 0);
     m_children.clear();
     monitor.ScanProcesses();
-    EXPECT_EQ(Count(ReadFile(m_dir / "Logs.log"), "Finished process \tshort-sleep \t\t"), 600u);
+    EXPECT_EQ(Count(ReadFile(m_dir / "Logs.log"), "Finished process \t" + name + " \t\t"), 600u);
 }
 
 } // namespace
