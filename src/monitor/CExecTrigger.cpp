@@ -20,6 +20,11 @@ constexpr std::chrono::milliseconds kQuickPauses[] = {std::chrono::milliseconds(
                                                       std::chrono::milliseconds(10),
                                                       std::chrono::milliseconds(50)};
 constexpr int kQuickPassCount = static_cast<int>(std::size(kQuickPauses));
+// After opens of other files, the watch is read again no sooner than this: a stream of execs
+// (a build, a script) wakes the thread this often at most, and a disabled program started
+// in such a stream is found this much later at worst. The first open after a quiet spell is
+// read at once.
+constexpr auto kHoldOff = std::chrono::milliseconds(50);
 
 int Remaining(std::chrono::steady_clock::time_point deadline)
 {
@@ -61,23 +66,28 @@ bool CExecTrigger::Wait(std::chrono::milliseconds pause, int wake)
         const int wait = Remaining(deadline);
         if (wait == 0)
             return true;
-        pollfd fds[2] = {{m_watch->Fd(), POLLIN, 0}, {wake, POLLIN, 0}};
-        if (poll(fds, 2, wait) < 0) {
+        // The wake first, so that it is watched alone during a hold-off.
+        pollfd fds[2] = {{wake, POLLIN, 0}, {m_watch->Fd(), POLLIN, 0}};
+        const int holdOff = Remaining(m_heldUntil);
+        if (poll(fds, holdOff > 0 ? 1 : 2, holdOff > 0 ? std::min(wait, holdOff) : wait) < 0) {
             if (errno == EINTR)
                 continue;
             Close();
             return false;
         }
-        if (fds[1].revents) {
+        if (fds[0].revents) {
             eventfd_t count;
             (void)eventfd_read(wake, &count);
             return true;
         }
-        if (fds[0].revents && Drain()) {
+        if (holdOff > 0 || !fds[1].revents)
+            continue;
+        if (Drain()) {
             m_quickPasses = kQuickPassCount;
             m_killsAtTrigger = m_kills;
             return true;
         }
+        m_heldUntil = std::chrono::steady_clock::now() + kHoldOff;
     }
 }
 
@@ -153,12 +163,15 @@ bool CExecTrigger::Drain()
         const Result<bool> read = m_watch->Read();
         if (!read || !*read)
             return found;
+        const bool more = m_watch->MayHaveMore();
         std::string_view name;
         while (m_watch->Next(name)) {
             if (!found && Disabled(name))
                 found = true;
         }
         found = found || m_watch->Overflowed();
+        if (!more)
+            return found;
     }
 }
 

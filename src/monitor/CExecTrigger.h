@@ -8,8 +8,9 @@
 //
 // Cheap by construction: nothing is watched while the list is empty or the service feeds the
 // passes; an open of any other file is a look-up in a sorted copy of the list, no pass and no
-// allocation. The watched directories are bounded; a directory that cannot be watched (no
-// watches left, no access) is told once and the passes go on finding what starts there.
+// allocation, and a stream of them wakes the thread twenty times a second at most. The
+// watched directories are bounded; a directory that cannot be watched (no watches left, no
+// access) is told once and the passes go on finding what starts there.
 //
 // Threads: the monitor thread alone, outside m_lock (it takes m_lock to copy the list).
 
@@ -59,4 +60,5 @@ private:
     std::uint64_t m_kills = 0;
     std::uint64_t m_killsAtTrigger = 0;
     int m_quickPasses = 0; // left to make after a trigger, until one kills
+    std::chrono::steady_clock::time_point m_heldUntil{}; // the watch is not read before
 };

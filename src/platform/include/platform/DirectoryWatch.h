@@ -28,12 +28,15 @@ public:
     // The name of the next file opened, from what Read took; false when there is none left.
     // An open of a directory itself has no name and is passed over.
     bool Next(std::string_view& name);
+    // The last Read filled the buffer nearly full: more may be queued.
+    bool MayHaveMore() const { return m_length + kLargestEvent > sizeof m_buffer; }
     // The names Next has given so far include the kernel's word that its queue ran over:
     // opens were lost, their names unknown.
     bool Overflowed() const { return m_overflowed; }
 
 private:
     explicit DirectoryWatch(int fd) : m_fd(fd) {}
+    static constexpr std::size_t kLargestEvent = 16 + 256; // the event and the longest name
 
     FileDescriptor m_fd;
     bool m_overflowed = false;
