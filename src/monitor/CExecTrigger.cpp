@@ -42,6 +42,10 @@ bool IsBlank(char c)
 
 CExecTrigger::CExecTrigger(CProcessMonitor& owner) : m_owner(owner)
 {
+    // Read here, on the constructing thread: the environment is not the monitor thread's to
+    // read while another may change it.
+    if (const char* path = std::getenv("PATH"))
+        m_path = path;
 }
 
 void CExecTrigger::Close()
@@ -125,12 +129,10 @@ void CExecTrigger::Update()
             return;
         }
         m_watch = std::move(*opened);
-        if (const char* path = std::getenv("PATH")) {
-            for (std::string_view rest = path; !rest.empty();) {
-                const std::size_t colon = std::min(rest.find(':'), rest.size());
-                WatchDirectory(rest.substr(0, colon));
-                rest.remove_prefix(std::min(colon + 1, rest.size()));
-            }
+        for (std::string_view rest = m_path; !rest.empty();) {
+            const std::size_t colon = std::min(rest.find(':'), rest.size());
+            WatchDirectory(rest.substr(0, colon));
+            rest.remove_prefix(std::min(colon + 1, rest.size()));
         }
     }
     const RowStore& rows = m_owner.m_table.Rows();

@@ -51,6 +51,7 @@ private:
     bool Disabled(std::string_view name) const;
 
     CProcessMonitor& m_owner;
+    std::string m_path; // PATH as the program was started with
     std::unique_ptr<platform::DirectoryWatch> m_watch;
     bool m_openFailed = false; // told; not tried again
     std::vector<std::string> m_entries; // the disabled list as last copied

@@ -1279,10 +1279,11 @@ TEST_P(ExecTriggerTest, DisabledProgramIsKilledWithoutWaitingForTheNextPass)
     {
         CProcessMonitor monitor(m_dir.string());
         MonitorTestAccess::SetPause(monitor, 60s);
-        monitor.Start([](TableChanges&&) {}, [] {});
-        for (int i = 0; i < 1000 && monitor.PassesMade() == 0; ++i)
+        std::atomic<bool> passed{false};
+        monitor.Start([&](TableChanges&&) { passed = true; }, [] {});
+        for (int i = 0; i < 1000 && !passed; ++i)
             std::this_thread::sleep_for(10ms);
-        std::this_thread::sleep_for(500ms); // the pause has begun
+        std::this_thread::sleep_for(300ms); // the pause has begun
         const std::uint64_t passes = monitor.PassesMade();
         ASSERT_EQ(passes, 1u);
 
