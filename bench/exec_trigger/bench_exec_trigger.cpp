@@ -3,11 +3,14 @@
 // watched) against an empty list (nothing is watched), on a quiet machine and under a stream
 // of unrelated execs of /bin/true. Figures: passes, the CPU of this process (the monitor's
 // thread) and of the stream (the exec'ing processes, where the kernel queues the events).
+// Then how long a disabled program lives, started from a watched folder (on PATH) and from
+// one that is not: the median and the worst of a series.
 //
 //   bench_exec_trigger [seconds per run, default 5] [execs per second, default 200] [rounds, default 3]
 
 #include "monitor/CProcessMonitor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <signal.h>
 #include <spawn.h>
@@ -119,6 +123,26 @@ Cost Measure(const std::filesystem::path& dir, bool watched, int rate, int secon
     return cost;
 }
 
+// The lives (ms) of `runs` starts of `program`, which the monitor kills, sorted.
+std::vector<double> Lives(const std::filesystem::path& program, int runs)
+{
+    std::vector<double> lives;
+    std::string arg0 = program.filename().string(), arg1 = "30";
+    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    for (int i = 0; i < runs; ++i) {
+        // Started at no fixed phase of the passes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 + 37 * i % 300));
+        const auto start = std::chrono::steady_clock::now();
+        pid_t pid;
+        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+            continue;
+        waitpid(pid, nullptr, 0);
+        lives.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(lives.begin(), lives.end());
+    return lives;
+}
+
 void Add(Cost& sum, const Cost& one)
 {
     sum.passes += one.passes;
@@ -159,6 +183,28 @@ int main(int argc, char** argv)
                 Add(costs[stream][watched], Measure(dir, watched != 0, stream ? rate : 0, seconds));
         }
     }
+
+    // PATH is read as the monitor is made.
+    const std::filesystem::path onPath = dir / "on-path", unwatched = dir / "elsewhere";
+    std::filesystem::create_directories(onPath);
+    std::filesystem::create_directories(unwatched);
+    const std::string name = "bench-victim-" + std::to_string(getpid());
+    for (const auto& folder : {onPath, unwatched}) {
+        std::filesystem::copy_file("/bin/sleep", folder / name);
+        std::filesystem::permissions(folder / name, std::filesystem::perms::owner_all);
+    }
+    std::ofstream(dir / "BlackList.log", std::ios::binary | std::ios::trunc) << name << "|";
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (onPath.string() + ":" + path).c_str(), 1);
+    std::vector<double> lives[2];
+    {
+        CProcessMonitor monitor(dir.string());
+        monitor.Start([](TableChanges&&) {}, [] {});
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        lives[0] = Lives(onPath / name, 20);
+        lives[1] = Lives(unwatched / name, 20);
+    }
+    setenv("PATH", path.c_str(), 1);
     std::filesystem::remove_all(dir);
 
     std::printf("%d rounds of %d s; the stream: /bin/true %d times a second\n", rounds, seconds, rate);
@@ -183,5 +229,15 @@ int main(int argc, char** argv)
                         Ratio(with.streamCpu / with.execs, without.streamCpu / without.execs));
         std::printf("\n");
     }
+    for (int i = 0; i < 2; ++i) {
+        if (lives[i].empty())
+            continue;
+        std::printf("a disabled program started %s: lives %.1f ms (median), %.1f ms (worst) of %zu\n",
+                    i == 0 ? "from a watched folder" : "elsewhere", lives[i][lives[i].size() / 2],
+                    lives[i].back(), lives[i].size());
+    }
+    if (!lives[0].empty() && !lives[1].empty())
+        std::printf("watched / elsewhere: median life %.3f x\n",
+                    lives[0][lives[0].size() / 2] / lives[1][lives[1].size() / 2]);
     return 0;
 }
