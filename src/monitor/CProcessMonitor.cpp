@@ -1,5 +1,6 @@
 #include "monitor/CProcessMonitor.h"
 
+#include "CExecTrigger.h"
 #include "CServiceWatch.h"
 #include "KillProcess.h"
 #include "LoadPercent.h"
@@ -51,6 +52,8 @@ CProcessMonitor::CProcessMonitor(const std::string& programDirectory)
     , m_logWriter(ProgramFilePath(programDirectory, kEventLogFile))
     , m_visible(PackRange(0, -1))
     , m_service(std::make_unique<CServiceWatch>(*this))
+    , m_execTrigger(std::make_unique<CExecTrigger>(*this))
+    , m_pause(kPause)
 {
     m_logWriter.SetCallbacks({
         [this](std::error_code error) {
@@ -142,10 +145,14 @@ void CProcessMonitor::MonitorThreadProc()
     m_bThreadEnded = false;
     while (!m_bStop) {
         ScanProcesses();
-        if (m_service->Wait(kPause))
+        if (m_service->Wait(m_pause)) {
+            m_execTrigger->Close(); // the service tells of every exec
+            continue;
+        }
+        if (m_execTrigger->Wait(m_pause, m_service->WakeFd()))
             continue;
         std::unique_lock pause(m_pauseLock);
-        m_pauseWake.wait_for(pause, kPause, [this] { return m_bStop.load(); });
+        m_pauseWake.wait_for(pause, m_pause, [this] { return m_bStop.load(); });
     }
     m_bThreadEnded = true;
     // Posts, never waits: the window's thread may be waiting for m_lock right now.
@@ -632,6 +639,7 @@ Result<> CProcessMonitor::DisableSelected(int row)
 
 void CProcessMonitor::KillChecked(platform::ProcessHandle* handle)
 {
+    ++m_kills;
     if (const Result<> killed = KillProcess(handle); !killed && !m_privilegeFailure)
         m_privilegeFailure = killed.error();
 }

@@ -55,6 +55,8 @@ public:
     bool Wait(std::chrono::milliseconds pause);
     // Ends a Wait early (a stop request). Any thread.
     void Interrupt();
+    // The eventfd that Interrupt signals, for a wait of the caller's own (-1: none).
+    int WakeFd() const { return m_wake; }
     // The kill of a row while the service feeds the passes: through the row's handle, or one
     // opened for it, and where this user may not and the service may, by the service. False
     // when the service does not feed the passes (the caller kills as before).

@@ -73,6 +73,7 @@ constexpr StringEntry kStrings[] = {
     {IDS_MSG_PRIVILEGE_GIVEN_UP, "CAP_KILL could not be dropped after a kill; all capabilities given up"},
     {IDS_MSG_PRIVILEGE_KEPT, "CAP_KILL could not be dropped after a kill; Orvane stops to let go of it"},
     {IDS_MSG_PROCESSES_HIDDEN, "/proc hides other users' processes (hidepid); only yours are listed"},
+    {IDS_MSG_EXEC_WATCH, "Not every folder is watched for disabled programs (passes still find them):"},
     {IDS_MSG_LOG_DROPPED, "%1 event log entries were dropped: the disk did not take them in time"},
     {IDS_MSG_LOG_LOST, "%1 event log entries were lost: the disk did not take them before the end"},
     {IDS_MSG_WATCH_SERVICE, "Watching through the service orvaned: every process is seen as it starts"},

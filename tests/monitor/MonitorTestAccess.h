@@ -4,6 +4,7 @@
 
 #include "monitor/CProcessMonitor.h"
 
+#include <chrono>
 #include <mutex>
 
 class MonitorTestAccess {
@@ -12,4 +13,6 @@ public:
     // Only under Lock(monitor).
     static ProcessTable& Table(CProcessMonitor& monitor) { return monitor.m_table; }
     static bool ThreadJoinable(CProcessMonitor& monitor) { return monitor.m_hThread.joinable(); }
+    // Before Start: the pause between the thread's passes.
+    static void SetPause(CProcessMonitor& monitor, std::chrono::milliseconds pause) { monitor.m_pause = pause; }
 };

@@ -1258,3 +1258,56 @@ TEST_F(MonitorTest, FrozenLogDiskStopsNeitherThePassesNorTheWindow)
     EXPECT_LT(started, finished);
     KillAndReap(held);
 }
+
+// Without the service, a disabled program started from a watched folder (one on PATH, or one
+// a row's program was run from) ends the pause: it is killed long before the next pass would
+// come, and the programs run there that are not disabled start no pass.
+class ExecTriggerTest : public MonitorTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExecTriggerTest, DisabledProgramIsKilledWithoutWaitingForTheNextPass)
+{
+    const bool onPath = GetParam();
+    const fs::path bin = m_dir / "bin";
+    fs::create_directory(bin);
+    const std::string victimName = UniqueName("trig-");
+    std::ofstream(m_dir / "BlackList.log", std::ios::binary) << victimName << "|";
+    const fs::path victim = bin / victimName, other = bin / UniqueName("other-");
+    fs::rename(SleepCopy(victimName), victim);
+    fs::rename(SleepCopy("other"), other);
+    const std::string path = std::getenv("PATH");
+    if (onPath)
+        setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    else
+        ASSERT_GT(Spawn(other), 0); // its row names the folder
+    setenv("ORVANE_SOCKET", (m_dir / "absent.sock").c_str(), 1);
+    {
+        CProcessMonitor monitor(m_dir.string());
+        MonitorTestAccess::SetPause(monitor, 60s);
+        std::atomic<bool> passed{false};
+        monitor.Start([&](TableChanges&&) { passed = true; }, [] {});
+        for (int i = 0; i < 1000 && !passed; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms); // the pause has begun
+        const std::uint64_t passes = monitor.PassesMade();
+        ASSERT_EQ(passes, 1u);
+
+        for (int i = 0; i < 20; ++i) {
+            const pid_t pid = Spawn(other, {"0"});
+            ASSERT_EQ(ReapWithin(pid, 5000), 0);
+            std::erase(m_children, pid);
+        }
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(monitor.PassesMade(), passes) << "a program not on the list started a pass";
+
+        const pid_t pid = Spawn(victim);
+        const int status = ReapWithin(pid, 10000);
+        if (status != -1)
+            std::erase(m_children, pid);
+        EXPECT_TRUE(KilledBySigkill(status)) << "not killed within 10 s of a 60 s pause";
+    }
+    unsetenv("ORVANE_SOCKET");
+    setenv("PATH", path.c_str(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(WatchedFolder, ExecTriggerTest, ::testing::Bool(),
+                         [](const auto& test) { return test.param ? "OnPath" : "OfARow"; });

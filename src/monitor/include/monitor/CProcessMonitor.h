@@ -15,7 +15,9 @@
 // A pass: new processes and names read again (every process, every pass), exits learned from
 // the exit watch (every live process), then the load of the live rows the window shows. While
 // the window shows no row, a pass reads no process's times at all. While the watch service
-// answers, its events take the place of the first two (see CServiceWatch).
+// answers, its events take the place of the first two (see CServiceWatch); while it does not,
+// the exec of a disabled program from a watched folder ends the pause between passes at once
+// (see CExecTrigger).
 
 #include "monitor/ExecutableSweep.h"
 #include "monitor/ProcessTable.h"
@@ -38,6 +40,7 @@
 #include <unordered_map>
 #include <vector>
 
+class CExecTrigger;
 class CServiceWatch;
 
 class CProcessMonitor {
@@ -62,6 +65,7 @@ public:
         Signals,
         Privilege,
         ProcessesHidden,
+        ExecWatch,
         Count
     };
 
@@ -162,6 +166,7 @@ public:
 private:
     friend class MonitorTestAccess; // tests: the table under the lock
     friend class CServiceWatch;     // the passes fed by the watch service
+    friend class CExecTrigger;      // the pause cut short by a disabled program's exec
 
     enum class LineKind { Started, Finished };
     struct Line {
@@ -228,6 +233,7 @@ private:
     std::vector<std::string> m_earlyNotices; // told before m_onNotice was set
     std::atomic<unsigned> m_noticesTold{0}; // one bit per NoticeKind
     std::error_code m_privilegeFailure;     // of a kill, until told (under m_lock)
+    std::uint64_t m_kills = 0;              // kills sent (under m_lock)
     CLogWriter m_logWriter; // after what its callbacks use
 
     std::atomic<std::uint64_t> m_visible; // first row in the high half, last in the low half
@@ -246,4 +252,6 @@ private:
     std::mutex m_pauseLock; // wakes the pause early on a stop request
     std::condition_variable m_pauseWake;
     std::unique_ptr<CServiceWatch> m_service;
+    std::unique_ptr<CExecTrigger> m_execTrigger;
+    std::chrono::milliseconds m_pause; // between passes (tests lengthen it)
 };

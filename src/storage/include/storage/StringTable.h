@@ -64,6 +64,7 @@ enum StringId : unsigned {
     IDS_MSG_PRIVILEGE_GIVEN_UP = 20310, // "CAP_KILL could not be dropped after a kill; ..."
     IDS_MSG_PRIVILEGE_KEPT = 20311,     // "CAP_KILL could not be dropped after a kill; ..."
     IDS_MSG_PROCESSES_HIDDEN = 20312,   // "/proc hides other users' processes (hidepid); ..."
+    IDS_MSG_EXEC_WATCH = 20313,         // "Not every folder is watched for disabled programs ..."
     IDS_MSG_LOG_DROPPED = 20320,       // "%1 event log entries were dropped: ..."
     IDS_MSG_LOG_LOST = 20321,          // "%1 event log entries were lost: ..."
     IDS_MSG_WATCH_SERVICE = 20330,     // "Watching through the service orvaned: ..."
