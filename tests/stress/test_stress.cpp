@@ -78,12 +78,14 @@ TEST(Stress, ChildrenComeAndGoWhileTheWindowHammers)
         monitor.SetVisibleRows(0, 1 << 30);
         int round = 0;
         while (!childrenDone) {
-            if (round % 2)
+            if (round % 2) {
                 EXPECT_TRUE(monitor.StartEventLog());
-            else
+            } else {
                 monitor.StopEventLog();
-            if (const auto entries = monitor.DisabledEntries(); !entries.empty())
+            }
+            if (const auto entries = monitor.DisabledEntries(); !entries.empty()) {
                 EXPECT_TRUE(monitor.RemoveDisabledAt(0, entries.front()));
+            }
             TableChanges changes = monitor.TakeChanges();
             for (int row = 0; row < changes.rowCount; ++row)
                 for (int column = 0; column < ColumnCount; ++column)
