@@ -125,10 +125,13 @@ bool CMainFrame::Create()
     m_trayWatch->setSingleShot(true);
     connect(m_trayWatch, &QTimer::timeout, this, &CMainFrame::OnTrayCheck);
 
+    // Idle updates only while shown: hidden (in the tray, or not yet shown) nothing they touch
+    // is on screen, and the menus bring themselves up to date as they open.
     m_idleTimer = new QTimer(this);
     m_idleTimer->setInterval(250);
     connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
-    m_idleTimer->start();
+    if (isVisible())
+        m_idleTimer->start();
     UpdateCommandUI();
     return true;
 }
@@ -385,8 +388,19 @@ QRect CMainFrame::FitIntoAreas(std::int64_t left, std::int64_t top, std::int64_t
 void CMainFrame::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    if (m_idleTimer && !m_bClosed && !m_idleTimer->isActive()) {
+        UpdateCommandUI();
+        m_idleTimer->start();
+    }
     if (m_savedOuterRect)
         QTimer::singleShot(100, this, &CMainFrame::FitSavedOuterRect);
+}
+
+void CMainFrame::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (m_idleTimer)
+        m_idleTimer->stop();
 }
 
 void CMainFrame::FitSavedOuterRect()

@@ -4,7 +4,8 @@
 //
 // Every command lives in one table of QActions keyed by its numeric identifier. The update
 // handlers (Kill/Disable enabled only with a selection mark, the four check marks) run when a
-// menu is about to show, when the list's selection mark changes and from an idle timer.
+// menu is about to show, when the list's selection mark changes and from an idle timer that
+// runs while the window is shown.
 //
 // Closing is a two-phase handshake with the monitor thread: the first close request saves the
 // state and asks the monitor to stop but leaves the window; the list window's threadEnded()
@@ -114,6 +115,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     // No menu of toolbars on a right click beside the menu bar: the bars are toggled in View.
     QMenu* createPopupMenu() override { return nullptr; }
