@@ -213,13 +213,21 @@ bool ProcCountsLikeThisProgram()
     return same;
 }
 
-std::optional<TaskMark> ReadTaskMark()
+std::optional<TaskMark> ReadTaskMark(FileDescriptor& file)
 {
     if (!ProcCountsLikeThisProgram())
         return std::nullopt;
+    // Kept open and read from its start each time, as the exit and name reads do: a pass
+    // spends no path walk on it.
+    if (!file.Valid())
+        file = FileDescriptor(open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+    if (!file.Valid())
+        return std::nullopt;
     char text[128];
-    bool gone = false;
-    const long n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text, gone);
+    ssize_t n;
+    do {
+        n = pread(file.Get(), text, sizeof text, 0);
+    } while (n < 0 && errno == EINTR);
     if (n <= 0)
         return std::nullopt;
     return ParseTaskMark({text, static_cast<std::size_t>(n)});
@@ -230,7 +238,7 @@ std::optional<TaskMark> ReadTaskMark()
 bool ProcessListing::Update()
 {
     // Read before the list, so that a task made while the list is read changes the next mark.
-    const std::optional<TaskMark> mark = ReadTaskMark();
+    const std::optional<TaskMark> mark = ReadTaskMark(m_markFile);
     if (mark && m_listed && *mark == *m_listed && ++m_kept < kKeptUpdates) {
         // Kernel threads met since the listing are folded into kthreadd.
         const std::vector<std::uint32_t> folded = KernelThreadRegistry::Instance().Registered();

@@ -6,6 +6,7 @@
 // Every call about another process may fail because that process has ended meanwhile: that
 // is the normal, silent "cannot be opened" / "cannot be read" path, never an error report.
 
+#include "platform/FileDescriptor.h"
 #include "platform/Result.h"
 
 #include <cstdint>
@@ -73,6 +74,7 @@ public:
 private:
     std::vector<std::uint32_t> m_pids;
     std::optional<TaskMark> m_listed; // the mark read before the last listing
+    FileDescriptor m_markFile;        // /proc/loadavg, kept open: each update reads it again
     std::uint64_t m_listings = 0;
     int m_kept = 0; // updates since the last listing
 };
