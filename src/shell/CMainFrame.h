@@ -130,8 +130,13 @@ private:
     void FitSavedOuterRect();
     void CapturePlacement();
     void HideToTray();
-    // While in the tray: a notification area that has gone brings the window back.
-    void OnTrayCheck();
+    // While in the tray: a notification area that has gone brings the window back. A slot for
+    // the session bus's signals of the notification area.
+    Q_SLOT void OnTrayCheck();
+    // Whether the notification area tells on the session bus when it goes (a StatusNotifier
+    // watcher with a host): the checks are then a backstop only.
+    bool TrayTellsItsEnd() const;
+    void ListenToTrayBus();
     // Brings the program back to the user: from the tray, or, when a dialog is open, that
     // dialog to the front.
     void ShowProgram();
@@ -171,4 +176,5 @@ private:
     std::optional<QRect> m_savedOuterRect; // to be fitted once the window frame is known
     bool m_bWasMaximized = false;         // the state to come back to from the tray
     bool m_bClosed = false;
+    bool m_bListeningToTrayBus = false; // the tray's bus signals are connected (or cannot be)
 };
