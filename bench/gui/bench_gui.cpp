@@ -9,15 +9,19 @@
 //                     included, shown and scrolled to the end, over that of `top -b -d 0.5`
 //                     running beside it for the same time, with 2,000 extra `sleep` processes;
 //   cpu_vs_top_tray   the same with the window hidden, as in the tray.
+//                     With --frame, the whole main window (menus, toolbar, status bar and
+//                     their idle updates, the tray icon and its watch) instead of the list alone;
+//                     in the tray by minimising it, with a notification area taken as present.
 //   comm_floor_vs_top the least any pass must do (read every process's command name, for
 //                     exec), alone on a thread at the same pace, against top the same way.
 //   rss_per_ended_row (--rss N, alone) growth of this process's resident memory over N ended
 //                     rows made by real short-lived processes, divided by the rows.
 //
 // Each option runs its figure alone; without one, apply_100k_vs_1k.
-// Options: --cpu, --seconds N (default 30), --children N (default 2000), --rounds N, --rss N.
+// Options: --cpu, --frame, --seconds N (default 30), --children N (default 2000), --rounds N, --rss N.
 // Runs offscreen unless QT_QPA_PLATFORM or DISPLAY says otherwise.
 
+#include "CMainFrame.h"
 #include "CProcessListWnd.h"
 #include "ProcessTableModel.h"
 
@@ -56,6 +60,7 @@ namespace {
 
 struct Options {
     bool cpu = false;
+    bool frame = false;
     int seconds = 30;
     int children = 2000;
     int rounds = 21;
@@ -73,6 +78,8 @@ Options ParseOptions(int argc, char** argv)
         };
         if (arg == "--cpu")
             options.cpu = true;
+        else if (arg == "--frame")
+            options.frame = true;
         else if (arg == "--seconds")
             number(options.seconds);
         else if (arg == "--children")
@@ -353,22 +360,40 @@ int CpuVsTop(const Options& options)
         return 1;
     }
     {
-        CProcessListWnd wnd(dir.path().toStdString());
-        wnd.resize(1000, 700);
-        wnd.Create();
-        wnd.show();
+        std::unique_ptr<CMainFrame> frame;
+        std::unique_ptr<CProcessListWnd> alone;
+        if (options.frame) {
+            frame = std::make_unique<CMainFrame>(dir.path().toStdString());
+            frame->AssumeTrayAvailable(true);
+            frame->Create();
+            frame->resize(1000, 700);
+            frame->show();
+        } else {
+            alone = std::make_unique<CProcessListWnd>(dir.path().toStdString());
+            alone->resize(1000, 700);
+            alone->Create();
+            alone->show();
+        }
+        CProcessListWnd& wnd = frame ? *frame->ProcessList() : *alone;
         RunFor(2000); // rows for every process
         wnd.List()->scrollToBottom();
         RunFor(1000);
         std::printf("gui_rows=%d\n", wnd.Model()->rowCount());
         const double shown = CpuAgainstTop(wnd.Monitor(), options.seconds, "shown");
-        wnd.hide(); // as in the tray
+        if (frame)
+            frame->showMinimized(); // to the tray
+        else
+            wnd.hide(); // as in the tray
         RunFor(1000);
+        if (frame && !frame->IsInTray())
+            std::fprintf(stderr, "bench_gui: the window did not go to the tray\n");
         const double tray = CpuAgainstTop(wnd.Monitor(), options.seconds, "tray");
         const double floor = CommFloorAgainstTop(options.seconds);
         std::printf("cpu_vs_top_shown=%.3f\n", shown);
         std::printf("cpu_vs_top_tray=%.3f\n", tray);
         std::printf("comm_floor_vs_top=%.3f\n", floor);
+        if (floor > 0)
+            std::printf("shown_vs_floor=%.3f tray_vs_floor=%.3f\n", shown / floor, tray / floor);
         std::fflush(stdout);
         CloseWindow(wnd);
     }

@@ -16,6 +16,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
@@ -70,6 +74,10 @@ QIcon MenuImage(const char* name)
 // every second, or less often when the check itself takes long.
 constexpr qint64 kFirstTrayCheckMs = 1000;
 constexpr qint64 kLastTrayCheckMs = 10000;
+
+// The StatusNotifier watcher: its name, object and interface on the session bus.
+const QString kNotifierWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kNotifierWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 bool OnWayland()
 {
@@ -129,10 +137,13 @@ void CMainFrame::StartTimers()
     m_trayWatch->setSingleShot(true);
     connect(m_trayWatch, &QTimer::timeout, this, &CMainFrame::OnTrayCheck);
 
+    // Idle updates only while shown: hidden (in the tray, or not yet shown) nothing they touch
+    // is on screen, and the menus bring themselves up to date as they open.
     m_idleTimer = new QTimer(this);
     m_idleTimer->setInterval(250);
     connect(m_idleTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
-    m_idleTimer->start();
+    if (isVisible())
+        m_idleTimer->start();
 }
 
 std::span<const CommandFacts> CMainFrame::CommandTable()
@@ -390,8 +401,19 @@ QRect CMainFrame::FitIntoAreas(std::int64_t left, std::int64_t top, std::int64_t
 void CMainFrame::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    if (m_idleTimer && !m_bClosed && !m_idleTimer->isActive()) {
+        UpdateCommandUI();
+        m_idleTimer->start();
+    }
     if (m_savedOuterRect)
         QTimer::singleShot(100, this, &CMainFrame::FitSavedOuterRect);
+}
+
+void CMainFrame::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (m_idleTimer)
+        m_idleTimer->stop();
 }
 
 void CMainFrame::FitSavedOuterRect()
@@ -539,6 +561,7 @@ void CMainFrame::HideToTray()
             return;
         hide();
         m_trayIcon->show();
+        ListenToTrayBus();
         m_trayWatch->start(kFirstTrayCheckMs);
     });
 }
@@ -551,9 +574,10 @@ void CMainFrame::OnTrayCheck()
     took.start();
     if (TrayAvailable()) {
         // The check takes the desktop's own way (with a StatusNotifier host, a new connection
-        // to the session bus each time): it runs at most a thousandth of the time.
-        m_trayWatch->start(static_cast<int>(
-            std::clamp<qint64>(took.nsecsElapsed() / 1000, kFirstTrayCheckMs, kLastTrayCheckMs)));
+        // to the session bus each time): it runs at most a thousandth of the time, and only
+        // now and then where the area tells of its end itself.
+        const qint64 next = TrayTellsItsEnd() ? kLastTrayCheckMs : took.nsecsElapsed() / 1000;
+        m_trayWatch->start(static_cast<int>(std::clamp<qint64>(next, kFirstTrayCheckMs, kLastTrayCheckMs)));
         return;
     }
     // The notification area has gone (its panel ended): nothing could bring the window back.
@@ -561,6 +585,40 @@ void CMainFrame::OnTrayCheck()
     std::fprintf(stderr, "orvane: %s\n", notice.toLocal8Bit().constData());
     OnTrayOpen();
     statusBar()->showMessage(notice);
+}
+
+void CMainFrame::ListenToTrayBus()
+{
+    // A StatusNotifier area tells when its watcher goes or a host leaves: the check runs then,
+    // instead of waiting for the next poll. Set up the first time the window goes to the tray,
+    // when the desktop's own check has just made the bus connection it would use.
+    if (m_bListeningToTrayBus || m_trayOverride)
+        return;
+    m_bListeningToTrayBus = true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* watcher = new QDBusServiceWatcher(kNotifierWatcher, bus,
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &CMainFrame::OnTrayCheck);
+    bus.connect(kNotifierWatcher, kNotifierWatcherPath, kNotifierWatcher,
+                QStringLiteral("StatusNotifierHostUnregistered"), this, SLOT(OnTrayCheck()));
+}
+
+bool CMainFrame::TrayTellsItsEnd() const
+{
+    if (!m_bListeningToTrayBus || m_trayOverride)
+        return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage ask = QDBusMessage::createMethodCall(kNotifierWatcher, kNotifierWatcherPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    ask << kNotifierWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage answer = bus.call(ask, QDBus::Block, 1000);
+    return answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty()
+           && answer.arguments().front().value<QDBusVariant>().variant().toBool();
 }
 
 void CMainFrame::OnTrayOpen()

@@ -5,7 +5,7 @@
 // Every command is a row of CommandTable() (Commands.h), made into one QAction keyed by its
 // numeric identifier. The update handlers (Kill/Disable enabled only with a selection mark,
 // the four check marks) run when a menu is about to show, when the list's selection mark
-// changes and from an idle timer.
+// changes and from an idle timer that runs while the window is shown.
 //
 // Closing is a two-phase handshake with the monitor thread: the first close request saves the
 // state and asks the monitor to stop but leaves the window; the list window's threadEnded()
@@ -102,6 +102,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     // No menu of toolbars on a right click beside the menu bar: the bars are toggled in View.
     QMenu* createPopupMenu() override { return nullptr; }
@@ -122,8 +123,13 @@ private:
     void FitSavedOuterRect();
     void CapturePlacement();
     void HideToTray();
-    // While in the tray: a notification area that has gone brings the window back.
-    void OnTrayCheck();
+    // While in the tray: a notification area that has gone brings the window back. A slot for
+    // the session bus's signals of the notification area.
+    Q_SLOT void OnTrayCheck();
+    // Whether the notification area tells on the session bus when it goes (a StatusNotifier
+    // watcher with a host): the checks are then a backstop only.
+    bool TrayTellsItsEnd() const;
+    void ListenToTrayBus();
     // Brings the program back to the user: from the tray, or, when a dialog is open, that
     // dialog to the front.
     void ShowProgram();
@@ -166,4 +172,5 @@ private:
     std::optional<QRect> m_savedOuterRect; // to be fitted once the window frame is known
     bool m_bWasMaximized = false;         // the state to come back to from the tray
     bool m_bClosed = false;
+    bool m_bListeningToTrayBus = false; // the tray's bus signals are connected (or cannot be)
 };

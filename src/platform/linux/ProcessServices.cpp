@@ -299,15 +299,24 @@ bool ProcCountsLikeThisProgram()
     return same;
 }
 
-std::optional<TaskMark> ReadTaskMark()
+std::optional<TaskMark> ReadTaskMark(FileDescriptor& file)
 {
     if (!ProcCountsLikeThisProgram())
         return std::nullopt;
+    // Kept open and read from its start each time, as the exit and name reads do: a pass
+    // spends no path walk on it.
+    if (!file.Valid())
+        file = FileDescriptor(open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+    if (!file.Valid())
+        return std::nullopt;
     char text[128];
-    const Result<std::size_t> n = procfs::ReadSmallFile("/proc/loadavg", text, sizeof text);
-    if (!n)
+    ssize_t n;
+    do {
+        n = pread(file.Get(), text, sizeof text, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
         return std::nullopt; // every update lists then
-    return ParseTaskMark({text, *n});
+    return ParseTaskMark({text, static_cast<std::size_t>(n)});
 }
 
 } // namespace
@@ -315,7 +324,7 @@ std::optional<TaskMark> ReadTaskMark()
 Result<> ProcessListing::Update()
 {
     // Read before the list, so that a task made while the list is read changes the next mark.
-    const std::optional<TaskMark> mark = ReadTaskMark();
+    const std::optional<TaskMark> mark = ReadTaskMark(m_markFile);
     if (mark && m_listed && *mark == *m_listed && ++m_kept < kKeptUpdates) {
         // Kernel threads met since the listing are folded into kthreadd.
         const std::vector<std::uint32_t> folded = KernelThreadRegistry::Instance().Registered();

@@ -7,6 +7,7 @@
 // is the normal, silent "cannot be opened" / "cannot be read" path, which the caller is given
 // (ENOENT, ESRCH) and never reports.
 
+#include "platform/FileDescriptor.h"
 #include "platform/Result.h"
 
 #include <cstdint>
@@ -84,6 +85,7 @@ public:
 private:
     std::vector<std::uint32_t> m_pids;
     std::optional<TaskMark> m_listed; // the mark read before the last listing
+    FileDescriptor m_markFile;        // /proc/loadavg, kept open: each update reads it again
     std::uint64_t m_listings = 0;
     int m_kept = 0; // updates since the last listing
 };
