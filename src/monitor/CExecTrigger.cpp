@@ -2,6 +2,7 @@
 
 #include "monitor/CProcessMonitor.h"
 #include "platform/FileIo.h"
+#include "storage/CDisabledList.h"
 #include "storage/StringTable.h"
 
 #include <algorithm>
@@ -31,11 +32,6 @@ int Remaining(std::chrono::steady_clock::time_point deadline)
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
-bool IsBlank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 } // namespace
@@ -179,16 +175,8 @@ bool CExecTrigger::Drain()
 
 bool CExecTrigger::Disabled(std::string_view name) const
 {
-    // As the list compares: blanks trimmed at both ends, ASCII capitals lowered.
-    while (!name.empty() && IsBlank(name.front()))
-        name.remove_prefix(1);
-    while (!name.empty() && IsBlank(name.back()))
-        name.remove_suffix(1);
-    char lowered[256];
-    if (name.empty() || name.size() > sizeof lowered)
-        return false;
-    std::transform(name.begin(), name.end(), lowered, [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return std::binary_search(m_names.begin(), m_names.end(), std::string_view(lowered, name.size()));
+    // As the list compares; a program's name fits the string's own buffer, so this allocates
+    // only for names longer than that.
+    const std::string probe = NormalizeDisabledName(name);
+    return !probe.empty() && std::binary_search(m_names.begin(), m_names.end(), probe);
 }
