@@ -42,6 +42,12 @@ setup() {
     # Where the account may write.
     mkdir -p "$tmp/user"
     chown "$account:" "$tmp/user"
+    # The leak checker's suppressions, where the account can read them (a clone under a home
+    # folder it cannot pass would make every sanitized program it runs fail at its exit).
+    if [[ ${LSAN_OPTIONS:-} =~ suppressions=([^:]*) ]]; then
+        cp "${BASH_REMATCH[1]}" "$tmp/lsan.supp" && chmod 0644 "$tmp/lsan.supp"
+        export LSAN_OPTIONS=${LSAN_OPTIONS/"${BASH_REMATCH[1]}"/$tmp/lsan.supp}
+    fi
     cp "$build/tests/service/orvane_watch_client" "$tmp/bin/"
     client="$tmp/bin/orvane_watch_client"
     socket="$tmp/run/orvaned.sock"
