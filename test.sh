@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Orvane and runs every test through CTest:
-#   build/        the program and all tests (g++)
-#   build-asan/   the unit tests (core and widgets) under Address- and UndefinedBehaviorSanitizer
+# Installs what is missing, builds Orvane and runs every test through CTest, each test in one
+# tree only:
+#   build/        the program as it ships: the tests that run it whole and install it (g++)
+#   build-asan/   the unit tests (core and widgets) and the service's scripts under Address- and
+#                 UndefinedBehaviorSanitizer
 #   build-tsan/   the core under ThreadSanitizer, for the monitor's stress test
 #   build-fuzz/   the file loaders under libFuzzer and AddressSanitizer (clang)
-# The core and end-to-end tests of build/ run a second time as an unprivileged user with a
+# The core tests and the end-to-end tests run a second time as an unprivileged user with a
 # desktop session's descriptor limits (tests/run-as-user.sh).
 # Warnings are errors in every tree.
 set -euo pipefail
@@ -53,27 +55,31 @@ trap summary EXIT
 phase "packages" ./deps/install.sh
 jobs="$(nproc)"
 
-phase "build: configure" cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
-phase "build: compile" cmake --build build -j "$jobs"
-# The install tests (one installs and removes the Debian package) run after the others, alone:
-# the package manager's work must not starve the tests that watch the clock.
-phase "build: tests" ctest --test-dir build --output-on-failure -j "$jobs" -LE install
-phase "build: install tests" ctest --test-dir build --output-on-failure -L install
-phase "build: as a user" ./tests/run-as-user.sh build
-
 # The sanitizer trees are built at -O1 with line tables only: what their reports need, and a
 # third less compile time than -O2 with full debug information.
 sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
-phase "asan: configure" cmake -S . -B build-asan "${sanitized[@]}" -DORVANE_SANITIZE=address,undefined
+asan_env=(env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp")
+
+# The unit tests are built and run under the sanitizers only: the plain tree has the program as
+# it ships, for the tests that run it whole.
+phase "build: configure" cmake/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON \
+    -DORVANE_UNIT_TESTS=OFF
+phase "build: compile" cmake --build build -j "$jobs"
+phase "asan: configure" cmake/configure.sh build-asan "${sanitized[@]}" -DORVANE_SANITIZE=address,undefined
 phase "asan: compile" cmake --build build-asan -j "$jobs"
-phase "asan: tests" env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs"
-
-phase "tsan: configure" cmake -S . -B build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
+phase "tsan: configure" cmake/configure.sh build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
 phase "tsan: compile" cmake --build build-tsan -j "$jobs"
-phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
-
-phase "fuzz: configure" env CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
+phase "fuzz: configure" env CC=clang CXX=clang++ cmake/configure.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
 phase "fuzz: compile" cmake --build build-fuzz -j "$jobs"
-phase "fuzz: tests" ctest --test-dir build-fuzz --output-on-failure
+
+phase "asan: tests" "${asan_env[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs"
+# The install tests (one installs and removes the Debian package) run after the others, alone:
+# the package manager's work must not starve the tests that watch the clock.
+phase "build: tests" ctest --test-dir build --output-on-failure -j "$jobs" -LE install
+phase "build: install tests" ctest --test-dir build --output-on-failure -L install
+phase "as a user" "${asan_env[@]}" ./tests/run-as-user.sh build-asan build
+phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
+# Each fuzz target is one process on one core: side by side they fuzz as long in half the time.
+phase "fuzz: tests" ctest --test-dir build-fuzz --output-on-failure -j "$jobs"

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Runs the core tests and the end-to-end tests of a build tree once more the way a desktop
+# Runs the core tests and the end-to-end tests of build trees once more the way a desktop
 # user runs the program: an unprivileged account with a soft descriptor limit of 1,024 under a
 # hard one of 524,288. The descriptor-shortage test runs a third time under 256:256.
 #
-#   tests/run-as-user.sh BUILD_DIR
+#   tests/run-as-user.sh BUILD_DIR...
+#
+# Each tree's tests of those kinds run (test.sh has the core tests in its sanitizer tree and the
+# end-to-end tests in the plain one); the trees are made readable as below.
 #
 # As root the tests run as the account orvane-test, created when missing. What has to change
 # outside for it (o+x on folders on the way to the trees it cannot pass through, o+r where the
@@ -12,7 +15,10 @@
 # As any other user they run as that user, the hard limit lowered to 524,288 if higher.
 set -uo pipefail
 
-build=$(cd "$1" && pwd -P)
+builds=()
+for tree in "$@"; do
+    builds+=("$(cd "$tree" && pwd -P)")
+done
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 account=orvane-test
 soft=1024
@@ -47,7 +53,7 @@ if [[ $(id -u) -eq 0 ]]; then
     fi
     runner=(setpriv --reuid="$account" --regid="$account" --init-groups --)
     # Every folder from / down to both trees must let the account through.
-    for tree in "$build" "$source_dir"; do
+    for tree in "${builds[@]}" "$source_dir"; do
         dir=
         IFS=/ read -ra parts <<<"${tree#/}"
         for part in "${parts[@]}"; do
@@ -57,7 +63,7 @@ if [[ $(id -u) -eq 0 ]]; then
             echo "note: o+x on $dir for the run as $account"
         done
     done
-    for tree in "$build" "$source_dir"; do
+    for tree in "${builds[@]}" "$source_dir"; do
         if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d \( ! -readable -o ! -executable \) \) \
             -print -quit 2>/dev/null) ]]; then
             echo "note: $tree is not readable to $account: o+rX on it for the run"
@@ -66,14 +72,16 @@ if [[ $(id -u) -eq 0 ]]; then
             done < <(find "$tree" \( -type f ! -perm -o=r -o -type d ! -perm -o=rx \) -print0)
         fi
     done
-    # CTest writes its logs into the build tree.
-    mkdir -p "$build/Testing"
-    while IFS= read -r -d '' path; do
-        restore+=("chown $(stat -c %u:%g "$path") $(printf %q "$path")")
-    done < <(find "$build/Testing" -print0)
-    # What the account adds goes to the folder's owner.
-    restore+=("find $(printf %q "$build/Testing") -user $account -exec chown $(stat -c %u:%g "$build/Testing") {} +")
-    chown -R "$account:" "$build/Testing"
+    # CTest writes its logs into the build trees.
+    for build in "${builds[@]}"; do
+        mkdir -p "$build/Testing"
+        while IFS= read -r -d '' path; do
+            restore+=("chown $(stat -c %u:%g "$path") $(printf %q "$path")")
+        done < <(find "$build/Testing" -print0)
+        # What the account adds goes to the folder's owner.
+        restore+=("find $(printf %q "$build/Testing") -user $account -exec chown $(stat -c %u:%g "$build/Testing") {} +")
+        chown -R "$account:" "$build/Testing"
+    done
     user=$account
 else
     user=$(id -un)
@@ -91,20 +99,25 @@ mkdir -p "$home/.runtime"
 chmod 0700 "$home/.runtime"
 [[ $(id -u) -eq 0 ]] && chown -R "$account:" "$home"
 
-# as_user LIMITS COMMAND...: COMMAND as the user under soft:hard LIMITS, in a plain environment.
+# as_user LIMITS COMMAND...: COMMAND as the user under soft:hard LIMITS, in a plain environment
+# (the sanitizers' options kept).
 as_user() {
-    local limits=$1
+    local limits=$1 keep=()
     shift
+    [[ -n ${ASAN_OPTIONS:-} ]] && keep+=("ASAN_OPTIONS=$ASAN_OPTIONS")
+    [[ -n ${LSAN_OPTIONS:-} ]] && keep+=("LSAN_OPTIONS=$LSAN_OPTIONS")
     prlimit --nofile="$limits" -- "${runner[@]}" env -i PATH=/usr/local/bin:/usr/bin:/bin \
         HOME="$home" USER="$user" LOGNAME="$user" XDG_RUNTIME_DIR="$home/.runtime" \
-        LANG=C.UTF-8 "$@"
+        LANG=C.UTF-8 "${keep[@]}" "$@"
 }
 
 failed=0
-echo "== as $user, descriptors $soft:$hard: core tests"
-as_user "$soft:$hard" ctest --test-dir "$build" -L core --output-on-failure -j "$(nproc)" || failed=1
-echo "== as $user, descriptors $soft:$hard: end-to-end tests"
-as_user "$soft:$hard" ctest --test-dir "$build" -R '^e2e_' --output-on-failure || failed=1
-echo "== as $user, descriptors 256:256: the descriptor-shortage test"
-as_user 256:256 ctest --test-dir "$build" -R 'ShortOfDescriptors' --output-on-failure || failed=1
+for build in "${builds[@]}"; do
+    echo "== as $user, descriptors $soft:$hard: core tests of $build"
+    as_user "$soft:$hard" ctest --test-dir "$build" -L core --output-on-failure -j "$(nproc)" || failed=1
+    echo "== as $user, descriptors $soft:$hard: end-to-end tests of $build"
+    as_user "$soft:$hard" ctest --test-dir "$build" -R '^e2e_' --output-on-failure || failed=1
+    echo "== as $user, descriptors 256:256: the descriptor-shortage test of $build"
+    as_user 256:256 ctest --test-dir "$build" -R 'ShortOfDescriptors' --output-on-failure || failed=1
+done
 exit "$failed"
