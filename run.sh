@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 ./deps/install.sh
-cmake/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake/configure.sh build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)" --target orvane
 exec ./build/src/orvane "$@"

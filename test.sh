@@ -52,27 +52,45 @@ summary() {
 }
 trap summary EXIT
 
-phase "packages" ./deps/install.sh
 jobs="$(nproc)"
-
 # The sanitizer trees are built at -O1 with line tables only: what their reports need, and a
 # third less compile time than -O2 with full debug information.
 sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 asan_env=(env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp")
 
+# ./test.sh --beside: the thread-sanitizer tree and the fuzz tree's build, which the run below
+# starts at the lowest priority beside its own work. The tests of the other trees mostly wait
+# on processes and clocks, and leave the processors to it; the compilers of the other trees
+# take them back at once.
+if [[ ${1:-} == --beside ]]; then
+    phase "tsan: configure" cmake/configure.sh build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF \
+        -DORVANE_SANITIZE=thread
+    phase "tsan: compile" cmake --build build-tsan -j "$jobs"
+    phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
+    phase "fuzz: configure" env CC=clang CXX=clang++ cmake/configure.sh build-fuzz \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
+    phase "fuzz: compile" cmake --build build-fuzz -j "$jobs"
+    exit
+fi
+
+phase "packages" ./deps/install.sh
+
+mkdir -p build-tsan
+beside_log=build-tsan/beside.log
+setsid nice -n 19 ./test.sh --beside >"$beside_log" 2>&1 &
+beside=$!
+# On every way out the work beside ends too.
+trap 'kill -TERM -- -$beside 2>/dev/null; summary' EXIT
+
 # The unit tests are built and run under the sanitizers only: the plain tree has the program as
-# it ships, for the tests that run it whole.
-phase "build: configure" cmake/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON \
+# it ships (without debug information, as the package strips it), for the tests that run it
+# whole and install it.
+phase "build: configure" cmake/configure.sh build -DCMAKE_BUILD_TYPE=Release -DORVANE_WERROR=ON \
     -DORVANE_UNIT_TESTS=OFF
 phase "build: compile" cmake --build build -j "$jobs"
 phase "asan: configure" cmake/configure.sh build-asan "${sanitized[@]}" -DORVANE_SANITIZE=address,undefined
 phase "asan: compile" cmake --build build-asan -j "$jobs"
-phase "tsan: configure" cmake/configure.sh build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF -DORVANE_SANITIZE=thread
-phase "tsan: compile" cmake --build build-tsan -j "$jobs"
-phase "fuzz: configure" env CC=clang CXX=clang++ cmake/configure.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
-phase "fuzz: compile" cmake --build build-fuzz -j "$jobs"
 
 phase "asan: tests" "${asan_env[@]}" ctest --test-dir build-asan --output-on-failure -j "$jobs"
 # The install tests (one installs and removes the Debian package) run after the others, alone:
@@ -80,6 +98,11 @@ phase "asan: tests" "${asan_env[@]}" ctest --test-dir build-asan --output-on-fai
 phase "build: tests" ctest --test-dir build --output-on-failure -j "$jobs" -LE install
 phase "build: install tests" ctest --test-dir build --output-on-failure -L install
 phase "as a user" "${asan_env[@]}" ./tests/run-as-user.sh build-asan build
-phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
+
+status=0
+phase "tsan, fuzz build (beside)" wait "$beside" || status=$?
+echo "== beside the others ($beside_log)"
+cat "$beside_log"
+((status == 0)) || exit "$status"
 # Each fuzz target is one process on one core: side by side they fuzz as long in half the time.
 phase "fuzz: tests" ctest --test-dir build-fuzz --output-on-failure -j "$jobs"

@@ -64,12 +64,15 @@ if [[ $(id -u) -eq 0 ]]; then
         done
     done
     for tree in "${builds[@]}" "$source_dir"; do
-        if [[ -n $("${runner[@]}" find "$tree" \( -type f ! -readable -o -type d \( ! -readable -o ! -executable \) \) \
+        # The source tree's other build trees are left alone (test.sh builds in them meanwhile).
+        others=()
+        [[ $tree == "$source_dir" ]] && others=(-path "$source_dir/build*" -prune -o)
+        if [[ -n $("${runner[@]}" find "$tree" "${others[@]}" \( -type f ! -readable -o -type d \( ! -readable -o ! -executable \) \) \
             -print -quit 2>/dev/null) ]]; then
             echo "note: $tree is not readable to $account: o+rX on it for the run"
             while IFS= read -r -d '' path; do
                 if [[ -d $path ]]; then grant o+rx "$path"; else grant o+r "$path"; fi
-            done < <(find "$tree" \( -type f ! -perm -o=r -o -type d ! -perm -o=rx \) -print0)
+            done < <(find "$tree" "${others[@]}" \( -type f ! -perm -o=r -o -type d ! -perm -o=rx \) -print0)
         fi
     done
     # CTest writes its logs into the build trees.

@@ -14,7 +14,7 @@ service_runner=() # a command that the service runs under (setpriv ...), empty: 
 cleanup() {
     local pid
     for pid in "${service_pids[@]}"; do
-        kill "$pid" 2>/dev/null && timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null
+        kill "$pid" 2>/dev/null && timeout 10 tail -s 0.05 --pid="$pid" -f /dev/null 2>/dev/null
     done
     for pid in "${extra_pids[@]:-}"; do
         [[ -n "$pid" ]] && kill -9 "$pid" 2>/dev/null
@@ -79,7 +79,7 @@ start_service() {
 # leak or an error changes it) and have reported no sanitizer finding.
 stop_service() {
     kill "$service_pid" 2>/dev/null
-    timeout 10 tail --pid="$service_pid" -f /dev/null || fail "orvaned did not stop on SIGTERM"
+    timeout 10 tail -s 0.05 --pid="$service_pid" -f /dev/null || fail "orvaned did not stop on SIGTERM"
     wait "$service_pid"
     local status=$?
     ((status == 0)) || fail "orvaned ended with status $status"

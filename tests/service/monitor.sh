@@ -39,7 +39,7 @@ start_monitor() {
 }
 finish_monitor() {
     touch "$tmp/done"
-    timeout 60 tail --pid="$monitor_pid" -f /dev/null
+    timeout 60 tail -s 0.05 --pid="$monitor_pid" -f /dev/null
     wait "$monitor_pid" || fail "the monitor failed: $(cat "$tmp/monitor.err")"
 }
 # count_lines KIND NAME: the log's Started or Finished lines of NAME (a Started line has one
@@ -99,11 +99,11 @@ switch)
     start_monitor
     wait_for_line "$tmp/monitor.out" "$told_service"
     # Two rows the service made, handed to polling: one ends while it polls, one outlives it.
-    before=$(as_user bash -c '"$1" 3 >/dev/null & echo $!; "$1" 12 >/dev/null & echo $!' sh "$tmp/bin/$name")
+    before=$(as_user bash -c '"$1" 3 >/dev/null & echo $!; "$1" 8 >/dev/null & echo $!' sh "$tmp/bin/$name")
     sleep 1
     stop_service
     wait_for_line "$tmp/monitor.out" "$told_polling"
-    pids=$(as_user bash -c 'for i in 1 2 3 4 5; do "$1" 1 >/dev/null & echo $!; "$1" 9 >/dev/null & echo $!; done' sh "$tmp/bin/$name")
+    pids=$(as_user bash -c 'for i in 1 2 3 4 5; do "$1" 1 >/dev/null & echo $!; "$1" 6 >/dev/null & echo $!; done' sh "$tmp/bin/$name")
     pids=$(sort -n <<<"$pids
 $before")
     start_service "${source_args[@]}"
@@ -132,7 +132,7 @@ ask)
     start_monitor kill=$victim
     wait_for_line "$tmp/monitor.out" "$told_service"
     wait_for_line "$tmp/monitor.out" "^killed"
-    timeout 10 tail --pid="$victim" -f /dev/null
+    timeout 10 tail -s 0.05 --pid="$victim" -f /dev/null
     wait "$victim" 2>/dev/null
     status=$?
     finish_monitor

@@ -1,7 +1,7 @@
 // The service tests' client: connects as whoever runs it, prints what it receives and, on
 // request, stalls, asks for a kill or compares its table with /proc.
 //
-//   orvane_watch_client --socket PATH [--dump] [--stall SECONDS] [--until FILE]
+//   orvane_watch_client --socket PATH [--dump] [--stall FILE] [--until FILE]
 //                       [--kill PID:START] [--check-proc] [--connections N --hold FILE]
 //
 // Lines (tab-separated): "welcome SOURCE FLAGS", "ready" once the first snapshot has ended,
@@ -34,7 +34,7 @@ using namespace watch;
 struct Options {
     std::string socket;
     bool dump = false;
-    int stallSeconds = 0;
+    std::string stallUntil; // reads nothing until this file exists
     std::string until;
     bool kill = false;
     std::uint32_t killPid = 0;
@@ -140,7 +140,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         else if (arg == "--dump")
             options.dump = true;
         else if (arg == "--stall")
-            options.stallSeconds = std::atoi(value().c_str());
+            options.stallUntil = value();
         else if (arg == "--until")
             options.until = value();
         else if (arg == "--check-proc")
@@ -235,8 +235,8 @@ int main(int argc, char** argv)
                 break;
         return killAnswered ? 0 : 1;
     }
-    if (options.stallSeconds > 0)
-        std::this_thread::sleep_for(std::chrono::seconds(options.stallSeconds));
+    for (int waited = 0; !options.stallUntil.empty() && !Exists(options.stallUntil) && waited < 2400; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!options.until.empty()) {
         // Read on until the test says its work is done and the stream has gone quiet, with
         // the table synchronised (a resync may still be under way).
