@@ -78,10 +78,14 @@ phase "packages" ./deps/install.sh
 
 mkdir -p build-tsan
 beside_log=build-tsan/beside.log
-setsid nice -n 19 ./test.sh --beside >"$beside_log" 2>&1 &
+# A process group of its own (job control), so that it can be stopped as a whole, but in the
+# same session: a new session would be scheduled as a group of its own, as much as this one.
+set -m
+nice -n 19 ./test.sh --beside </dev/null >"$beside_log" 2>&1 &
 beside=$!
+set +m
 # On every way out the work beside ends too.
-trap 'kill -TERM -- -$beside 2>/dev/null; summary' EXIT
+trap 'kill -TERM -- -$beside 2>/dev/null || true; summary' EXIT
 
 # The unit tests are built and run under the sanitizers only: the plain tree has the program as
 # it ships (without debug information, as the package strips it), for the tests that run it
