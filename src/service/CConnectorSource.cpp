@@ -76,7 +76,7 @@ Result<> Subscribe(int fd)
         const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n <= 0)
             continue;
-        auto remaining = static_cast<int>(n);
+        auto remaining = static_cast<long>(n); // wide enough for the macros' unsigned lengths
         for (auto* answer = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(answer, remaining);
              answer = NLMSG_NEXT(answer, remaining)) {
             const auto* body = static_cast<const cn_msg*>(NLMSG_DATA(answer));
@@ -192,7 +192,7 @@ Result<bool> CConnectorSource::Drain(const Sink& sink)
             }
             return LastError();
         }
-        auto remaining = static_cast<int>(n);
+        auto remaining = static_cast<long>(n); // wide enough for the macros' unsigned lengths
         for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
              header = NLMSG_NEXT(header, remaining)) {
             if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)

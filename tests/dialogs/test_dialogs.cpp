@@ -526,9 +526,9 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), bar->m_text);
         QTest::keyClicks(bar->m_text, "beta");
 
-        const auto selection = [&dlg] {
-            return std::pair(dlg.m_edit->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART),
-                             dlg.m_edit->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND));
+        const auto selection = [&edit = *dlg.m_edit] {
+            return std::pair(edit.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART),
+                             edit.SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND));
         };
         // Each step: a key, where it is sent, the selection it leaves and what the bar says.
         struct Step {

@@ -691,8 +691,11 @@ void ExitWatch::TakeEnded(std::vector<std::uint64_t>& keys)
     do {
         n = epoll_wait(m_epoll, m_events.data(), static_cast<int>(m_events.size()), 0);
     } while (n < 0 && errno == EINTR);
-    for (int i = 0; i < n; ++i)
-        keys.push_back(m_events[static_cast<std::size_t>(i)].data.u64);
+    // epoll_event is packed: its 64-bit data is copied out, never bound to a reference.
+    for (int i = 0; i < n; ++i) {
+        const std::uint64_t key = m_events[static_cast<std::size_t>(i)].data.u64;
+        keys.push_back(key);
+    }
 }
 
 std::string WithoutControlBytes(std::string text)
