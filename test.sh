@@ -59,15 +59,15 @@ sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 asan_env=(env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp")
 
-# ./test.sh --beside: the thread-sanitizer tree and the fuzz tree, which the run below
+# ./test.sh --beside: the thread-sanitizer tree's build and the fuzz tree, which the run below
 # starts at the lowest priority beside its own work. The tests of the other trees mostly wait
 # on processes and clocks, and leave the processors to it; the compilers of the other trees
-# take them back at once.
+# take them back at once. The fuzz tests check a number of inputs, not a time; the stress test
+# holds the monitor to its waits, and runs at the end at the usual priority.
 if [[ ${1:-} == --beside ]]; then
     phase "tsan: configure" cmake/configure.sh build-tsan "${sanitized[@]}" -DORVANE_GUI=OFF \
         -DORVANE_SANITIZE=thread
     phase "tsan: compile" cmake --build build-tsan -j "$jobs"
-    phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
     phase "fuzz: configure" env CC=clang CXX=clang++ cmake/configure.sh build-fuzz \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_WERROR=ON -DORVANE_GUI=OFF -DORVANE_FUZZ=ON
     phase "fuzz: compile" cmake --build build-fuzz -j "$jobs"
@@ -109,7 +109,8 @@ phase "build: install tests" ctest --test-dir build --output-on-failure -L insta
 phase "as a user" "${asan_env[@]}" ./tests/run-as-user.sh build-asan build
 
 status=0
-phase "tsan, fuzz (beside)" wait "$beside" || status=$?
+phase "tsan build, fuzz (beside)" wait "$beside" || status=$?
 echo "== beside the others ($beside_log)"
 cat "$beside_log"
 ((status == 0)) || exit "$status"
+phase "tsan: tests" ctest --test-dir build-tsan --output-on-failure
