@@ -140,10 +140,10 @@ start_program
 wait_until 15 main_window || fatal "no tray: the main window appears"
 win=$(main_window)
 xdotool windowminimize "$win"
-wait_until 10 test "$(wm_state "$win")" = Iconic
+iconic() { [[ $(wm_state "$1") == Iconic ]]; }
+wait_until 10 iconic "$win"
 sleep 1 # the program would hide the window at once if it took the minimise for a way to the tray
-check "no tray: the minimised window stays minimised (WM_STATE $(wm_state "$win"))" \
-    test "$(wm_state "$win")" = Iconic
+check "no tray: the minimised window stays minimised (WM_STATE $(wm_state "$win"))" iconic "$win"
 check "no tray: no item registered" no_sni_item
 check "no tray: still running" kill -0 "$orvane_pid"
 xdotool windowactivate "$win" 2>/dev/null

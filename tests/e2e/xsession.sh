@@ -14,7 +14,7 @@ wait_until() {
     shift
     local deadline=$((SECONDS + limit))
     until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || return 1
+        ((SECONDS < deadline)) || { echo "note: gave up after $limit s waiting for: $*" >&2; return 1; }
         sleep 0.1
     done
 }
