@@ -37,7 +37,7 @@ check() {
     local status=$?
     ((status == 137)) || fail "$1: root's listed program was not killed (status $status)"
     touch "$tmp/done"
-    timeout 20 tail -s 0.05 --pid="$reader" -f /dev/null
+    wait_gone 20 "$reader"
     grep -qE $'^exec\t[0-9]+\t'"$(cat "$tmp/parent.pid")"$'\t0\t[0-9]+\tsleep\t/usr/bin/sleep$' "$tmp/client.out" ||
         fail "$1: root's sleep was not named with its path"
 }

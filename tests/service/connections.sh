@@ -24,7 +24,7 @@ grep -q '^ready' "$tmp/other.out" || fail "another user's client got no snapshot
 tables=$(awk -F'\t' '$1 == "table" { print $2 }' "$tmp/other.out")
 ((tables > 0)) || fail "another user's client got an empty table"
 touch "$tmp/done"
-timeout 20 tail -s 0.05 --pid="$many" -f /dev/null
+wait_gone 20 "$many"
 grep -q 'further ones are refused' "$tmp/orvaned.log" || fail "the service did not tell of the refused connections"
 stop_service
 echo "connections: OK"

@@ -25,7 +25,7 @@ wait_for_line "$tmp/client.out" '^ready'
 as_user sh -c 'echo $$ >"$1"; i=0; while [ $i -lt "$2" ]; do /bin/true; i=$((i + 1)); done' \
     sh "$tmp/user/loop.pid" "$runs"
 touch "$tmp/done"
-timeout 60 tail -s 0.05 --pid="$client_pid" -f /dev/null
+wait_gone 60 "$client_pid"
 wait "$client_pid" || fail "the client failed: $(cat "$tmp/client.err")"
 loop=$(cat "$tmp/user/loop.pid")
 

@@ -14,7 +14,7 @@ service_runner=() # a command that the service runs under (setpriv ...), empty: 
 cleanup() {
     local pid
     for pid in "${service_pids[@]}"; do
-        kill "$pid" 2>/dev/null && timeout 10 tail -s 0.05 --pid="$pid" -f /dev/null 2>/dev/null
+        kill "$pid" 2>/dev/null && wait_gone 10 "$pid" 2>/dev/null
     done
     for pid in "${extra_pids[@]:-}"; do
         [[ -n "$pid" ]] && kill -9 "$pid" 2>/dev/null
@@ -79,7 +79,7 @@ start_service() {
 # leak or an error changes it) and have reported no sanitizer finding.
 stop_service() {
     kill "$service_pid" 2>/dev/null
-    timeout 10 tail -s 0.05 --pid="$service_pid" -f /dev/null || fail "orvaned did not stop on SIGTERM"
+    wait_gone 10 "$service_pid" || fail "orvaned did not stop on SIGTERM"
     wait "$service_pid"
     local status=$?
     ((status == 0)) || fail "orvaned ended with status $status"
@@ -88,6 +88,11 @@ stop_service() {
 
 as_user() {
     setpriv --reuid="$account" --regid="$account" --init-groups -- "$@"
+}
+
+# wait_gone SECONDS PID: until PID has ended, looked at every 50 ms; fails after SECONDS.
+wait_gone() {
+    timeout "$1" tail -s 0.05 --pid="$2" -f /dev/null
 }
 
 # wait_for_line FILE PATTERN [SECONDS]

@@ -39,7 +39,7 @@ start_monitor() {
 }
 finish_monitor() {
     touch "$tmp/done"
-    timeout 60 tail -s 0.05 --pid="$monitor_pid" -f /dev/null
+    wait_gone 60 "$monitor_pid"
     wait "$monitor_pid" || fail "the monitor failed: $(cat "$tmp/monitor.err")"
 }
 # count_lines KIND NAME: the log's Started or Finished lines of NAME (a Started line has one
@@ -132,7 +132,7 @@ ask)
     start_monitor kill=$victim
     wait_for_line "$tmp/monitor.out" "$told_service"
     wait_for_line "$tmp/monitor.out" "^killed"
-    timeout 10 tail -s 0.05 --pid="$victim" -f /dev/null
+    wait_gone 10 "$victim"
     wait "$victim" 2>/dev/null
     status=$?
     finish_monitor

@@ -39,8 +39,8 @@ wait_for_line "$tmp/reader.out" '^ready'
 run_loop "$runs"
 loop=$(cat "$tmp/user/loop.pid")
 touch "$tmp/done"
-timeout 60 tail -s 0.05 --pid="$stalled" -f /dev/null
-timeout 60 tail -s 0.05 --pid="$reader" -f /dev/null
+wait_gone 60 "$stalled"
+wait_gone 60 "$reader"
 wait "$stalled" || fail "the stalled client failed: $(cat "$tmp/stalled.err")"
 wait "$reader" || fail "the reading client failed: $(cat "$tmp/reader.err")"
 grep -q $'^resync\t1' "$tmp/stalled.out" || fail "the stalled client was never told to resync"
@@ -69,7 +69,7 @@ sleep 0.2
 kill -CONT "$service_pid"
 wait_for_line "$tmp/orvaned.log" 'kernel events were lost'
 touch "$tmp/done"
-timeout 60 tail -s 0.05 --pid="$lossy" -f /dev/null
+wait_gone 60 "$lossy"
 wait "$lossy" || fail "the client failed after the loss: $(cat "$tmp/lossy.err")"
 grep -q $'^resync\t2' "$tmp/lossy.out" || fail "the client was not told that events were lost"
 check_table lossy

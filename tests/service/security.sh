@@ -36,7 +36,7 @@ wait_for_line "$tmp/hidden.out" '^ready'
 as_user /bin/true
 "$root_sleep" 0.01
 touch "$tmp/done"
-timeout 30 tail -s 0.05 --pid="$hidden" -f /dev/null
+wait_gone 30 "$hidden"
 wait "$hidden"
 status=$?
 ((status != 3)) || skip "proc cannot be mounted with hidepid=2 here"

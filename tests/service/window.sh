@@ -36,7 +36,7 @@ wait_for_line "$tmp/app.out" "Watching through the service"
 as_user sh -c 'i=0; while [ $i -lt "$2" ]; do "$1"; i=$((i + 1)); done' sh "$tmp/bin/t/true" "$runs"
 sleep 1.5 # the last exits reach a pass
 kill -TERM "$app_pid"
-timeout 10 tail -s 0.05 --pid="$app_pid" -f /dev/null || fail "the program did not end on SIGTERM"
+wait_gone 10 "$app_pid" || fail "the program did not end on SIGTERM"
 wait "$app_pid" || fail "the program ended with status $?: $(cat "$tmp/app.out")"
 
 # A Started line has one tab more before the name than a Finished line.
